@@ -1,0 +1,67 @@
+#pragma once
+
+#include "diz/ZipStatus.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace vexlo::diz {
+
+// Our zip component over libzip: the one place where ZIP archives are read
+// and written. Set the properties, then call a method; each method returns a
+// 16-bit status (ZipStatus.h). Calls block; during a call the component
+// raises Status (extraction) or Adding (update) with the completion in
+// percent, and AbortRequest set meanwhile (from a slot of those signals, or
+// of events they let run) makes the call stop early and return 190.
+class ZipComponent : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool AbortRequest READ abortRequest WRITE setAbortRequest)
+    Q_PROPERTY(bool KeepPaths READ keepPaths WRITE setKeepPaths)
+    Q_PROPERTY(QString MemberMask READ memberMask WRITE setMemberMask)
+    Q_PROPERTY(QString TargetFolder READ targetFolder WRITE setTargetFolder)
+    Q_PROPERTY(QString ArchivePath READ archivePath WRITE setArchivePath)
+
+public:
+    explicit ZipComponent(QObject* parent = nullptr);
+
+    bool abortRequest() const { return m_abortRequest; }
+    void setAbortRequest(bool on) { m_abortRequest = on; }
+    bool keepPaths() const { return m_keepPaths; }
+    void setKeepPaths(bool on) { m_keepPaths = on; }
+    QString memberMask() const { return m_memberMask; }
+    void setMemberMask(const QString& mask) { m_memberMask = mask; }
+    QString targetFolder() const { return m_targetFolder; }
+    void setTargetFolder(const QString& folder) { m_targetFolder = folder; }
+    QString archivePath() const { return m_archivePath; }
+    void setArchivePath(const QString& path) { m_archivePath = path; }
+
+    // Extracts the root-level member matching MemberMask (without regard to
+    // letter case) of ArchivePath into TargetFolder, replacing a file of that
+    // name there. The target appears whole or not at all.
+    qint16 ExtractMembers(int reserved);
+
+    // Stores the files named by MemberMask (CR-separated full paths) at the
+    // root of ArchivePath. A member of the same name (any letter case) is
+    // replaced and keeps its stored name; other members stay byte-identical.
+    // The archive is replaced atomically and keeps its permissions.
+    qint16 UpdateMembers(int reserved);
+
+    // Reads the root-level member matching memberName (without regard to
+    // letter case) into memory, with the same checks and statuses as
+    // ExtractMembers but without touching the disk.
+    qint16 ReadMember(const QString& archive, const QString& memberName, QByteArray& out);
+
+signals:
+    void Status(int completion);  // during extraction or reading
+    void Adding(int completion);  // during an update
+
+private:
+    bool m_abortRequest = false;
+    bool m_keepPaths = false;
+    QString m_memberMask;
+    QString m_targetFolder;
+    QString m_archivePath;
+};
+
+}  // namespace vexlo::diz

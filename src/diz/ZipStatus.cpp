@@ -1,0 +1,27 @@
+#include "diz/ZipStatus.h"
+
+namespace vexlo::diz {
+
+QString zipStatusText(qint16 status)
+{
+    switch (status) {
+    case ZipStatus::Success: return QStringLiteral("success");
+    case ZipStatus::CannotOpenArchive: return QStringLiteral("cannot open the archive");
+    case ZipStatus::NotAZipArchive: return QStringLiteral("not a ZIP archive");
+    case ZipStatus::CorruptArchive: return QStringLiteral("the archive is damaged");
+    case ZipStatus::CrcError: return QStringLiteral("CRC error");
+    case ZipStatus::MemberTooLarge: return QStringLiteral("member too large");
+    case ZipStatus::CannotReadMember: return QStringLiteral("cannot read the member");
+    case ZipStatus::EncryptedMember: return QStringLiteral("the member is encrypted");
+    case ZipStatus::UnsupportedMethod: return QStringLiteral("unsupported compression method");
+    case ZipStatus::CannotWriteTarget: return QStringLiteral("cannot write the extracted file");
+    case ZipStatus::CannotReadSource: return QStringLiteral("cannot read the file to store");
+    case ZipStatus::CannotWriteArchive: return QStringLiteral("cannot write the archive");
+    case ZipStatus::BadArguments: return QStringLiteral("no archive or member given");
+    case ZipStatus::NothingMatched: return QStringLiteral("no description in the archive");
+    case ZipStatus::Aborted: return QStringLiteral("aborted");
+    default: return QStringLiteral("status %1").arg(status);
+    }
+}
+
+}  // namespace vexlo::diz

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+namespace vexlo {
+
+// The archive pane as the core sees it: a folder, its files by index and a
+// selection flag per entry (the list builder uses the flags as highlights).
+// The window's file list implements it; the command-line mode and the tests
+// use FolderListing.
+class PaneModel {
+public:
+    virtual ~PaneModel() = default;
+
+    // The folder as the program holds it (its own text, typically lower case).
+    virtual QString folderPath() const = 0;
+    // Points the pane at a folder and reads it; the selection is empty after.
+    // Returns false when the folder cannot be read (the pane is then empty
+    // and keeps the new text).
+    virtual bool setFolderPath(const QString& folder) = 0;
+    // Re-reads the current folder; the selection is empty after.
+    virtual bool refresh() = 0;
+
+    virtual int count() const = 0;
+    virtual QString name(int index) const = 0;
+    virtual bool isSelected(int index) const = 0;
+    virtual void setSelected(int index, bool selected) = 0;
+};
+
+}  // namespace vexlo

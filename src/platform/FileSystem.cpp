@@ -1,0 +1,318 @@
+#include "platform/FileSystem.h"
+
+#include "platform/NativeName.h"
+#include "platform/Paths.h"
+
+#include <QStringList>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vexlo::platform {
+
+namespace {
+
+bool lexists(const QByteArray& native)
+{
+    struct stat st;
+    return ::lstat(native.constData(), &st) == 0;
+}
+
+// The first entry of a folder whose name equals the given one without regard
+// to letter case, or an empty text.
+QString matchInFolder(const QString& folder, const QString& name)
+{
+    const QByteArray native = encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    DIR* dir = ::opendir(native.constData());
+    if (!dir)
+        return QString();
+    QString found;
+    while (dirent* ent = ::readdir(dir)) {
+        const QString candidate = decodeName(QByteArray(ent->d_name));
+        if (candidate.compare(name, Qt::CaseInsensitive) == 0) {
+            found = candidate;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+QDateTime toLocal(const struct timespec& ts)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+}
+
+FileStat fromStat(const struct stat& st)
+{
+    FileStat out;
+    out.ok = true;
+    out.isDir = S_ISDIR(st.st_mode);
+    out.isFile = S_ISREG(st.st_mode);
+    out.isLink = S_ISLNK(st.st_mode);
+    out.size = qint64(st.st_size);
+    out.modified = toLocal(st.st_mtim);
+    out.device = st.st_dev;
+    out.inode = st.st_ino;
+    out.mode = st.st_mode;
+    return out;
+}
+
+}  // namespace
+
+QString resolvePath(const QString& path)
+{
+    if (path.isEmpty())
+        return path;
+    if (lexists(encodeName(path)))
+        return path;
+
+    const bool absolute = path.startsWith(kSeparator);
+    const QStringList parts = path.split(kSeparator, Qt::SkipEmptyParts);
+    QString current = absolute ? kRootFolder : QString();
+    bool lost = false;  // once a component matches nothing, keep the rest as given
+    for (const QString& part : parts) {
+        QString next = current.isEmpty() ? part : joinPath(current, part);
+        if (!lost && part != QLatin1String(".") && part != QLatin1String("..")
+            && !lexists(encodeName(next))) {
+            const QString match = matchInFolder(current, part);
+            if (match.isEmpty())
+                lost = true;
+            else
+                next = current.isEmpty() ? match : joinPath(current, match);
+        }
+        current = next;
+    }
+    if (path.endsWith(kSeparator) && !current.endsWith(kSeparator))
+        current += kSeparator;
+    return current;
+}
+
+FileStat statPath(const QString& path, bool followLinks)
+{
+    const QByteArray native = encodeName(resolvePath(path));
+    struct stat st;
+    const int rc = followLinks ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
+    if (rc != 0)
+        return FileStat();
+    return fromStat(st);
+}
+
+bool exists(const QString& path)
+{
+    return statPath(path).ok;
+}
+
+bool isDirectory(const QString& path)
+{
+    return statPath(path).isDir;
+}
+
+bool isRegularFile(const QString& path)
+{
+    return statPath(path).isFile;
+}
+
+bool listDirectory(const QString& folder, std::vector<DirEntry>& out)
+{
+    out.clear();
+    const QString real = resolvePath(folder);
+    const QByteArray native = encodeName(real);
+    DIR* dir = ::opendir(native.constData());
+    if (!dir)
+        return false;
+    const int fd = ::dirfd(dir);
+    errno = 0;
+    while (dirent* ent = ::readdir(dir)) {
+        const char* raw = ent->d_name;
+        if (std::strcmp(raw, ".") == 0 || std::strcmp(raw, "..") == 0)
+            continue;
+        DirEntry entry;
+        entry.name = decodeName(QByteArray(raw));
+        unsigned char type = ent->d_type;
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            struct stat st;
+            if (::fstatat(fd, raw, &st, 0) == 0) {
+                entry.isDir = S_ISDIR(st.st_mode);
+                entry.isFile = S_ISREG(st.st_mode);
+            }
+        } else {
+            entry.isDir = type == DT_DIR;
+            entry.isFile = type == DT_REG;
+        }
+        out.push_back(std::move(entry));
+        errno = 0;
+    }
+    const bool ok = errno == 0;
+    ::closedir(dir);
+    return ok;
+}
+
+bool makeWritable(const QString& path)
+{
+    const QByteArray native = encodeName(resolvePath(path));
+    struct stat st;
+    if (::stat(native.constData(), &st) != 0)
+        return false;
+    if ((st.st_mode & S_IWUSR) != 0)
+        return true;
+    return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool removeFile(const QString& path)
+{
+    const QByteArray native = encodeName(resolvePath(path));
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    return ::unlink(native.constData()) == 0;
+}
+
+bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
+{
+    out.clear();
+    const QByteArray native = encodeName(resolvePath(path));
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (errno == 0)
+            errno = EISDIR;
+        ::close(fd);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (out.size() + got > maxBytes) {
+            ::close(fd);
+            errno = EFBIG;
+            return false;
+        }
+        out.append(buffer, got);
+    }
+    ::close(fd);
+    return true;
+}
+
+namespace {
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t put = ::write(fd, p, size_t(left));
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += put;
+        left -= put;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray native = encodeName(resolvePath(path));
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    const bool ok = writeAll(fd, bytes);
+    const int saved = errno;
+    if (::close(fd) != 0 || !ok) {
+        if (!ok)
+            errno = saved;
+        return false;
+    }
+    return true;
+}
+
+bool writeFileAtomic(const QString& path, const QByteArray& bytes)
+{
+    const QString real = resolvePath(path);
+    QByteArray pattern = encodeName(real) + ".vx-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        return false;
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok) {
+        ::chmod(pattern.constData(), 0666 & ~[] {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            return mask;
+        }());
+        ok = ::rename(pattern.constData(), encodeName(real).constData()) == 0;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(pattern.constData());
+        errno = saved;
+        return false;
+    }
+    syncFileAndFolder(real);
+    return true;
+}
+
+bool syncFileAndFolder(const QString& path)
+{
+    const QString real = resolvePath(path);
+    bool ok = true;
+    const int fd = ::open(encodeName(real).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ok = ::fsync(fd) == 0;
+    ::close(fd);
+    QString folder = parentPath(real);
+    if (folder.isEmpty())
+        folder = QStringLiteral(".");
+    const int dfd = ::open(encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        if (::fsync(dfd) != 0)
+            ok = false;
+        ::close(dfd);
+    }
+    return ok;
+}
+
+bool isWritableFolder(const QString& folder)
+{
+    const QByteArray native = encodeName(resolvePath(folder));
+    struct stat st;
+    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    return ::access(native.constData(), W_OK | X_OK) == 0;
+}
+
+QString lastErrorText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+}  // namespace vexlo::platform

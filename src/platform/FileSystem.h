@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <sys/types.h>
+#include <vector>
+
+namespace vexlo::platform {
+
+// Every file-system access of the program goes through these functions. Each
+// one first resolves its path with resolvePath(), so that the lower-cased
+// folders the program stores and shows still find the real, case-sensitive
+// tree. Names travel as text with undecodable bytes kept (NativeName.h).
+
+// The real path for a text the program holds: the exact path when it exists;
+// otherwise each component that does not exist as written is matched without
+// regard to letter case against its folder (first match in folder order).
+// Components that match nothing are kept as given.
+QString resolvePath(const QString& path);
+
+struct FileStat {
+    bool ok = false;
+    bool isDir = false;
+    bool isFile = false;  // a regular file
+    bool isLink = false;  // only set when the link itself was asked about
+    qint64 size = 0;
+    QDateTime modified;  // local time
+    dev_t device = 0;
+    ino_t inode = 0;
+    mode_t mode = 0;
+};
+
+// stat() of the resolved path; followLinks false asks about a link itself.
+FileStat statPath(const QString& path, bool followLinks = true);
+
+bool exists(const QString& path);
+bool isDirectory(const QString& path);
+bool isRegularFile(const QString& path);
+
+struct DirEntry {
+    QString name;
+    bool isDir = false;   // a folder, or a link to one
+    bool isFile = false;  // a regular file, or a link to one
+};
+
+// The entries of a folder in the order the file system returns them, without
+// "." and "..". Returns false when the folder cannot be read.
+bool listDirectory(const QString& folder, std::vector<DirEntry>& out);
+
+// Makes the file writable by its owner: what "normal attributes" means here.
+bool makeWritable(const QString& path);
+// Deletes a file (never a folder). Returns false and leaves errno set on failure.
+bool removeFile(const QString& path);
+
+// Reads a whole file; fails for files larger than maxBytes.
+bool readFile(const QString& path, QByteArray& out, qint64 maxBytes = qint64(64) << 20);
+// Creates or truncates a file and writes the bytes.
+bool writeFile(const QString& path, const QByteArray& bytes);
+// Writes the bytes to a temporary file in the same folder, flushes it to disk
+// and renames it over the path: readers see the old file or the new one.
+bool writeFileAtomic(const QString& path, const QByteArray& bytes);
+
+// Flushes a file, and the folder that holds it, to the disk.
+bool syncFileAndFolder(const QString& path);
+
+// True when the folder exists and this user may create files in it.
+bool isWritableFolder(const QString& folder);
+
+// The text of the last failure of the functions above (errno).
+QString lastErrorText();
+
+}  // namespace vexlo::platform

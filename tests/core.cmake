@@ -1,0 +1,1 @@
+vexlo32_test(test_platform test_platform.cpp)

@@ -1,0 +1,108 @@
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <zip.h>
+
+namespace vexlo::test {
+
+bool makeZip(const QString& path, const std::vector<Member>& members)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile::remove(path);
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_EXCL, &error);
+    if (!archive)
+        return false;
+    for (const Member& member : members) {
+        // libzip takes the buffer when the source is created with freep = 1.
+        void* copy = ::malloc(size_t(member.data.size()) + 1);
+        if (!copy) {
+            zip_discard(archive);
+            return false;
+        }
+        ::memcpy(copy, member.data.constData(), size_t(member.data.size()));
+        zip_source_t* source = zip_source_buffer(archive, copy, zip_uint64_t(member.data.size()), 1);
+        if (!source) {
+            ::free(copy);
+            zip_discard(archive);
+            return false;
+        }
+        const zip_int64_t index =
+            zip_file_add(archive, member.name.toUtf8().constData(), source, ZIP_FL_ENC_UTF_8);
+        if (index < 0) {
+            zip_source_free(source);
+            zip_discard(archive);
+            return false;
+        }
+        if (member.store)
+            zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0);
+    }
+    if (zip_close(archive) != 0) {
+        zip_discard(archive);
+        return false;
+    }
+    return true;
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(bytes) == bytes.size();
+}
+
+bool setModified(const QString& path, const QDateTime& when)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    return file.setFileTime(when, QFileDevice::FileModificationTime);
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+RunResult runProgram(const QStringList& args, const QByteArray& input, int timeoutMs,
+                     const QStringList& extraEnv)
+{
+    RunResult result;
+    const QString binary = qEnvironmentVariable("VEXLO32_BINARY");
+    if (binary.isEmpty())
+        return result;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& pair : extraEnv) {
+        const qsizetype eq = pair.indexOf(u'=');
+        env.insert(pair.left(eq), pair.mid(eq + 1));
+    }
+    process.setProcessEnvironment(env);
+    process.start(binary, args);
+    if (!process.waitForStarted(10000))
+        return result;
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+}  // namespace vexlo::test

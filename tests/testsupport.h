@@ -1,0 +1,42 @@
+#pragma once
+
+// Fixtures shared by the tests: real ZIP archives written with libzip, files
+// with chosen dates, and a way to run the built program.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <utility>
+#include <vector>
+
+namespace vexlo::test {
+
+struct Member {
+    QString name;
+    QByteArray data;
+    bool store = false;  // stored instead of deflated
+};
+
+// Writes a new ZIP archive holding the members, in order. Returns false when
+// libzip fails.
+bool makeZip(const QString& path, const std::vector<Member>& members);
+
+// Writes a file (creating folders on the way) and optionally sets its time.
+bool writeBytes(const QString& path, const QByteArray& bytes);
+bool setModified(const QString& path, const QDateTime& when);
+
+QByteArray readBytes(const QString& path);
+
+// Runs the built program (VEXLO32_BINARY) with the arguments; returns its exit
+// code, or -1 when it could not be started or did not end within the timeout.
+struct RunResult {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+RunResult runProgram(const QStringList& args, const QByteArray& input = QByteArray(),
+                     int timeoutMs = 60000, const QStringList& extraEnv = QStringList());
+
+}  // namespace vexlo::test
