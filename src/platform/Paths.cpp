@@ -23,9 +23,45 @@ QString joinPath(const QString& folder, const QString& name)
     return folder + kSeparator + name;
 }
 
+namespace {
+
+// QString's case mapping turns a lone surrogate that follows a changed
+// character into U+FFFD, which would lose an undecodable name byte. So map
+// only the runs between lone surrogates and keep those as they are.
+QString mapCaseKeepingLoneSurrogates(const QString& text, bool upper)
+{
+    QString out;
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    auto flush = [&](qsizetype end) {
+        const QString run = text.mid(start, end - start);
+        out.append(upper ? run.toUpper() : run.toLower());
+    };
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        const bool pairStart = c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate();
+        const bool pairEnd = c.isLowSurrogate() && i > 0 && text.at(i - 1).isHighSurrogate();
+        if (c.isSurrogate() && !pairStart && !pairEnd) {
+            flush(i);
+            out.append(c);
+            start = i + 1;
+        }
+    }
+    flush(n);
+    return out;
+}
+
+}  // namespace
+
 QString lowerPath(const QString& path)
 {
-    return path.toLower();
+    return mapCaseKeepingLoneSurrogates(path, false);
+}
+
+QString upperName(const QString& name)
+{
+    return mapCaseKeepingLoneSurrogates(name, true);
 }
 
 QString lastComponent(const QString& path)

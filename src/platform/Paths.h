@@ -14,6 +14,9 @@ QString joinPath(const QString& folder, const QString& name);
 // Lower-cases a path as the program stores and shows folders. Lone
 // surrogates (undecodable name bytes) are left as they are.
 QString lowerPath(const QString& path);
+// Upper-cases a file name as the list file shows it (full Unicode mapping,
+// so "ß" becomes "SS"); lone surrogates are left as they are.
+QString upperName(const QString& name);
 
 // The last component of a path (after the last separator).
 QString lastComponent(const QString& path);

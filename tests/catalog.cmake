@@ -1,0 +1,7 @@
+vexlo32_test(test_catalog_writer test_catalog_writer.cpp)
+vexlo32_test(test_catalog_shortname test_catalog_shortname.cpp)
+foreach(t builder walk cli)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test_catalog_${t}.cpp)
+    vexlo32_test(test_catalog_${t} test_catalog_${t}.cpp test_catalog_support.h)
+  endif()
+endforeach()
