@@ -14,6 +14,16 @@ namespace vexlo::diz {
 // raises Status (extraction) or Adding (update) with the completion in
 // percent, and AbortRequest set meanwhile (from a slot of those signals, or
 // of events they let run) makes the call stop early and return 190.
+//
+// AbortRequest: the program sets it true to stop a running call and never
+// sets it back, yet a later call must run normally. So a call does not look
+// at the flag's value but at whether it was set (to true) after the call
+// began; each call takes a mark at its start and compares. The flag itself
+// keeps the value the program gave it: the component never resets it.
+//
+// KeepPaths is accepted for the callers' sake; member paths are never kept.
+// Only root-level members take part, and extraction writes the one fixed name
+// MemberMask in TargetFolder, so nothing can land outside that folder.
 class ZipComponent : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool AbortRequest READ abortRequest WRITE setAbortRequest)
@@ -26,7 +36,12 @@ public:
     explicit ZipComponent(QObject* parent = nullptr);
 
     bool abortRequest() const { return m_abortRequest; }
-    void setAbortRequest(bool on) { m_abortRequest = on; }
+    void setAbortRequest(bool on)
+    {
+        m_abortRequest = on;
+        if (on)
+            ++m_abortRequests;
+    }
     bool keepPaths() const { return m_keepPaths; }
     void setKeepPaths(bool on) { m_keepPaths = on; }
     QString memberMask() const { return m_memberMask; }
@@ -53,15 +68,18 @@ public:
     qint16 ReadMember(const QString& archive, const QString& memberName, QByteArray& out);
 
 signals:
-    void Status(int completion);  // during extraction or reading
-    void Adding(int completion);  // during an update
+    void Status(int completion); // during extraction or reading
+    void Adding(int completion); // during an update
 
 private:
+    friend class ZipRunningCall;
+
     bool m_abortRequest = false;
+    quint64 m_abortRequests = 0; // times AbortRequest was set true; calls compare marks
     bool m_keepPaths = false;
     QString m_memberMask;
     QString m_targetFolder;
     QString m_archivePath;
 };
 
-}  // namespace vexlo::diz
+} // namespace vexlo::diz

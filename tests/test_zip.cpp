@@ -1,0 +1,784 @@
+#include "diz/ZipComponent.h"
+#include "diz/ZipStatus.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <zip.h>
+
+#include <csignal>
+#include <map>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vexlo::diz;
+using vexlo::test::makeZip;
+using vexlo::test::Member;
+using vexlo::test::readBytes;
+using vexlo::test::writeBytes;
+
+namespace {
+
+const QString kDiz = QStringLiteral("file_id.diz");
+
+// Bytes that deflate cannot shrink, so sizes on disk follow sizes in the
+// archive.
+QByteArray noise(qsizetype size, quint32 seed = 7)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    QRandomGenerator gen(seed);
+    for (qsizetype i = 0; i < size; ++i)
+        out[i] = char(gen.generate() & 0xff);
+    return out;
+}
+
+QStringList folderEntries(const QString& folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+struct RawMember {
+    QByteArray compressed; // the member's data exactly as stored
+    qint32 method = -1;
+    quint32 crc = 0;
+    bool operator==(const RawMember&) const = default;
+};
+
+// Every member of an archive by its stored name, with its raw (still
+// compressed) bytes: what must survive an update untouched.
+std::map<QString, RawMember> rawMembers(const QString& path)
+{
+    std::map<QString, RawMember> out;
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return out;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(archive, zip_uint64_t(i), 0, &st) != 0)
+            continue;
+        RawMember member;
+        member.method = st.comp_method;
+        member.crc = st.crc;
+        zip_file_t* file = zip_fopen_index(archive, zip_uint64_t(i), ZIP_FL_COMPRESSED);
+        if (file) {
+            char buffer[8192];
+            zip_int64_t got;
+            while ((got = zip_fread(file, buffer, sizeof buffer)) > 0)
+                member.compressed.append(buffer, qsizetype(got));
+            zip_fclose(file);
+        }
+        out[QString::fromUtf8(st.name)] = member;
+    }
+    zip_discard(archive);
+    return out;
+}
+
+// The uncompressed content of a member, or a null array.
+QByteArray memberData(const QString& path, const QString& name)
+{
+    QByteArray out;
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return out;
+    zip_file_t* file = zip_fopen(archive, name.toUtf8().constData(), 0);
+    if (file) {
+        out = QByteArray("");
+        char buffer[8192];
+        zip_int64_t got;
+        while ((got = zip_fread(file, buffer, sizeof buffer)) > 0)
+            out.append(buffer, qsizetype(got));
+        if (got < 0)
+            out = QByteArray();
+        zip_fclose(file);
+    }
+    zip_discard(archive);
+    return out;
+}
+
+// Rewrites fields of every local (PK 3 4) and central (PK 1 2) header, the
+// way a forged or exotic archive would have them.
+enum class Field { Method, UncompressedSize };
+bool patchHeaders(const QString& path, Field field, quint32 value)
+{
+    QByteArray bytes = readBytes(path);
+    int patched = 0;
+    for (qsizetype i = 0; i + 46 <= bytes.size(); ++i) {
+        qsizetype at = -1;
+        int width = 0;
+        if (bytes.mid(i, 4) == QByteArray("PK\x03\x04", 4)) {
+            at = i + (field == Field::Method ? 8 : 22);
+            width = field == Field::Method ? 2 : 4;
+        } else if (bytes.mid(i, 4) == QByteArray("PK\x01\x02", 4)) {
+            at = i + (field == Field::Method ? 10 : 24);
+            width = field == Field::Method ? 2 : 4;
+        }
+        if (at < 0)
+            continue;
+        for (int b = 0; b < width; ++b)
+            bytes[at + b] = char((value >> (8 * b)) & 0xff);
+        ++patched;
+    }
+    return patched >= 2 && writeBytes(path, bytes);
+}
+
+bool makeEncryptedZip(const QString& path, const QByteArray& data)
+{
+    int error = 0;
+    zip_t* archive =
+        zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive)
+        return false;
+    zip_source_t* source =
+        zip_source_buffer(archive, data.constData(), zip_uint64_t(data.size()), 0);
+    const zip_int64_t index = source ? zip_file_add(archive, "file_id.diz", source, 0) : -1;
+    if (index < 0 ||
+        zip_file_set_encryption(archive, zip_uint64_t(index), ZIP_EM_AES_256, "pw") != 0 ||
+        zip_close(archive) != 0) {
+        if (index < 0 && source)
+            zip_source_free(source);
+        zip_discard(archive);
+        return false;
+    }
+    return true;
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// Lowers the largest file this process may write, so that libzip's
+// temporary file cannot be written even when running as root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0;
+        if (m_ok) {
+            struct rlimit lowered = m_old;
+            lowered.rlim_cur = bytes;
+            m_ok = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+        }
+    }
+    ~FileSizeLimit()
+    {
+        if (m_ok)
+            ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    struct rlimit m_old {};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
+
+} // namespace
+
+class TestZip : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_program; // stands for the program folder: extraction target, update source
+    int m_case = 0;
+
+    QString freshPath(const QString& name)
+    {
+        const QString folder = m_dir.filePath(QString::number(++m_case));
+        QDir().mkpath(folder);
+        return folder + u'/' + name;
+    }
+
+    qint16 extract(ZipComponent& zip, const QString& archive)
+    {
+        zip.setKeepPaths(false);
+        zip.setMemberMask(kDiz);
+        zip.setTargetFolder(m_program);
+        zip.setArchivePath(archive);
+        return zip.ExtractMembers(0);
+    }
+
+    qint16 update(ZipComponent& zip, const QString& archive, const QByteArray& content)
+    {
+        const QString source = m_program + u'/' + kDiz;
+        if (!writeBytes(source, content))
+            return -1;
+        zip.setKeepPaths(false);
+        zip.setMemberMask(source + u'\r');
+        zip.setArchivePath(archive);
+        return zip.UpdateMembers(0);
+    }
+
+    QString target() const { return m_program + u'/' + kDiz; }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_program = m_dir.filePath(QStringLiteral("program%1").arg(++m_case));
+        QVERIFY(QDir().mkpath(m_program));
+    }
+
+    // --- extraction -------------------------------------------------------
+
+    void extractMatchesAnyCase_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("store");
+        QTest::newRow("lower, deflated") << "file_id.diz" << false;
+        QTest::newRow("upper, deflated") << "FILE_ID.DIZ" << false;
+        QTest::newRow("mixed, stored") << "File_Id.Diz" << true;
+    }
+    void extractMatchesAnyCase()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, store);
+        const QString archive = freshPath("game.zip");
+        const QByteArray text("  GREAT GAME\r\nline two\r\n");
+        QVERIFY(makeZip(archive, {{"readme.txt", "other", false}, {stored, text, store}}));
+        ZipComponent zip;
+        QCOMPARE(extract(zip, archive), ZipStatus::Success);
+        // Always written under the mask's name, whatever the stored case.
+        QCOMPARE(folderEntries(m_program), QStringList{kDiz});
+        QCOMPARE(readBytes(target()), text);
+    }
+
+    void extractResolvesLowerCasedPaths()
+    {
+        const QString folder = m_dir.filePath("Mixed/Zips");
+        const QString archive = folder + "/GAME.ZIP";
+        QVERIFY(makeZip(archive, {{kDiz, "text", false}}));
+        const QString program = m_dir.filePath("Prog");
+        QVERIFY(QDir().mkpath(program));
+        ZipComponent zip;
+        zip.setMemberMask(kDiz);
+        zip.setTargetFolder(program.toLower());
+        zip.setArchivePath(archive.toLower());
+        QCOMPARE(zip.ExtractMembers(0), ZipStatus::Success);
+        QCOMPARE(readBytes(program + u'/' + kDiz), QByteArray("text"));
+    }
+
+    void extractNothingMatched_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("no description") << "readme.txt";
+        QTest::newRow("in a folder") << "docs/file_id.diz";
+        QTest::newRow("in a dos folder") << "docs\\file_id.diz";
+        QTest::newRow("climbing out") << "../file_id.diz";
+        QTest::newRow("absolute") << "/file_id.diz";
+        QTest::newRow("longer name") << "file_id.diz.bak";
+    }
+    void extractNothingMatched()
+    {
+        QFETCH(QString, stored);
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{stored, "not the description", false}}));
+        QVERIFY(writeBytes(target(), "earlier"));
+        // Where a member path taken literally would have led.
+        const QStringList elsewhere = {m_dir.filePath(kDiz), QDir::rootPath() + kDiz,
+                                       QFileInfo(m_dir.path()).absolutePath() + u'/' + kDiz};
+        QList<bool> existed;
+        for (const QString& path : elsewhere)
+            existed << QFile::exists(path);
+        ZipComponent zip;
+        QCOMPARE(extract(zip, archive), ZipStatus::NothingMatched);
+        QCOMPARE(readBytes(target()), QByteArray("earlier"));
+        QCOMPARE(folderEntries(m_program), QStringList{kDiz});
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"game.zip"});
+        for (qsizetype i = 0; i < elsewhere.size(); ++i)
+            QCOMPARE(QFile::exists(elsewhere[i]), existed[i]);
+    }
+
+    void extractReplacesEarlierFile()
+    {
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{kDiz, "new text", false}}));
+        QVERIFY(writeBytes(target(), QByteArray(5000, 'o')));
+        ZipComponent zip;
+        QCOMPARE(extract(zip, archive), ZipStatus::Success);
+        QCOMPARE(readBytes(target()), QByteArray("new text"));
+        QCOMPARE(folderEntries(m_program), QStringList{kDiz}); // no temporary left
+    }
+
+    void extractFailuresLeaveTarget_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<qint16>("status");
+        QTest::newRow("missing") << "missing" << ZipStatus::CannotOpenArchive;
+        QTest::newRow("folder") << "folder" << ZipStatus::CannotOpenArchive;
+        QTest::newRow("empty file") << "empty" << ZipStatus::NotAZipArchive;
+        QTest::newRow("text file") << "garbage" << ZipStatus::NotAZipArchive;
+        QTest::newRow("truncated") << "truncated" << ZipStatus::CorruptArchive;
+        QTest::newRow("bad directory offset") << "badoffset" << ZipStatus::CorruptArchive;
+        QTest::newRow("crc") << "crc" << ZipStatus::CrcError;
+        QTest::newRow("unsupported method") << "method" << ZipStatus::UnsupportedMethod;
+        QTest::newRow("too large") << "large" << ZipStatus::MemberTooLarge;
+        QTest::newRow("forged size") << "forged" << ZipStatus::MemberTooLarge;
+        QTest::newRow("size claims more") << "short" << ZipStatus::CorruptArchive;
+        QTest::newRow("size claims less") << "long" << ZipStatus::CorruptArchive;
+    }
+    void extractFailuresLeaveTarget()
+    {
+        QFETCH(QString, kind);
+        QFETCH(qint16, status);
+        const QString archive = freshPath("game.zip");
+        const QByteArray text("THE DESCRIPTION TEXT, LONG ENOUGH TO FIND");
+        if (kind == "folder") {
+            QVERIFY(QDir().mkpath(archive));
+        } else if (kind == "empty") {
+            QVERIFY(writeBytes(archive, QByteArray()));
+        } else if (kind == "garbage") {
+            QVERIFY(writeBytes(archive, "This is a plain text file, not an archive.\r\n"));
+        } else if (kind == "truncated") {
+            QVERIFY(makeZip(archive, {{kDiz, text, true}}));
+            const QByteArray bytes = readBytes(archive);
+            QVERIFY(writeBytes(archive, bytes.left(bytes.size() - 30)));
+        } else if (kind == "badoffset") {
+            QVERIFY(makeZip(archive, {{kDiz, text, true}}));
+            QByteArray bytes = readBytes(archive);
+            const qsizetype end = bytes.lastIndexOf(QByteArray("PK\x05\x06", 4));
+            QVERIFY(end > 0);
+            bytes[end + 16] = char(bytes[end + 16] + 7); // central directory offset
+            QVERIFY(writeBytes(archive, bytes));
+        } else if (kind == "crc") {
+            // A stored member keeps its bytes on disk: flip one of them.
+            QVERIFY(makeZip(archive, {{kDiz, text, true}}));
+            QByteArray bytes = readBytes(archive);
+            const qsizetype at = bytes.indexOf("DESCRIPTION");
+            QVERIFY(at > 0);
+            bytes[at] = 'd';
+            QVERIFY(writeBytes(archive, bytes));
+        } else if (kind == "method") {
+            QVERIFY(makeZip(archive, {{kDiz, text, false}}));
+            QVERIFY(patchHeaders(archive, Field::Method, ZIP_CM_IMPLODE));
+        } else if (kind == "large") {
+            QVERIFY(makeZip(archive, {{kDiz, QByteArray(kMaxMemberSize + 1, 'x'), false}}));
+        } else if (kind == "forged") {
+            // Two MiB that claim to be 100 bytes: the limit must hold anyway.
+            QVERIFY(makeZip(archive, {{kDiz, QByteArray(2 * kMaxMemberSize, 'A'), false}}));
+            QVERIFY(patchHeaders(archive, Field::UncompressedSize, 100));
+        } else if (kind == "short" || kind == "long") {
+            // The data is whole (its CRC holds) but not what the headers say.
+            QVERIFY(makeZip(archive, {{kDiz, text, false}}));
+            QVERIFY(patchHeaders(archive, Field::UncompressedSize, kind == "short" ? 5000 : 10));
+        }
+        QVERIFY(writeBytes(target(), "earlier"));
+        ZipComponent zip;
+        QCOMPARE(extract(zip, archive), status);
+        QCOMPARE(readBytes(target()), QByteArray("earlier"));
+        QCOMPARE(folderEntries(m_program), QStringList{kDiz});
+
+        QByteArray read("stale");
+        QCOMPARE(zip.ReadMember(archive, kDiz, read), status);
+        QVERIFY(read.isEmpty());
+    }
+
+    void memberAtTheLimitIsRead()
+    {
+        const QString archive = freshPath("game.zip");
+        const QByteArray data = noise(kMaxMemberSize);
+        QVERIFY(makeZip(archive, {{kDiz, data, false}}));
+        ZipComponent zip;
+        QCOMPARE(extract(zip, archive), ZipStatus::Success);
+        QCOMPARE(readBytes(target()), data);
+    }
+
+    void encryptedMemberIsRefused()
+    {
+        const QString archive = freshPath("secret.zip");
+        if (!makeEncryptedZip(archive, "secret text"))
+            QSKIP("this libzip cannot write encrypted members");
+        ZipComponent zip;
+        QCOMPARE(extract(zip, archive), ZipStatus::EncryptedMember);
+        QVERIFY(!QFile::exists(target()));
+    }
+
+    void readMemberTouchesNoFile()
+    {
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive,
+                        {{"docs/file_id.diz", "inner", false}, {"FILE_ID.DIZ", "outer", false}}));
+        const QStringList before = folderEntries(QFileInfo(archive).absolutePath());
+        ZipComponent zip;
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Success);
+        QCOMPARE(out, QByteArray("outer"));
+        QCOMPARE(zip.ReadMember(archive, "readme.txt", out), ZipStatus::NothingMatched);
+        QVERIFY(out.isEmpty());
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), before);
+        QVERIFY(folderEntries(m_program).isEmpty());
+    }
+
+    void badArguments_data()
+    {
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<bool>("withArchive");
+        QTest::addColumn<bool>("withTarget");
+        QTest::newRow("no archive") << kDiz << false << true;
+        QTest::newRow("no target") << kDiz << true << false;
+        QTest::newRow("no mask") << QString() << true << true;
+        QTest::newRow("mask climbs out") << "../file_id.diz" << true << true;
+        QTest::newRow("mask with folder") << "sub/file_id.diz" << true << true;
+        QTest::newRow("mask with dos folder") << "sub\\file_id.diz" << true << true;
+        QTest::newRow("mask is dot dot") << ".." << true << true;
+    }
+    void badArguments()
+    {
+        QFETCH(QString, mask);
+        QFETCH(bool, withArchive);
+        QFETCH(bool, withTarget);
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{kDiz, "x", false}}));
+        ZipComponent zip;
+        zip.setMemberMask(mask);
+        zip.setTargetFolder(withTarget ? m_program : QString());
+        zip.setArchivePath(withArchive ? archive : QString());
+        QCOMPARE(zip.ExtractMembers(0), ZipStatus::BadArguments);
+        QVERIFY(folderEntries(m_program).isEmpty());
+    }
+
+    // --- update -----------------------------------------------------------
+
+    void updateReplacesKeepingStoredName_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("upper") << "FILE_ID.DIZ";
+        QTest::newRow("lower") << "file_id.diz";
+        QTest::newRow("mixed") << "File_ID.diz";
+    }
+    void updateReplacesKeepingStoredName()
+    {
+        QFETCH(QString, stored);
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{"game.exe", noise(300000), true},
+                                  {stored, "old description", false},
+                                  {"docs/file_id.diz", "inner", false},
+                                  {"readme.txt", QByteArray(20000, 'r'), false}}));
+        auto before = rawMembers(archive);
+        ZipComponent zip;
+        const QByteArray text("NEW DESCRIPTION\r\n\r\n");
+        QCOMPARE(update(zip, archive, text), ZipStatus::Success);
+
+        auto after = rawMembers(archive);
+        QCOMPARE(after.size(), before.size());
+        QVERIFY(after.count(stored) == 1);
+        QCOMPARE(memberData(archive, stored), text);
+        // Everything else is copied as it was, compressed bytes and all.
+        before.erase(stored);
+        after.erase(stored);
+        QVERIFY(before == after);
+        QCOMPARE(memberData(archive, "docs/file_id.diz"), QByteArray("inner"));
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"game.zip"});
+
+        // And extraction finds what was stored.
+        QCOMPARE(extract(zip, archive), ZipStatus::Success);
+        QCOMPARE(readBytes(target()), text);
+    }
+
+    void updateAddsNewMember()
+    {
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive,
+                        {{"game.exe", noise(5000), false}, {"docs/file_id.diz", "inner", false}}));
+        const auto before = rawMembers(archive);
+        ZipComponent zip;
+        QCOMPARE(update(zip, archive, "added"), ZipStatus::Success);
+        auto after = rawMembers(archive);
+        QCOMPARE(after.size(), before.size() + 1);
+        QCOMPARE(memberData(archive, kDiz), QByteArray("added"));
+        after.erase(kDiz);
+        QVERIFY(before == after);
+    }
+
+    void updateStoresEverySourceNamed()
+    {
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{"README.TXT", "old", false}}));
+        QVERIFY(writeBytes(m_program + "/readme.txt", "new readme"));
+        QVERIFY(writeBytes(m_program + "/file_id.diz", "new diz"));
+        ZipComponent zip;
+        zip.setMemberMask(m_program + "/readme.txt\r" + m_program + "/file_id.diz\r");
+        zip.setArchivePath(archive);
+        QCOMPARE(zip.UpdateMembers(0), ZipStatus::Success);
+        const auto after = rawMembers(archive);
+        QCOMPARE(after.size(), size_t(2));
+        QCOMPARE(memberData(archive, "README.TXT"), QByteArray("new readme"));
+        QCOMPARE(memberData(archive, kDiz), QByteArray("new diz"));
+    }
+
+    void updateKeepsPermissions_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("0640") << 0640;
+        QTest::newRow("0604") << 0604;
+        QTest::newRow("0444") << 0444;
+        QTest::newRow("0666") << 0666;
+    }
+    void updateKeepsPermissions()
+    {
+        QFETCH(int, mode);
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{kDiz, "old", false}}));
+        QCOMPARE(::chmod(QFile::encodeName(archive).constData(), mode_t(mode)), 0);
+        ZipComponent zip;
+        QCOMPARE(update(zip, archive, "new"), ZipStatus::Success);
+        QCOMPARE(int(modeOf(archive)), mode);
+        QCOMPARE(memberData(archive, kDiz), QByteArray("new"));
+    }
+
+    void updateThroughLinkKeepsLink()
+    {
+        const QString real = freshPath("real.zip");
+        QVERIFY(makeZip(real, {{kDiz, "old", false}}));
+        const QString link = freshPath("link.zip");
+        QVERIFY(QFile::link(real, link));
+        ZipComponent zip;
+        QCOMPARE(update(zip, link, "through the link"), ZipStatus::Success);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(QFileInfo(link).symLinkTarget(), real);
+        QCOMPARE(memberData(real, kDiz), QByteArray("through the link"));
+        QCOMPARE(folderEntries(QFileInfo(link).absolutePath()), QStringList{"link.zip"});
+        QCOMPARE(folderEntries(QFileInfo(real).absolutePath()), QStringList{"real.zip"});
+    }
+
+    void updateLeavesNonArchives_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<qint16>("status");
+        QTest::newRow("text file") << "garbage" << ZipStatus::NotAZipArchive;
+        QTest::newRow("empty file") << "empty" << ZipStatus::NotAZipArchive;
+        QTest::newRow("truncated") << "truncated" << ZipStatus::CorruptArchive;
+        QTest::newRow("missing") << "missing" << ZipStatus::CannotOpenArchive;
+    }
+    void updateLeavesNonArchives()
+    {
+        QFETCH(QString, kind);
+        QFETCH(qint16, status);
+        const QString archive = freshPath("game.lzh");
+        if (kind == "garbage") {
+            QVERIFY(writeBytes(archive, "-lh5- not a zip archive at all"));
+        } else if (kind == "empty") {
+            QVERIFY(writeBytes(archive, QByteArray()));
+        } else if (kind == "truncated") {
+            QVERIFY(makeZip(archive, {{kDiz, noise(4000), true}}));
+            QVERIFY(writeBytes(archive, readBytes(archive).left(3000)));
+        }
+        const bool existed = QFile::exists(archive);
+        const QByteArray bytes = readBytes(archive);
+        ZipComponent zip;
+        QCOMPARE(update(zip, archive, "description"), status);
+        QCOMPARE(QFile::exists(archive), existed);
+        QCOMPARE(readBytes(archive), bytes);
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()),
+                 existed ? QStringList{"game.lzh"} : QStringList());
+    }
+
+    void updateWithUnreadableSource_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<qint16>("status");
+        QTest::newRow("missing") << "missing" << ZipStatus::CannotReadSource;
+        QTest::newRow("folder") << "folder" << ZipStatus::CannotReadSource;
+        QTest::newRow("too large") << "large" << ZipStatus::MemberTooLarge;
+        QTest::newRow("empty mask") << "none" << ZipStatus::BadArguments;
+    }
+    void updateWithUnreadableSource()
+    {
+        QFETCH(QString, kind);
+        QFETCH(qint16, status);
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{kDiz, "old", false}}));
+        const QByteArray bytes = readBytes(archive);
+        const QString source = m_program + u'/' + kDiz;
+        if (kind == "folder")
+            QVERIFY(QDir().mkpath(source));
+        else if (kind == "large")
+            QVERIFY(writeBytes(source, QByteArray(kMaxMemberSize + 1, 'x')));
+        ZipComponent zip;
+        zip.setMemberMask(kind == "none" ? QStringLiteral("\r") : source + u'\r');
+        zip.setArchivePath(archive);
+        QCOMPARE(zip.UpdateMembers(0), status);
+        QCOMPARE(readBytes(archive), bytes);
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"game.zip"});
+    }
+
+    void failedCommitLeavesOriginal()
+    {
+        // The temporary archive needs more room than the process may write.
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{"game.exe", noise(400000), true}, {kDiz, "old", false}}));
+        const QByteArray bytes = readBytes(archive);
+        QVERIFY(writeBytes(m_program + u'/' + kDiz, "new"));
+        ZipComponent zip;
+        zip.setMemberMask(m_program + u'/' + kDiz + u'\r');
+        zip.setArchivePath(archive);
+        qint16 status = 0;
+        {
+            FileSizeLimit limit(100000);
+            QVERIFY(limit.ok());
+            status = zip.UpdateMembers(0);
+        }
+        QCOMPARE(status, ZipStatus::CannotWriteArchive);
+        QCOMPARE(readBytes(archive), bytes);
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"game.zip"});
+    }
+
+    void readOnlyFolderLeavesOriginal()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root may write into a read-only folder");
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{kDiz, "old", false}}));
+        const QByteArray bytes = readBytes(archive);
+        const QByteArray folder = QFile::encodeName(QFileInfo(archive).absolutePath());
+        QCOMPARE(::chmod(folder.constData(), 0555), 0);
+        ZipComponent zip;
+        const qint16 status = update(zip, archive, "new");
+        ::chmod(folder.constData(), 0755);
+        QCOMPARE(status, ZipStatus::CannotWriteArchive);
+        QCOMPARE(readBytes(archive), bytes);
+        QCOMPARE(folderEntries(QString::fromLocal8Bit(folder)), QStringList{"game.zip"});
+    }
+
+    // --- abort and progress -----------------------------------------------
+
+    void abortDuringCommit()
+    {
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{"game.exe", noise(800000), true}, {kDiz, "old", false}}));
+        const QByteArray bytes = readBytes(archive);
+        ZipComponent zip;
+        int calls = 0;
+        const auto connection = connect(&zip, &ZipComponent::Adding, &zip, [&](int) {
+            if (++calls == 2)
+                zip.setAbortRequest(true);
+        });
+        QCOMPARE(update(zip, archive, "new"), ZipStatus::Aborted);
+        disconnect(connection);
+        QVERIFY(calls >= 2);
+        QCOMPARE(readBytes(archive), bytes);
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"game.zip"});
+
+        // The flag stays as the program left it, and the next call runs.
+        QVERIFY(zip.abortRequest());
+        QCOMPARE(update(zip, archive, "new"), ZipStatus::Success);
+        QCOMPARE(memberData(archive, kDiz), QByteArray("new"));
+    }
+
+    void abortDuringExtraction()
+    {
+        const QString archive = freshPath("game.zip");
+        const QByteArray data = noise(kMaxMemberSize - 1000);
+        QVERIFY(makeZip(archive, {{kDiz, data, true}}));
+        QVERIFY(writeBytes(target(), "earlier"));
+        ZipComponent zip;
+        QList<int> seen;
+        const auto connection = connect(&zip, &ZipComponent::Status, &zip, [&](int completion) {
+            seen << completion;
+            if (seen.size() == 3)
+                zip.setAbortRequest(true);
+        });
+        QCOMPARE(extract(zip, archive), ZipStatus::Aborted);
+        QCOMPARE(seen.size(), 3); // stopped at the next chunk
+        QVERIFY(seen.last() < 100);
+        QCOMPARE(readBytes(target()), QByteArray("earlier"));
+        QCOMPARE(folderEntries(m_program), QStringList{kDiz});
+
+        disconnect(connection);
+        QVERIFY(zip.abortRequest());
+        QCOMPARE(extract(zip, archive), ZipStatus::Success);
+        QCOMPARE(readBytes(target()), data);
+
+        // Set again during a later call, it stops that call too.
+        connect(&zip, &ZipComponent::Status, &zip, [&](int) { zip.setAbortRequest(true); });
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Aborted);
+        QVERIFY(out.isEmpty());
+    }
+
+    void abortSetBeforeCallIsNotHonoured()
+    {
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{kDiz, "text", false}}));
+        ZipComponent zip;
+        zip.setAbortRequest(true);
+        QCOMPARE(extract(zip, archive), ZipStatus::Success);
+        QCOMPARE(update(zip, archive, "again"), ZipStatus::Success);
+        QVERIFY(zip.abortRequest());
+    }
+
+    void progressReachesHundred_data()
+    {
+        QTest::addColumn<bool>("updating");
+        QTest::newRow("extract") << false;
+        QTest::newRow("update") << true;
+    }
+    void progressReachesHundred()
+    {
+        QFETCH(bool, updating);
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{"game.exe", noise(600000), true}, {kDiz, noise(500000), true}}));
+        ZipComponent zip;
+        QList<int> status;
+        QList<int> adding;
+        connect(&zip, &ZipComponent::Status, &zip, [&](int c) { status << c; });
+        connect(&zip, &ZipComponent::Adding, &zip, [&](int c) { adding << c; });
+        const QList<int>& seen = updating ? adding : status;
+        QCOMPARE(updating ? update(zip, archive, "new") : extract(zip, archive),
+                 ZipStatus::Success);
+        QVERIFY((updating ? status : adding).isEmpty());
+        QVERIFY2(seen.size() > 2, "progress in steps");
+        QCOMPARE(seen.last(), 100);
+        QCOMPARE(seen.count(100), 1);
+        for (qsizetype i = 1; i < seen.size(); ++i)
+            QVERIFY(seen[i] >= seen[i - 1]);
+    }
+
+    void statusTextsAreDistinct()
+    {
+        const QList<qint16> codes = {ZipStatus::Success,
+                                     ZipStatus::CannotOpenArchive,
+                                     ZipStatus::NotAZipArchive,
+                                     ZipStatus::CorruptArchive,
+                                     ZipStatus::CrcError,
+                                     ZipStatus::MemberTooLarge,
+                                     ZipStatus::CannotReadMember,
+                                     ZipStatus::EncryptedMember,
+                                     ZipStatus::UnsupportedMethod,
+                                     ZipStatus::CannotWriteTarget,
+                                     ZipStatus::CannotReadSource,
+                                     ZipStatus::CannotWriteArchive,
+                                     ZipStatus::BadArguments,
+                                     ZipStatus::NothingMatched,
+                                     ZipStatus::Aborted};
+        QSet<QString> texts;
+        QSet<qint16> values;
+        for (qint16 code : codes) {
+            texts.insert(zipStatusText(code));
+            values.insert(code);
+            if (code != ZipStatus::Success && code != ZipStatus::NothingMatched &&
+                code != ZipStatus::Aborted)
+                QVERIFY(code > 100);
+        }
+        QCOMPARE(texts.size(), codes.size());
+        QCOMPARE(values.size(), codes.size());
+        QVERIFY(!texts.contains(zipStatusText(999)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZip)
+#include "test_zip.moc"

@@ -1,0 +1,1 @@
+vexlo32_test(test_zip test_zip.cpp)
