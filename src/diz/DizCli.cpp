@@ -1,19 +1,145 @@
 #include "diz/DizCli.h"
 
+#include "diz/ZipComponent.h"
+#include "diz/ZipStatus.h"
+#include "platform/FileSystem.h"
+#include "platform/NativeName.h"
+#include "platform/Paths.h"
+
+#include <QByteArray>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
 
 namespace vexlo::diz {
 
-int runGetDizCommand(const QStringList&)
+namespace {
+
+const QString kDizName = QStringLiteral("file_id.diz");
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Names as the user typed them: the bytes go back out unchanged.
+void printFailure(const QString& subject, const QString& reason)
 {
-    std::fputs("vexlo32: --get-diz is not built yet\n", stderr);
-    return 2;
+    const QByteArray line =
+        "vexlo32: " + platform::encodeName(subject) + ": " + reason.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
-int runSaveDizCommand(const QStringList&)
+void printUsage(const char* text)
 {
-    std::fputs("vexlo32: --save-diz is not built yet\n", stderr);
-    return 2;
+    std::fprintf(stderr, "vexlo32: %s\nTry 'vexlo32 --help'.\n", text);
 }
 
-}  // namespace vexlo::diz
+bool writeAllToStdout(const QByteArray& bytes)
+{
+    if (!bytes.isEmpty() &&
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
+        return false;
+    return std::fflush(stdout) == 0;
+}
+
+// A private folder holding our copy of the description under the member's
+// name: the update stores a file under its own name, whatever DIZFILE is
+// called. The folder and the copy go when this goes.
+class PrivateDizCopy {
+public:
+    PrivateDizCopy()
+    {
+        QByteArray base = qgetenv("TMPDIR");
+        if (base.isEmpty())
+            base = "/tmp";
+        QByteArray pattern = base + "/vexlo32-XXXXXX";
+        if (::mkdtemp(pattern.data()))
+            m_folder = pattern;
+    }
+    ~PrivateDizCopy()
+    {
+        if (m_folder.isEmpty())
+            return;
+        ::unlink((m_folder + '/' + platform::encodeName(kDizName)).constData());
+        ::rmdir(m_folder.constData());
+    }
+    PrivateDizCopy(const PrivateDizCopy&) = delete;
+    PrivateDizCopy& operator=(const PrivateDizCopy&) = delete;
+
+    bool ok() const { return !m_folder.isEmpty(); }
+    QString path() const { return platform::joinPath(platform::decodeName(m_folder), kDizName); }
+
+private:
+    QByteArray m_folder;
+};
+
+} // namespace
+
+int runGetDizCommand(const QStringList& args)
+{
+    if (args.size() != 1) {
+        printUsage("--get-diz takes one archive");
+        return kExitUsage;
+    }
+    const QString& archive = args.first();
+    ZipComponent zip;
+    QByteArray bytes;
+    const qint16 status = zip.ReadMember(archive, kDizName, bytes);
+    if (status != ZipStatus::Success) {
+        printFailure(archive, zipStatusText(status));
+        return kExitFailure;
+    }
+    if (!writeAllToStdout(bytes)) {
+        printFailure(QStringLiteral("standard output"), platform::lastErrorText());
+        return kExitFailure;
+    }
+    return 0;
+}
+
+int runSaveDizCommand(const QStringList& args)
+{
+    if (args.size() < 2) {
+        printUsage("--save-diz takes a description file and at least one archive");
+        return kExitUsage;
+    }
+    const QString& dizFile = args.first();
+
+    // The description is stored as it is, without the CR LF the window adds.
+    // One larger than the component will ever read back is refused.
+    QByteArray bytes;
+    if (!platform::readFile(dizFile, bytes, kMaxMemberSize)) {
+        printFailure(dizFile, errno == EFBIG ? zipStatusText(ZipStatus::MemberTooLarge)
+                                             : platform::lastErrorText());
+        return kExitFailure;
+    }
+    const PrivateDizCopy copy;
+    if (!copy.ok() || !platform::writeFile(copy.path(), bytes)) {
+        printFailure(QStringLiteral("temporary file"), platform::lastErrorText());
+        return kExitFailure;
+    }
+
+    int exitStatus = 0;
+    ZipComponent zip;
+    for (const QString& archive : args.mid(1)) {
+        // The update makes a new archive for a missing path; a missing
+        // archive here is a mistake of the caller.
+        if (!platform::isRegularFile(archive)) {
+            printFailure(archive, zipStatusText(ZipStatus::CannotOpenArchive));
+            exitStatus = kExitFailure;
+            continue;
+        }
+        zip.setKeepPaths(false);
+        zip.setMemberMask(copy.path() + u'\r');
+        zip.setArchivePath(archive);
+        const qint16 status = zip.UpdateMembers(0);
+        if (status != ZipStatus::Success) {
+            printFailure(archive, zipStatusText(status));
+            exitStatus = kExitFailure;
+        }
+    }
+    return exitStatus;
+}
+
+} // namespace vexlo::diz

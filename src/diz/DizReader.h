@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace vexlo {
+class PaneModel;
+struct SharedState;
+} // namespace vexlo
+
+namespace vexlo::diz {
+
+class ZipComponent;
+
+// What Get diz and Save diz need of the window. The window implements it over
+// its controls; the tests use a recording fake.
+class DizHost {
+public:
+    virtual ~DizHost() = default;
+
+    // The description box Text1. boxText() is the box's text with its line
+    // breaks as the box keeps them ('\n', U+2029 or U+2028: take the text
+    // document's raw text, which also keeps U+00A0, the DOS blank 0xFF).
+    // setBoxText() gets '\n' line breaks and no '\r'.
+    virtual QString boxText() const = 0;
+    virtual void setBoxText(const QString& text) = 0;
+    virtual void focusBox() = 0;
+    // Highlights part of the box text (UTF-16 positions of boxText()).
+    virtual void selectInBox(int position, int length) = 0;
+    // A short explanation for the user that does not replace the box text
+    // (shown near the box, for instance as a tool tip).
+    virtual void showNotice(const QString& text) = 0;
+
+    // Command1 and the menu item sdiz, always together.
+    virtual void setSaveDizEnabled(bool enabled) = 0;
+    virtual QString saveDizCaption() const = 0;
+    virtual void setSaveDizCaption(const QString& caption) = 0;
+    // Command2, Command3, Command4, Command5 and the archive pane File1.
+    virtual void setOtherCommandsEnabled(bool enabled) = 0;
+    // The hourglass over the window.
+    virtual void setBusyPointer(bool busy) = 0;
+    // The progress bar's ProgressValue.
+    virtual void setProgressValue(int value) = 0;
+    // Lets the window serve pending events once (Abort, repaints).
+    virtual void yieldEvents() = 0;
+    // The folder held by the hidden folder list Dir1, as it holds it.
+    virtual QString dirFolderPath() const = 0;
+};
+
+// One call of the zip component, after the caller has set its properties.
+// The default calls the component's method; tests put in other statuses.
+using ZipCall = std::function<qint16(ZipComponent&)>;
+
+// The name of the last selected entry in list order, or an empty text.
+QString lastSelectedName(const PaneModel& pane);
+
+// The pane's joining rule: the pane folder, then a separator unless
+// ruleFolder's text ends in one, then the name. The rule folder is not the
+// folder that is joined (the pane reads the one, the user chose the other), so
+// an empty rule folder with the pane at the root gives "//name": POSIX takes a
+// doubled separator as one, and the path is kept as the rule makes it.
+QString joinPaneEntry(const QString& paneFolder, const QString& ruleFolder, const QString& name);
+
+// The lines of a description file: a line ends at a CR, and an LF right after
+// that CR belongs to the line end. An LF anywhere else is part of its line.
+// A last line without a line end is a line; an empty file has none.
+QList<QByteArray> splitDizLines(const QByteArray& bytes);
+// What the box receives for a description file: every line followed by CR LF.
+QByteArray boxBytesFromDizFile(const QByteArray& bytes);
+
+// Get diz: shows the description of the last selected archive of the pane in
+// the box, and offers Save diz when one was read.
+class DizReader {
+public:
+    DizReader(ZipComponent& zip, DizHost& host, PaneModel& pane, SharedState& state);
+
+    // For tests: the extraction call (default: ExtractMembers(0)).
+    void setExtractCall(ZipCall call) { m_extract = std::move(call); }
+
+    // File1_DblClick, Command5_Click and gdiz_Click.
+    // Does nothing while Make list or Save diz runs (KeepRunning): the
+    // extraction would overwrite the temporary file a run is storing.
+    void getDiz();
+
+private:
+    ZipComponent& m_zip;
+    DizHost& m_host;
+    PaneModel& m_pane;
+    SharedState& m_state;
+    ZipCall m_extract;
+};
+
+} // namespace vexlo::diz

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "diz/DizReader.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace vexlo::diz {
+
+// Save diz: stores the box text into every selected archive of the pane as
+// its member file_id.diz, one after the other, through the zip component's
+// atomic replace. The same button aborts a running save.
+class DizWriter {
+public:
+    DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, SharedState& state);
+
+    // For tests: the update call (default: UpdateMembers(0)) and the free
+    // space of the file system holding a path (default: DiskInfo).
+    void setUpdateCall(ZipCall call) { m_update = std::move(call); }
+    void setFreeSpaceQuery(std::function<qint64(const QString&)> query)
+    {
+        m_freeSpace = std::move(query);
+    }
+
+    // Command1_Click and sdiz_Click: aborts when the button's caption is
+    // "&Abort", otherwise starts a run. A press that reaches us while an
+    // aborted run is still finishing its archive (events served during the
+    // zip call) is ignored: a second run must not rewrite the temporary file
+    // the first is storing.
+    void press();
+
+    // The abort branch: asks the zip component and the run to stop and
+    // restores the idle state at once.
+    void abort();
+
+    // True from the start of a run until its loop has ended.
+    bool isRunning() const { return m_running; }
+
+    static constexpr int kMaxArchives = 999;
+
+    static const QString kIdleCaption;  // "Save &diz"
+    static const QString kAbortCaption; // "&Abort"
+
+    // " 7" and "-3": the status as the error text shows it.
+    static QString statusNumberText(qint16 status);
+
+private:
+    void run();
+    void restoreIdle();
+
+    ZipComponent& m_zip;
+    DizHost& m_host;
+    PaneModel& m_pane;
+    SharedState& m_state;
+    ZipCall m_update;
+    std::function<qint64(const QString&)> m_freeSpace;
+    bool m_running = false;
+};
+
+} // namespace vexlo::diz

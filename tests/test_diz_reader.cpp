@@ -1,0 +1,354 @@
+#include "diz/DizReader.h"
+#include "diz/ZipComponent.h"
+#include "pane/core/FolderListing.h"
+#include "platform/Paths.h"
+#include "test_diz_fakes.h"
+#include "testsupport.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vexlo;
+using namespace vexlo::diz;
+using vexlo::test::FakeHost;
+using vexlo::test::FakePane;
+
+namespace {
+
+// A Get diz set-up whose program folder (and so the temporary file) is a
+// fresh temporary folder.
+struct Rig {
+    QTemporaryDir dir;
+    ZipComponent zip;
+    FakeHost host;
+    FakePane pane;
+    SharedState state;
+    DizReader reader{zip, host, pane, state};
+    int extractCalls = 0;
+
+    explicit Rig(const QStringList& names = {"a.zip"}) : pane(QStringLiteral("/zips"), names)
+    {
+        platform::setProgramFolderOverride(dir.path());
+    }
+    ~Rig() { platform::setProgramFolderOverride(QString()); }
+
+    QString temp() const { return platform::tempDizPath(); }
+
+    // The extraction answers the status and, when given, leaves that file.
+    void fakeExtract(qint16 status, const QByteArray* file = nullptr)
+    {
+        reader.setExtractCall([this, status, file](ZipComponent&) {
+            ++extractCalls;
+            if (file)
+                test::writeBytes(temp(), *file);
+            return status;
+        });
+    }
+};
+
+const QString kCrc = QStringLiteral("          ** CRC Error ** ");
+
+} // namespace
+
+class TestDizReader : public QObject {
+    Q_OBJECT
+
+private slots:
+    void statusReactions_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("writesFile");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("saveEnabled"); // -1: left as it was
+        QTest::addColumn<bool>("focus");
+        QTest::newRow("0 with file") << 0 << true << "A\nB\n" << 1 << true;
+        QTest::newRow("100 is read like 0") << 100 << true << "A\nB\n" << 1 << true;
+        QTest::newRow("50 is read like 0") << 50 << true << "A\nB\n" << 1 << true;
+        QTest::newRow("negative is read like 0") << -3 << true << "A\nB\n" << 1 << true;
+        QTest::newRow("0 without file") << 0 << false << "" << 0 << false;
+        QTest::newRow("140 nothing matched") << 140 << false << "" << -1 << true;
+        QTest::newRow("190 aborted") << 190 << true << "" << -1 << false;
+        QTest::newRow("150 CRC error") << 150 << true << kCrc + "150" << 0 << false;
+        QTest::newRow("101 above 100") << 101 << false << kCrc + "101" << 0 << false;
+        QTest::newRow("32767") << 32767 << false << kCrc + "32767" << 0 << false;
+    }
+    void statusReactions()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, writesFile);
+        QFETCH(QString, box);
+        QFETCH(int, saveEnabled);
+        QFETCH(bool, focus);
+        Rig rig;
+        rig.pane.select({0});
+        rig.host.box = QStringLiteral("old text");
+        const QByteArray file("A\r\nB\r\n");
+        rig.fakeExtract(qint16(status), writesFile ? &file : nullptr);
+        rig.reader.getDiz();
+        QCOMPARE(rig.extractCalls, 1);
+        QCOMPARE(rig.host.box, box);
+        QCOMPARE(rig.host.saveEnabled, saveEnabled);
+        QCOMPARE(rig.host.focusCount > 0, focus);
+        QCOMPARE(rig.host.log.first(), QString("box")); // emptied first
+        // The progress bar is reset once the description is being read.
+        QCOMPARE(rig.host.log.contains("progress 0"), status <= 100 && status != 140);
+    }
+
+    void unreadableTemporaryFileGivesEmptyBox()
+    {
+        Rig rig;
+        rig.pane.select({0});
+        rig.fakeExtract(0);
+        QVERIFY(QDir().mkdir(rig.temp())); // stands there, but is no file
+        rig.reader.getDiz();
+        QCOMPARE(rig.host.box, QString());
+        QCOMPARE(rig.host.saveEnabled, 0);
+        QCOMPARE(rig.host.focusCount, 0);
+    }
+
+    void earlierTemporaryFileIsKeptAndShown()
+    {
+        Rig rig;
+        rig.pane.select({0});
+        QVERIFY(test::writeBytes(rig.temp(), "stale\r\n"));
+        bool stoodThere = false;
+        rig.reader.setExtractCall([&](ZipComponent&) {
+            stoodThere = QFile::exists(rig.temp());
+            return qint16(50);
+        });
+        rig.reader.getDiz();
+        QVERIFY(stoodThere);
+        QCOMPARE(rig.host.box, QString("stale\n"));
+        QCOMPARE(rig.host.saveEnabled, 1);
+    }
+
+    void componentIsAskedAsAgreed()
+    {
+        Rig rig({"one.zip", "two.zip", "three.zip", "four.zip", "five.zip", "six.zip"});
+        rig.pane.select({2, 5});
+        QString mask, target, archive;
+        bool keepPaths = true;
+        rig.reader.setExtractCall([&](ZipComponent& zip) {
+            keepPaths = zip.keepPaths();
+            mask = zip.memberMask();
+            target = zip.targetFolder();
+            archive = zip.archivePath();
+            return qint16(ZipStatus::NothingMatched);
+        });
+        rig.reader.getDiz();
+        QVERIFY(!keepPaths);
+        QCOMPARE(mask, QString("file_id.diz"));
+        QCOMPARE(target, platform::dataFolder());
+        QCOMPARE(archive, QString("/zips/six.zip")); // the last selected entry wins
+        QCOMPARE(rig.state.selectedFilePath, archive);
+    }
+
+    void joiningRule_data()
+    {
+        QTest::addColumn<QString>("paneFolder");
+        QTest::addColumn<QString>("chosenFolder");
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("nothing chosen yet") << "/zips"
+                                            << "" << true << "/zips/a.zip";
+        QTest::newRow("root, nothing chosen: doubled") << "/"
+                                                       << "" << true << "//a.zip";
+        QTest::newRow("root chosen") << "/"
+                                     << "/" << true << "/a.zip";
+        QTest::newRow("folder chosen") << "/zips"
+                                       << "/zips" << true << "/zips/a.zip";
+        QTest::newRow("the chosen folder decides") << "/zips"
+                                                   << "/" << true << "/zipsa.zip";
+        QTest::newRow("no selection") << "/zips"
+                                      << "/zips" << false << "/zips/";
+        QTest::newRow("no selection, root chosen") << "/"
+                                                   << "/" << false << "/";
+    }
+    void joiningRule()
+    {
+        QFETCH(QString, paneFolder);
+        QFETCH(QString, chosenFolder);
+        QFETCH(bool, selected);
+        QFETCH(QString, path);
+        Rig rig;
+        rig.pane.folder = paneFolder;
+        rig.state.chosenFolder = chosenFolder;
+        if (selected)
+            rig.pane.select({0});
+        rig.fakeExtract(ZipStatus::NothingMatched);
+        rig.reader.getDiz();
+        QCOMPARE(rig.state.selectedFilePath, path);
+    }
+
+    void onlyZipNamesAreRead_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("upper case") << "GAME.ZIP" << true;
+        QTest::newRow("lower case") << "game.zip" << true;
+        QTest::newRow("mixed") << "game.zIp" << true;
+        QTest::newRow("no dot") << "gamezip" << true;
+        QTest::newRow("text") << "README.TXT" << false;
+        QTest::newRow("zip inside") << "a.zipx" << false;
+        QTest::newRow("short") << "ip" << false;
+    }
+    void onlyZipNamesAreRead()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, read);
+        Rig rig({name});
+        rig.pane.select({0});
+        rig.host.saveEnabled = 1;
+        rig.fakeExtract(ZipStatus::NothingMatched);
+        rig.reader.getDiz();
+        QCOMPARE(rig.extractCalls, read ? 1 : 0);
+        QCOMPARE(rig.host.box, QString());
+        QCOMPARE(rig.host.saveEnabled, read ? 1 : 0); // 140 keeps it, a non-ZIP withdraws it
+    }
+
+    void noSelectionWithdrawsSaveDiz()
+    {
+        Rig rig;
+        rig.host.saveEnabled = 1;
+        rig.fakeExtract(0);
+        rig.reader.getDiz();
+        QCOMPARE(rig.extractCalls, 0);
+        QCOMPARE(rig.host.saveEnabled, 0);
+    }
+
+    void linesOfTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("three lines") << QByteArray("A\r\nB\r\nC\r\n") << "A\nB\nC\n";
+        QTest::newRow("last line open") << QByteArray("A\r\nB") << "A\nB\n";
+        QTest::newRow("empty file") << QByteArray() << "";
+        QTest::newRow("a lone CR ends a line") << QByteArray("A\rB\r") << "A\nB\n";
+        QTest::newRow("a lone LF does not") << QByteArray("A\nB") << QString::fromUtf8("A◙B\n");
+        QTest::newRow("empty lines") << QByteArray("\r\n\r\n") << "\n\n";
+        QTest::newRow("DOS art") << QByteArray("\xc9\xcd\xbb\r\n\xc8\xcd\xbc\r\n")
+                                 << QString::fromUtf8("╔═╗\n╚═╝\n");
+    }
+    void linesOfTheFile()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, box);
+        Rig rig;
+        rig.pane.select({0});
+        rig.fakeExtract(0, &file);
+        rig.reader.getDiz();
+        QCOMPARE(rig.host.box, box);
+        QCOMPARE(rig.host.saveEnabled, 1);
+        QCOMPARE(rig.host.log.last(), QString("focus"));
+    }
+
+    void secondReadReplacesTheText()
+    {
+        Rig rig({"a.zip", "b.zip"});
+        const QByteArray first("first\r\n"), second("second\r\n");
+        rig.pane.select({0});
+        rig.fakeExtract(0, &first);
+        rig.reader.getDiz();
+        rig.pane.selected = {false, true};
+        rig.fakeExtract(0, &second);
+        rig.reader.getDiz();
+        QCOMPARE(rig.host.box, QString("second\n"));
+    }
+
+    void nothingHappensWhileARunIsGoing()
+    {
+        Rig rig;
+        rig.pane.select({0});
+        rig.state.KeepRunning = true;
+        rig.state.selectedFilePath = "/zips/other.zip";
+        rig.host.box = "being saved";
+        rig.fakeExtract(0);
+        rig.reader.getDiz();
+        QCOMPARE(rig.extractCalls, 0);
+        QCOMPARE(rig.host.box, QString("being saved"));
+        QCOMPARE(rig.state.selectedFilePath, QString("/zips/other.zip"));
+    }
+
+    // With the real zip component.
+
+    void realArchiveDescriptionIsShown()
+    {
+        Rig rig;
+        const QString folder = rig.dir.path() + "/zips";
+        QVERIFY(test::makeZip(folder + "/GAME.ZIP",
+                              {{"readme.txt", "hello"}, {"FILE_ID.DIZ", "A\r\nB\r\nC\r\n"}}));
+        QVERIFY(test::makeZip(folder + "/nodiz.zip", {{"readme.txt", "hello"}}));
+        FolderListing listing;
+        QVERIFY(listing.setFolderPath(folder));
+        DizReader reader(rig.zip, rig.host, listing, rig.state);
+        listing.setSelected(0, true);
+        reader.getDiz();
+        QCOMPARE(rig.host.box, QString("A\nB\nC\n"));
+        QCOMPARE(rig.host.saveEnabled, 1);
+        QCOMPARE(test::readBytes(rig.temp()), QByteArray("A\r\nB\r\nC\r\n"));
+
+        // No description: the box is emptied, Save diz keeps its state.
+        listing.setSelected(0, false);
+        listing.setSelected(1, true);
+        reader.getDiz();
+        QCOMPARE(rig.host.box, QString());
+        QCOMPARE(rig.host.saveEnabled, 1);
+    }
+
+    void realArchiveThroughDoubledSeparator()
+    {
+        Rig rig;
+        QVERIFY(test::makeZip(rig.dir.path() + "/a.zip", {{"file_id.diz", "x"}}));
+        FakePane pane("/" + rig.dir.path(), {"a.zip"}); // "//tmp/..."
+        pane.select({0});
+        DizReader reader(rig.zip, rig.host, pane, rig.state);
+        reader.getDiz();
+        QVERIFY(rig.state.selectedFilePath.startsWith("//"));
+        QCOMPARE(rig.host.box, QString("x\n"));
+    }
+
+    void realCorruptedMemberIsACrcError()
+    {
+        Rig rig;
+        const QString path = rig.dir.path() + "/bad.zip";
+        const QByteArray text("A description that gets damaged.\r\n");
+        QVERIFY(test::makeZip(path, {{"file_id.diz", text, true}}));
+        QByteArray bytes = test::readBytes(path);
+        const qsizetype at = bytes.indexOf(text);
+        QVERIFY(at > 0);
+        bytes[at + 3] = 'X'; // the stored data no longer matches its CRC
+        QVERIFY(test::writeBytes(path, bytes));
+        FakePane pane(rig.dir.path(), {"bad.zip"});
+        pane.select({0});
+        DizReader reader(rig.zip, rig.host, pane, rig.state);
+        rig.host.saveEnabled = 1;
+        reader.getDiz();
+        QVERIFY2(rig.host.box.startsWith(kCrc), qPrintable(rig.host.box));
+        const int status = rig.host.box.mid(kCrc.size()).toInt();
+        QVERIFY(status > 100 && status != 140 && status != 190);
+        QCOMPARE(rig.host.saveEnabled, 0);
+    }
+
+    void realAbortLeavesEverythingAsItWas()
+    {
+        Rig rig;
+        QByteArray big;
+        for (int i = 0; i < 20000; ++i)
+            big += "line of a long description " + QByteArray::number(i) + "\r\n";
+        QVERIFY(big.size() < kMaxMemberSize);
+        QVERIFY(test::makeZip(rig.dir.path() + "/a.zip", {{"file_id.diz", big}}));
+        FakePane pane(rig.dir.path(), {"a.zip"});
+        pane.select({0});
+        DizReader reader(rig.zip, rig.host, pane, rig.state);
+        connect(&rig.zip, &ZipComponent::Status, &rig.zip,
+                [&](int) { rig.zip.setAbortRequest(true); });
+        rig.host.saveEnabled = 1;
+        reader.getDiz();
+        QCOMPARE(rig.host.box, QString());
+        QCOMPARE(rig.host.saveEnabled, 1);
+        QCOMPARE(rig.host.focusCount, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDizReader)
+#include "test_diz_reader.moc"
