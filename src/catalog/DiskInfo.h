@@ -7,9 +7,20 @@ namespace vexlo::catalog {
 
 // Our disk-information component. Linux has no drive letters: DriveLetter
 // takes a whole path, and the file system that holds it is the "drive".
-// FreeSpace is the space free to this user in KiB, or 0 when that file system
-// is mounted read-only or the folder is not writable by this user. For a path
-// not yet created, the nearest existing ancestor decides.
+//
+// FreeSpace is the space free to this user, in KiB, on the file system that
+// holds the path, or 0 when nothing may be written there:
+// - a path that does not exist yet is judged by its nearest existing
+//   ancestor folder (a list file about to be created, a folder not yet made);
+// - an existing file is judged by the folder that holds it, since writing a
+//   list or updating an archive creates a file in that folder;
+// - 0 when that file system is mounted read-only, when the folder is not
+//   writable by this user, or when the path cannot be looked at (a component
+//   we may not search, a file used as a folder);
+// - an empty path means the current folder, a relative path is taken
+//   relative to the current folder;
+// - the figure is capped at 2^31 - 1 KiB (2 TiB), so that a caller that keeps
+//   it in a 32-bit number never sees it wrap below the threshold.
 class DiskInfo {
 public:
     void setDriveLetter(const QString& path) { m_path = path; }
@@ -20,8 +31,12 @@ public:
     // the program must not write to.
     static constexpr qint64 kWritableThreshold = 1000;
 
+    // The folder whose file system and permissions decide FreeSpace for the
+    // path, or an empty text when the path cannot be judged.
+    static QString judgedFolder(const QString& path);
+
 private:
     QString m_path;
 };
 
-}  // namespace vexlo::catalog
+} // namespace vexlo::catalog
