@@ -1,0 +1,233 @@
+#include "platform/SingleInstance.h"
+
+#include "platform/NativeName.h"
+#include "platform/Paths.h"
+
+#include <QDeadlineTimer>
+#include <QList>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vexlo::platform {
+
+namespace {
+
+constexpr char kActivate[] = "activate";
+constexpr char kTokenKey[] = "token=";
+constexpr char kStartupKey[] = "startup-id=";
+constexpr char kOk[] = "ok";
+constexpr qint64 kMaxRequest = 4096;
+// A connection that sends no complete request is dropped after this.
+constexpr int kRequestTimeoutMs = 5000;
+
+bool isPrivateFolderOfUser(const QByteArray& native)
+{
+    struct stat st;
+    return ::lstat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Where the socket goes. Nobody else may create files there, so nobody else
+// can put a socket of their own in our place, and the socket needs no access
+// options of its own (Qt would rename such a socket over an existing one,
+// which would let two starts both believe they are the server).
+QString runtimeFolder()
+{
+    const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
+    if (!xdg.isEmpty() && xdg.startsWith('/') && isPrivateFolderOfUser(xdg))
+        return decodeName(xdg);
+
+    QByteArray temp = qgetenv("TMPDIR");
+    if (temp.isEmpty() || !temp.startsWith('/'))
+        temp = "/tmp";
+    const QByteArray own = temp + "/vexlo32-" + QByteArray::number(qulonglong(::getuid()));
+    ::mkdir(own.constData(), S_IRWXU);
+    struct stat st;
+    if (::lstat(own.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid())
+        ::chmod(own.constData(), S_IRWXU); // ours, but opened up by someone: close it again
+    if (isPrivateFolderOfUser(own))
+        return decodeName(own);
+    return decodeName(temp);
+}
+
+QString fullServerName(const QString& name)
+{
+    if (name.startsWith(kSeparator))
+        return name;
+    return joinPath(runtimeFolder(), name);
+}
+
+QByteArray encodeValue(const QByteArray& value)
+{
+    return value.toPercentEncoding();
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(QObject* parent) : SingleInstance(defaultServerName(), parent) {}
+
+SingleInstance::SingleInstance(const QString& serverName, QObject* parent)
+    : QObject(parent), m_name(fullServerName(serverName))
+{
+    // Taken now: once the toolkit has started it may have consumed them.
+    m_token = qgetenv("XDG_ACTIVATION_TOKEN");
+    m_startupId = qgetenv("DESKTOP_STARTUP_ID");
+}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultServerName()
+{
+    const QByteArray forced = qgetenv("VEXLO32_INSTANCE_NAME");
+    if (!forced.isEmpty())
+        return fullServerName(decodeName(forced));
+    return fullServerName(QStringLiteral("vexlo32.instance"));
+}
+
+SingleInstance::Claim SingleInstance::claim(int timeoutMs)
+{
+    // Two starts at once must not both decide that nobody is there, nor both
+    // remove a stale socket and listen in turn: the lock makes the second
+    // wait until the first is listening, and then it hands over.
+    QLockFile lock(m_name + QStringLiteral(".lock"));
+    lock.tryLock(2 * timeoutMs + 1000);
+
+    if (tryHandOver(timeoutMs))
+        return Claim::HandedOver;
+    if (listen())
+        return Claim::Serving;
+    // Somebody listens but did not answer in time (busy starting up, or a
+    // start that took no lock): ask once more before running alone.
+    if (m_error == QAbstractSocket::AddressInUseError && tryHandOver(timeoutMs))
+        return Claim::HandedOver;
+    return Claim::Alone;
+}
+
+bool SingleInstance::tryHandOver(int timeoutMs)
+{
+    return tryHandOver(timeoutMs, m_token, m_startupId);
+}
+
+bool SingleInstance::tryHandOver(int timeoutMs, const QByteArray& token,
+                                 const QByteArray& startupId)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QLocalSocket socket;
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(int(deadline.remainingTime())))
+        return false;
+
+    const QByteArray request = QByteArray(kActivate) + ' ' + kTokenKey + encodeValue(token) + ' ' +
+                               kStartupKey + encodeValue(startupId) + '\n';
+    socket.write(request);
+    socket.flush();
+    while (!socket.canReadLine()) {
+        if (deadline.hasExpired() || !socket.waitForReadyRead(int(deadline.remainingTime())))
+            return false;
+    }
+    return socket.readLine(64).trimmed() == kOk;
+}
+
+SingleInstance::Probe SingleInstance::probeServer(int timeoutMs) const
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_name);
+    if (socket.waitForConnected(timeoutMs)) {
+        socket.abort();
+        return Probe::Alive;
+    }
+    switch (socket.error()) {
+    case QLocalSocket::ConnectionRefusedError:
+        // The file is there and nobody accepts on it: its server is gone.
+        return Probe::Stale;
+    case QLocalSocket::ServerNotFoundError:
+        return Probe::Nobody;
+    default:
+        // A time-out or a refusal of access: somebody may well be there.
+        return Probe::Alive;
+    }
+}
+
+bool SingleInstance::listen()
+{
+    if (isListening())
+        return true;
+    auto server = std::make_unique<QLocalServer>(this);
+    server->setSocketOptions(QLocalServer::NoOptions);
+    bool ok = server->listen(m_name);
+    if (!ok && server->serverError() == QAbstractSocket::AddressInUseError &&
+        probeServer(500) == Probe::Stale) {
+        QLocalServer::removeServer(m_name);
+        ok = server->listen(m_name);
+    }
+    if (!ok) {
+        m_error = server->serverError();
+        m_errorText = server->errorString();
+        return false;
+    }
+    m_error = QAbstractSocket::UnknownSocketError;
+    m_errorText.clear();
+    connect(server.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
+    m_server = std::move(server);
+    return true;
+}
+
+bool SingleInstance::isListening() const
+{
+    return m_server && m_server->isListening();
+}
+
+void SingleInstance::acceptConnections()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequest(socket); });
+        QTimer::singleShot(kRequestTimeoutMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        // Data may have come with the connection itself.
+        if (socket->bytesAvailable() > 0)
+            readRequest(socket);
+    }
+}
+
+void SingleInstance::readRequest(QLocalSocket* socket)
+{
+    if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > kMaxRequest) {
+            socket->abort();
+            socket->deleteLater();
+        }
+        return;
+    }
+    // One request per connection: whatever follows it is not read.
+    disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+    const QList<QByteArray> words = socket->readLine(kMaxRequest).trimmed().split(' ');
+    if (words.isEmpty() || words.first() != kActivate) {
+        socket->write("error\n");
+        socket->disconnectFromServer();
+        return;
+    }
+    QByteArray token;
+    QByteArray startupId;
+    for (const QByteArray& word : words) {
+        if (word.startsWith(kTokenKey))
+            token = QByteArray::fromPercentEncoding(word.mid(qsizetype(sizeof kTokenKey) - 1));
+        else if (word.startsWith(kStartupKey))
+            startupId =
+                QByteArray::fromPercentEncoding(word.mid(qsizetype(sizeof kStartupKey) - 1));
+    }
+    // Answer first: the other start is waiting to end.
+    socket->write(QByteArray(kOk) + '\n');
+    socket->flush();
+    socket->disconnectFromServer();
+    emit activationRequested(token, startupId);
+}
+
+} // namespace vexlo::platform

@@ -1,0 +1,401 @@
+#include "platform/SingleInstance.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using vexlo::platform::SingleInstance;
+
+namespace {
+
+struct Activation {
+    QByteArray token;
+    QByteArray startupId;
+};
+
+bool isSocketFile(const QString& path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// What a crashed server leaves behind: a socket file nobody listens on.
+bool makeStaleSocket(const QString& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(path);
+    if (size_t(native.size()) >= sizeof addr.sun_path) {
+        ::close(fd);
+        return false;
+    }
+    std::memcpy(addr.sun_path, native.constData(), size_t(native.size()) + 1);
+    const bool ok =
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 1) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Runs a blocking client on a worker thread while this thread's event loop
+// keeps serving, as a second start would in its own process.
+template <typename Work> void runOnWorker(Work work, int timeoutMs = 10000)
+{
+    std::unique_ptr<QThread> thread(QThread::create(work));
+    thread->start();
+    QTRY_VERIFY_WITH_TIMEOUT(thread->isFinished(), timeoutMs);
+    thread->wait();
+}
+
+// A helper process (tests/instance_helper.cpp) claiming the name.
+class Helper {
+public:
+    Helper(const QString& name, const QStringList& extraEnv = {}, int timeoutMs = 1500)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VEXLO32_INSTANCE_NAME", name);
+        env.remove("XDG_ACTIVATION_TOKEN");
+        env.remove("DESKTOP_STARTUP_ID");
+        for (const QString& pair : extraEnv)
+            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        m_process.setProcessEnvironment(env);
+        m_process.start(VEXLO32_INSTANCE_HELPER, {QString::number(timeoutMs)});
+    }
+    ~Helper()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    // The next line of output, or an empty text when none came in time.
+    QByteArray nextLine(int timeoutMs = 10000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            m_buffer += m_process.readAllStandardOutput();
+            const qsizetype end = m_buffer.indexOf('\n');
+            if (end >= 0) {
+                const QByteArray line = m_buffer.left(end);
+                m_buffer.remove(0, end + 1);
+                return line;
+            }
+            if (deadline.hasExpired() ||
+                (m_process.state() == QProcess::NotRunning && m_process.bytesAvailable() == 0))
+                return QByteArray();
+            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        }
+    }
+
+    // Ends a serving helper the way it ends normally.
+    int stop()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(10000))
+            return -1;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    QProcess& process() { return m_process; }
+
+private:
+    QProcess m_process;
+    QByteArray m_buffer;
+};
+
+} // namespace
+
+class TestInstance : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    // A fresh socket path for each test, never the one the user's copy uses.
+    QString freshName() { return m_dir.path() + QStringLiteral("/i%1").arg(++m_counter); }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void handOverCarriesTheTokens_data()
+    {
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<QByteArray>("startupId");
+        QTest::newRow("wayland token") << QByteArray("kwin-1234_TIME5678") << QByteArray();
+        QTest::newRow("x11 startup id") << QByteArray() << QByteArray("vexlo32-1-host_TIME42");
+        QTest::newRow("both") << QByteArray("abc") << QByteArray("def");
+        QTest::newRow("none") << QByteArray() << QByteArray();
+        QTest::newRow("spaces, equals, newline")
+            << QByteArray("a b=c\nd%") << QByteArray("token= x");
+        QTest::newRow("non-ascii bytes") << QByteArray("\xc3\xa9\xff\x01") << QByteArray("\x80");
+    }
+    void handOverCarriesTheTokens()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(QByteArray, startupId);
+        const QString name = freshName();
+        SingleInstance server(name);
+        QVERIFY(server.listen());
+        QVERIFY(server.isListening());
+        QList<Activation> received;
+        connect(&server, &SingleInstance::activationRequested, this,
+                [&](const QByteArray& t, const QByteArray& s) {
+                    received.append({t, s});
+                });
+
+        bool handedOver = false;
+        runOnWorker([&] { handedOver = SingleInstance(name).tryHandOver(3000, token, startupId); });
+        QVERIFY(handedOver);
+        QTRY_COMPARE(received.size(), 1);
+        QCOMPARE(received.first().token, token);
+        QCOMPARE(received.first().startupId, startupId);
+    }
+
+    void tokensComeFromTheEnvironmentAtConstruction()
+    {
+        const QString name = freshName();
+        SingleInstance server(name);
+        QVERIFY(server.listen());
+        QList<Activation> received;
+        connect(&server, &SingleInstance::activationRequested, this,
+                [&](const QByteArray& t, const QByteArray& s) {
+                    received.append({t, s});
+                });
+
+        qputenv("XDG_ACTIVATION_TOKEN", "from-env");
+        qputenv("DESKTOP_STARTUP_ID", "id-from-env");
+        auto client = std::make_unique<SingleInstance>(name);
+        // The toolkit may clear them once it starts: what counts is construction.
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        qunsetenv("DESKTOP_STARTUP_ID");
+        bool handedOver = false;
+        runOnWorker([&] { handedOver = client->tryHandOver(3000); });
+        QVERIFY(handedOver);
+        QTRY_COMPARE(received.size(), 1);
+        QCOMPARE(received.first().token, QByteArray("from-env"));
+        QCOMPARE(received.first().startupId, QByteArray("id-from-env"));
+    }
+
+    void nobodyThereMeansServing()
+    {
+        const QString name = freshName();
+        SingleInstance first(name);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!first.tryHandOver(1500));
+        QVERIFY2(timer.elapsed() < 1000, "a missing server must be noticed at once");
+        QCOMPARE(first.claim(1500), SingleInstance::Claim::Serving);
+        QVERIFY(isSocketFile(name));
+
+        // A second object on the same name finds the first one alive.
+        SingleInstance second(name);
+        QVERIFY(!second.listen());
+        QCOMPARE(second.lastError(), QAbstractSocket::AddressInUseError);
+        QVERIFY(first.isListening());
+        QVERIFY(isSocketFile(name));
+    }
+
+    void serverRemovesItsSocketWhenItEnds()
+    {
+        const QString name = freshName();
+        {
+            SingleInstance server(name);
+            QVERIFY(server.listen());
+            QVERIFY(isSocketFile(name));
+        }
+        QVERIFY(!QFile::exists(name));
+    }
+
+    void staleSocketIsReplaced()
+    {
+        const QString name = freshName();
+        QVERIFY(makeStaleSocket(name));
+        QVERIFY(isSocketFile(name));
+        SingleInstance instance(name);
+        QCOMPARE(instance.claim(1500), SingleInstance::Claim::Serving);
+        QVERIFY(instance.isListening());
+
+        // The new socket really is ours: a client reaches it.
+        bool handedOver = false;
+        runOnWorker([&] { handedOver = SingleInstance(name).tryHandOver(3000, "t", "s"); });
+        QVERIFY(handedOver);
+    }
+
+    void silentServerIsNotTakenOver()
+    {
+        // Something accepts connections but never answers (this thread is
+        // blocked in claim, so it cannot).
+        const QString name = freshName();
+        QLocalServer silent;
+        QVERIFY(silent.listen(name));
+        SingleInstance instance(name);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(instance.claim(300), SingleInstance::Claim::Alone);
+        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY(!instance.isListening());
+        QVERIFY(silent.isListening());
+        QVERIFY(isSocketFile(name));
+    }
+
+    void unknownRequestIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("other word") << QByteArray("quit\n");
+        QTest::newRow("empty line") << QByteArray("\n");
+        QTest::newRow("prefix only") << QByteArray("activated token=x\n");
+    }
+    void unknownRequestIsRefused()
+    {
+        QFETCH(QByteArray, request);
+        const QString name = freshName();
+        SingleInstance server(name);
+        QVERIFY(server.listen());
+        QSignalSpy spy(&server, &SingleInstance::activationRequested);
+        QByteArray reply;
+        runOnWorker([&] {
+            QLocalSocket socket;
+            socket.connectToServer(name);
+            if (!socket.waitForConnected(3000))
+                return;
+            socket.write(request);
+            socket.flush();
+            while (!socket.canReadLine() && socket.waitForReadyRead(3000)) {
+            }
+            reply = socket.readLine().trimmed();
+        });
+        QCOMPARE(reply, QByteArray("error"));
+        QCOMPARE(spy.count(), 0);
+    }
+
+    void nameFromTheEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("absolute");
+        QTest::newRow("absolute path") << QByteArray("/some/where/test.sock") << true;
+        QTest::newRow("bare name") << QByteArray("parallel-run-7") << false;
+    }
+    void nameFromTheEnvironment()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, absolute);
+        const QByteArray saved = qgetenv("VEXLO32_INSTANCE_NAME");
+        qputenv("VEXLO32_INSTANCE_NAME", value);
+        const QString fromEnv = SingleInstance::defaultServerName();
+        const QString fromObject = SingleInstance().serverName();
+        qunsetenv("VEXLO32_INSTANCE_NAME");
+        const QString standard = SingleInstance::defaultServerName();
+        if (!saved.isEmpty())
+            qputenv("VEXLO32_INSTANCE_NAME", saved);
+
+        QCOMPARE(fromObject, fromEnv);
+        if (absolute)
+            QCOMPARE(fromEnv, QString::fromUtf8(value));
+        else
+            QVERIFY2(fromEnv.startsWith('/') && fromEnv.endsWith("/" + QString::fromUtf8(value)),
+                     qPrintable(fromEnv));
+        QVERIFY(standard.startsWith('/'));
+        QVERIFY(standard != fromEnv);
+        // Beside the standard name, in the same per-user folder.
+        if (!absolute)
+            QCOMPARE(fromEnv.section('/', 0, -2), standard.section('/', 0, -2));
+    }
+
+    // --- two real processes -------------------------------------------------
+
+    void secondProcessHandsOverAndEnds()
+    {
+        const QString name = freshName();
+        Helper first(name);
+        QCOMPARE(first.nextLine(), QByteArray("serving"));
+
+        QElapsedTimer timer;
+        timer.start();
+        Helper second(name, {"XDG_ACTIVATION_TOKEN=wl-token-1", "DESKTOP_STARTUP_ID=x11-id-1"});
+        QVERIFY(second.process().waitForFinished(10000));
+        QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process().exitCode(), 0);
+        QCOMPARE(second.nextLine(), QByteArray("handed over"));
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+
+        QCOMPARE(first.nextLine(), QByteArray("activated token=wl-token-1 startup-id=x11-id-1"));
+        QCOMPARE(first.stop(), 0);
+        QVERIFY(!QFile::exists(name));
+    }
+
+    void killedServerLeavesAStaleSocketTheNextStartCleans()
+    {
+        const QString name = freshName();
+        {
+            Helper crashed(name);
+            QCOMPARE(crashed.nextLine(), QByteArray("serving"));
+            crashed.process().kill(); // SIGKILL: no chance to clean up
+            QVERIFY(crashed.process().waitForFinished(5000));
+        }
+        QVERIFY(isSocketFile(name));
+
+        Helper next(name);
+        QCOMPARE(next.nextLine(), QByteArray("serving"));
+        Helper another(name, {"XDG_ACTIVATION_TOKEN=after-crash"});
+        QCOMPARE(another.nextLine(), QByteArray("handed over"));
+        QVERIFY(another.process().waitForFinished(5000));
+        QCOMPARE(another.process().exitCode(), 0);
+        QCOMPARE(next.nextLine(), QByteArray("activated token=after-crash startup-id="));
+        QCOMPARE(next.stop(), 0);
+    }
+
+    void simultaneousStartsLeaveExactlyOneServer_data()
+    {
+        QTest::addColumn<bool>("staleSocket");
+        QTest::newRow("no socket yet") << false;
+        // Every start sees the dead socket: only one may remove it and listen.
+        QTest::newRow("after a crash") << true;
+    }
+    void simultaneousStartsLeaveExactlyOneServer()
+    {
+        QFETCH(bool, staleSocket);
+        const QString name = freshName();
+        if (staleSocket)
+            QVERIFY(makeStaleSocket(name));
+        std::vector<std::unique_ptr<Helper>> helpers;
+        for (int i = 0; i < 4; ++i)
+            helpers.push_back(std::make_unique<Helper>(name));
+        int serving = 0;
+        int handedOver = 0;
+        Helper* server = nullptr;
+        for (auto& helper : helpers) {
+            const QByteArray line = helper->nextLine();
+            if (line == "serving") {
+                ++serving;
+                server = helper.get();
+            } else if (line == "handed over") {
+                ++handedOver;
+            } else {
+                QFAIL(qPrintable("unexpected: " + QString::fromUtf8(line)));
+            }
+        }
+        QCOMPARE(serving, 1);
+        QCOMPARE(handedOver, 3);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(server->nextLine().startsWith("activated "));
+        QCOMPARE(server->stop(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInstance)
+#include "test_instance.moc"
