@@ -1,0 +1,275 @@
+#include "catalog/ListBuilder.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/ShortName.h"
+
+#include <optional>
+
+namespace vexlo::catalog {
+
+namespace {
+
+// Columns of the two layouts: size, date (or shortcut target), description.
+struct Columns {
+    int size;
+    int date;
+    int description;
+};
+constexpr Columns kLongColumns{43, 54, 64};
+constexpr Columns kShortColumns{13, 24, 34};
+
+// The default list file name: a list never lists itself under that name.
+const QString kListFileName = QStringLiteral("VEXLO.TXT");
+// "Shortcut to " as the desktop names new shortcuts; the long layout drops it.
+const QString kShortcutPrefix = QStringLiteral("SHORTCUT");
+constexpr int kShortcutPrefixLength = 12;
+// A shortcut's name is cut so that its target always starts on its own line.
+constexpr int kShortcutNameLimit = 42;
+// A shortcut is a few lines of text; we never read more of one than this.
+constexpr qint64 kShortcutReadLimit = qint64(1) << 20;
+
+const QByteArray kCrcErrorText = QByteArrayLiteral("** CRC Error **");
+
+void removeTemporaryDescription(const QString& temp)
+{
+    if (platform::isRegularFile(temp)) {
+        platform::makeWritable(temp);
+        platform::removeFile(temp);
+    }
+}
+
+// Positions in code points, so a cut never splits a character in two.
+qsizetype unitsForCodePoints(const QString& text, int codePoints)
+{
+    qsizetype i = 0;
+    for (int seen = 0; seen < codePoints && i < text.size(); ++seen) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        ++i;
+    }
+    return i;
+}
+
+QString shortcutDisplayName(const QString& name)
+{
+    QString display = name;
+    if (platform::upperName(display.left(kShortcutPrefix.size())) == kShortcutPrefix)
+        display = display.mid(unitsForCodePoints(display, kShortcutPrefixLength));
+    return display.left(unitsForCodePoints(display, kShortcutNameLimit));
+}
+
+// The second line of an Internet shortcut from its fifth byte on: the text
+// after "URL=". Empty when the file cannot be read or has no such line.
+QByteArray shortcutTarget(const QString& path)
+{
+    QByteArray bytes;
+    if (!platform::readFile(path, bytes, kShortcutReadLimit))
+        return QByteArray();
+    const QList<QByteArray> lines = splitLines(bytes);
+    if (lines.size() < 2)
+        return QByteArray();
+    return lines.at(1).mid(4);
+}
+
+QByteArray withoutLeadingSpaces(const QByteArray& line)
+{
+    qsizetype start = 0;
+    while (start < line.size() && line.at(start) == ' ')
+        ++start;
+    return line.mid(start);
+}
+
+bool endsInZip(const QString& name)
+{
+    return name.right(3).toLower() == QLatin1String("zip");
+}
+
+bool isShortcut(const QString& fullPath)
+{
+    return fullPath.right(4).toLower() == QLatin1String(".url");
+}
+
+// The folder line shows the pane's folder without a trailing separator,
+// except at the root.
+QString folderLineText(const QString& folder)
+{
+    QString text = folder;
+    while (text.size() > 1 && text.endsWith(platform::kSeparator))
+        text.chop(1);
+    return platform::lowerPath(text);
+}
+
+void writeDescription(CatalogJob& job, const QByteArray& bytes)
+{
+    ListWriter& writer = job.writer;
+    const QList<QByteArray> lines = splitLines(bytes);
+    if (!job.state.MultiLineDiz) {
+        const QByteArray first = lines.isEmpty() ? QByteArray() : lines.first();
+        writer.writeBytes(sentenceCase(withoutLeadingSpaces(first)));
+        writer.endLine();
+        return;
+    }
+    // No description line ends by itself: the column rule puts each one on a
+    // new line under the description column, and an empty line writes nothing.
+    for (qsizetype k = 0; k < lines.size(); ++k) {
+        const Columns& columns = job.host.longFileFormat() ? kLongColumns : kShortColumns;
+        writer.PadToColumn(columns.description);
+        writer.writeBytes(k == 0 ? sentenceCase(lines.at(k)) : lines.at(k));
+    }
+    writer.endLine();
+}
+
+} // namespace
+
+QList<QByteArray> splitLines(const QByteArray& bytes)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const char c = bytes.at(i);
+        if (c == '\r' || c == '\n') {
+            lines.append(bytes.mid(start, i - start));
+            i += (c == '\r' && i + 1 < n && bytes.at(i + 1) == '\n') ? 2 : 1;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < n)
+        lines.append(bytes.mid(start));
+    return lines;
+}
+
+ArchiveDescription ExtractingDescriptionReader::read(const QString& archivePath)
+{
+    ArchiveDescription out;
+    m_zip.setKeepPaths(false);
+    m_zip.setMemberMask(QStringLiteral("file_id.diz"));
+    m_zip.setTargetFolder(platform::dataFolder());
+    m_zip.setArchivePath(archivePath);
+    out.status = m_zip.ExtractMembers(0);
+    const QString temp = platform::tempDizPath();
+    if (platform::isRegularFile(temp))
+        out.present = platform::readFile(temp, out.bytes);
+    return out;
+}
+
+void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
+{
+    SharedState& state = job.state;
+    PaneModel& pane = job.pane;
+    ListWriter& writer = job.writer;
+    CatalogHost& host = job.host;
+
+    if (state.ListAborted)
+        return;
+    const QString temp = platform::tempDizPath();
+    removeTemporaryDescription(temp);
+
+    const int count = pane.count();
+    for (int i = 0; i < count; ++i)
+        pane.setSelected(i, false);
+
+    const QString folder = pane.folderPath();
+    writer.endLine();
+    writer.writeName(folderLineText(folder));
+    writer.endLine();
+
+    // Files are reached through the real folder, resolved once, while the
+    // texts stored and shown keep the pane's own.
+    const QString realFolder =
+        knownRealFolder.isEmpty() ? platform::resolvePath(folder) : knownRealFolder;
+    std::optional<platform::ShortNameTable> shortNames; // made when first needed
+    ExtractingDescriptionReader extracting(job.zip);
+    DescriptionReader& descriptions = job.descriptions ? *job.descriptions : extracting;
+
+    for (int i = 0; i < count; ++i) {
+        removeTemporaryDescription(temp);
+        if (!state.KeepRunning || writer.failed()) {
+            if (i > 0)
+                pane.setSelected(i - 1, false);
+            return;
+        }
+        const QString name = pane.name(i);
+        const QString fullPath = platform::joinPath(folder, name);
+        const QString filePath = platform::joinPath(realFolder, name);
+        state.selectedFilePath = fullPath;
+
+        // A file that vanished or cannot be asked about still gets its entry,
+        // with a blank size and date, and the list goes on.
+        const platform::FileStat info = platform::statPath(filePath);
+        const QByteArray sizeText = sizeField(info.ok ? info.size : 0);
+        QByteArray dateText = dateField(info.ok ? info.modified : QDateTime());
+
+        if (i > 0)
+            pane.setSelected(i - 1, false);
+        pane.setSelected(i, true);
+        host.fileStarted(fullPath);
+        host.yieldToEvents();
+
+        if (platform::upperName(name) == kListFileName)
+            continue;
+
+        const bool zip = endsInZip(name);
+        ArchiveDescription description;
+        if (zip) {
+            description = descriptions.read(filePath);
+            host.setProgress(0);
+            if (!state.ReadOnlyDrive)
+                platform::makeWritable(filePath);
+            if (description.status == diz::ZipStatus::Aborted) {
+                if (i > 0)
+                    pane.setSelected(i - 1, false);
+                return;
+            }
+        }
+        const qint16 status = description.status;
+
+        const bool shortcut = isShortcut(fullPath);
+        if (shortcut)
+            dateText = shortcutTarget(filePath);
+
+        const bool longLayout = host.longFileFormat();
+        const Columns& columns = longLayout ? kLongColumns : kShortColumns;
+        QString displayName;
+        if (longLayout) {
+            displayName = shortcut ? shortcutDisplayName(name) : name;
+        } else {
+            if (!shortNames) {
+                shortNames.emplace();
+                shortNames->load(realFolder);
+            }
+            displayName = shortNames->shortName(name);
+            if (displayName.isEmpty()) // came after the folder was read
+                displayName = platform::lastComponent(platform::ShortPathOf(filePath));
+        }
+        writer.writeName(platform::upperName(displayName));
+        writer.PadToColumn(columns.size);
+        writer.writeBytes(sizeText);
+        writer.PadToColumn(columns.date);
+        writer.writeBytes(dateText);
+        if (!shortcut)
+            writer.PadToColumn(columns.description);
+
+        if (status != diz::ZipStatus::Success && status != diz::ZipStatus::NothingMatched &&
+            status > 100) {
+            writer.writeBytes(kCrcErrorText + ' ' + QByteArray::number(status));
+            writer.endLine();
+            continue;
+        }
+        if (!zip || !description.present) {
+            writer.endLine();
+            continue;
+        }
+        writeDescription(job, description.bytes);
+    }
+
+    removeTemporaryDescription(temp);
+    if (count > 0)
+        pane.setSelected(count - 1, false);
+}
+
+} // namespace vexlo::catalog

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "catalog/ListWriter.h"
+#include "diz/ZipComponent.h"
+#include "pane/core/PaneModel.h"
+#include "shell/core/SharedState.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace vexlo::catalog {
+
+// What the list builder and the folder walk need of the window. The window
+// implements it over its controls; the command-line mode and the tests have
+// their own. Every call happens on the thread that runs the list.
+class CatalogHost {
+public:
+    virtual ~CatalogHost() = default;
+
+    // The check mark of "&Long filename format"; asked afresh for every entry
+    // and, in multi-line descriptions, for every line.
+    virtual bool longFileFormat() const = 0;
+    // Lets pending events run once (repaints, and the Abort press, which only
+    // changes flags). Called once per folder and once per file.
+    virtual void yieldToEvents() = 0;
+    // The progress bar's position; the builder sets it back to 0 after each
+    // extraction (the zip component's Status signal moves it meanwhile).
+    virtual void setProgress(int value) = 0;
+    virtual void setTitle(const QString& title) = 0;
+    virtual void setPathPanel(const QString& text) = 0;
+    virtual void setDir1(const QString& folder) = 0;
+
+    // Progress notes for a host that counts (the command line); the window
+    // needs neither.
+    virtual void folderStarted(const QString& shownFolder) { Q_UNUSED(shownFolder); }
+    virtual void fileStarted(const QString& fullPath) { Q_UNUSED(fullPath); }
+};
+
+// The description of one archive as the list needs it: the zip status, and
+// the bytes of its description when one was found.
+struct ArchiveDescription {
+    qint16 status = diz::ZipStatus::Success;
+    bool present = false;
+    QByteArray bytes;
+};
+
+// Where descriptions come from. The list uses one function for it, so that
+// extraction through the temporary file can give way to reading the member
+// in memory without any change to the list.
+class DescriptionReader {
+public:
+    virtual ~DescriptionReader() = default;
+    virtual ArchiveDescription read(const QString& archivePath) = 0;
+};
+
+// The description through the zip component: extract file_id.diz into the
+// data folder as the temporary description file, then read that file. The
+// builder deletes the temporary file before every file, so a file found after
+// the call is this archive's.
+class ExtractingDescriptionReader : public DescriptionReader {
+public:
+    explicit ExtractingDescriptionReader(diz::ZipComponent& zip) : m_zip(zip) {}
+    ArchiveDescription read(const QString& archivePath) override;
+
+private:
+    diz::ZipComponent& m_zip;
+};
+
+// Everything one Make-list run works with.
+struct CatalogJob {
+    SharedState& state;
+    PaneModel& pane;
+    diz::ZipComponent& zip; // AbortRequest is set on it by the Abort press
+    ListWriter& writer;
+    CatalogHost& host;
+    // Where descriptions come from; null means through zip, extracted.
+    DescriptionReader* descriptions = nullptr;
+};
+
+// Writes the section of the folder the pane shows: an empty line, the
+// folder's path in lower case, then one entry per file of the pane. The list
+// file must be open. Stops before the next file when KeepRunning is false or
+// the list file failed; writes nothing when ListAborted is set.
+// realFolder: where the pane's folder is on disk, when the caller knows it
+// (the walk does); otherwise the pane's text is resolved.
+void BuildFolderEntries(CatalogJob& job, const QString& realFolder = QString());
+
+// The lines of a description or shortcut file. DOS files end their lines in
+// CR LF; we also take a lone CR or a lone LF as a line end, so that files
+// written on other systems list the same. A line end at the very end of the
+// file ends the last line and starts none.
+QList<QByteArray> splitLines(const QByteArray& bytes);
+
+} // namespace vexlo::catalog

@@ -1,0 +1,197 @@
+#include "catalog/DiskInfo.h"
+#include "test_catalog_support.h"
+
+#include <cerrno>
+#include <cstring>
+
+using namespace vexlo;
+using namespace vexlo::catalog;
+using namespace vexlo::test;
+
+namespace {
+
+// A tree with every kind of entry: archives with and without descriptions,
+// a broken archive, a shortcut, long and accented names, sub-folders.
+bool makeTree(const QString& folder)
+{
+    const QString accented = QString::fromUtf8("caf\xc3\xa9 long name.arj");
+    if (!makeZip(folder + "/Game One.zip",
+                 {{"FILE_ID.DIZ", "  GREAT GAME FOR DOS\r\n\r\nsecond \x8e line\r\n"}}))
+        return false;
+    if (!makeZip(folder + "/nodiz.zip", {{"readme.txt", "x"}}))
+        return false;
+    if (!makeZip(folder + "/Sub/Deeper/inner.zip", {{"file_id.diz", "Inner\nLF\n"}}))
+        return false;
+    if (!writeBytes(folder + "/broken.zip", "not an archive"))
+        return false;
+    if (!writeBytes(folder + "/Shortcut to Example Site.url",
+                    "[InternetShortcut]\r\nURL=http://www.example.com/\r\n"))
+        return false;
+    if (!writeBytes(folder + "/" + accented, "1234"))
+        return false;
+    if (!writeBytes(folder + "/Sub/readme.txt", "12345"))
+        return false;
+    const QStringList all{"Game One.zip",
+                          "nodiz.zip",
+                          "Sub/Deeper/inner.zip",
+                          "broken.zip",
+                          "Shortcut to Example Site.url",
+                          accented,
+                          "Sub/readme.txt"};
+    for (const QString& name : all) {
+        if (!setModified(folder + "/" + name, kSeptember16))
+            return false;
+    }
+    return true;
+}
+
+// The same run in this process, as the window makes it.
+QByteArray listInProcess(const QString& folder, const QString& listFile, bool longFormat,
+                         bool multiLine)
+{
+    BuildRun run;
+    DiskInfo disk;
+    disk.setDriveLetter(folder);
+    run.state.ReadOnlyDrive = disk.FreeSpace() < DiskInfo::kWritableThreshold;
+    run.state.MultiLineDiz = multiLine;
+    run.host.longFormat = longFormat;
+    return run.walk(platform::lowerPath(folder), listFile);
+}
+
+} // namespace
+
+class TestCatalogCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("VEXLO32_BINARY"))
+            QSKIP("VEXLO32_BINARY is not set (run through ctest)");
+    }
+
+    void help()
+    {
+        const RunResult r = runProgram({"--make-list", "--help"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.startsWith("Usage: vexlo32 --make-list FOLDER"));
+        QVERIFY(r.out.contains("--multi-line"));
+    }
+
+    void sameBytesAsTheWindow_data()
+    {
+        QTest::addColumn<bool>("longFormat");
+        QTest::addColumn<bool>("multiLine");
+        QTest::newRow("short, single line") << false << false;
+        QTest::newRow("long, single line") << true << false;
+        QTest::newRow("short, multi-line") << false << true;
+        QTest::newRow("long, multi-line") << true << true;
+    }
+    void sameBytesAsTheWindow()
+    {
+        QFETCH(bool, longFormat);
+        QFETCH(bool, multiLine);
+        ListFixture fx;
+        QVERIFY(makeTree(fx.folder));
+        const QString expectedFile = fx.root.path() + "/expected.txt";
+        const QByteArray expected = listInProcess(fx.folder, expectedFile, longFormat, multiLine);
+
+        QStringList args{"--make-list", fx.folder, "--output", fx.listFile};
+        if (longFormat)
+            args << "--long";
+        if (multiLine)
+            args << "--multi-line";
+        const RunResult r = runProgram(args);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QByteArray()); // no terminal: no progress line
+        QCOMPARE(readBytes(fx.listFile), expected);
+        // The tree really was listed with descriptions.
+        QVERIFY(expected.contains(multiLine ? "  great game for dos" : "Great game for dos"));
+        QVERIFY(expected.contains("** CRC Error **"));
+        QVERIFY(expected.contains("http://www.example.com/\r\n"));
+        QVERIFY(expected.contains("Inner"));
+    }
+
+    void defaultListFileInTheFolder()
+    {
+        ListFixture fx;
+        QVERIFY(makeTree(fx.folder));
+        const QString expectedFile = fx.root.path() + "/expected.txt";
+        const QByteArray expected = listInProcess(fx.folder, expectedFile, false, false);
+        const RunResult r = runProgram({"--make-list", fx.folder});
+        QCOMPARE(r.exitCode, 0);
+        // Vexlo.txt lies in the listed folder and never lists itself.
+        QCOMPARE(readBytes(fx.folder + "/Vexlo.txt"), expected);
+    }
+
+    void relativeFolderIsShownAbsolute()
+    {
+        ListFixture fx;
+        QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(fx.root.path()));
+        const RunResult r = runProgram({"--make-list", "./Zips/../Zips/", "--output", "out.txt"});
+        QDir::setCurrent(before);
+        QCOMPARE(r.exitCode, 0);
+        const QByteArray list = readBytes(fx.root.path() + "/out.txt");
+        QVERIFY2(list.startsWith(folderHeader(fx.folder)), list.constData());
+    }
+
+    void missingFolder()
+    {
+        ListFixture fx;
+        const QString missing = fx.root.path() + "/no such folder";
+        const RunResult r = runProgram({"--make-list", missing, "--output", fx.listFile});
+        QVERIFY(r.exitCode != 0);
+        QCOMPARE(r.err, "vexlo32: " + missing.toUtf8() + ": no such folder\n");
+        QVERIFY(!QFile::exists(fx.listFile));
+        QVERIFY(!QFile::exists(missing + "/Vexlo.txt"));
+        // A file is no folder either.
+        QVERIFY(writeBytes(fx.root.path() + "/file", "x"));
+        QVERIFY(runProgram({"--make-list", fx.root.path() + "/file"}).exitCode != 0);
+    }
+
+    void listFileInAMissingFolder()
+    {
+        ListFixture fx;
+        QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
+        const QString list = fx.root.path() + "/missing/list.txt";
+        const RunResult r = runProgram({"--make-list", fx.folder, "--output", list});
+        QVERIFY(r.exitCode != 0);
+        QCOMPARE(r.err, "vexlo32: cannot create the list file " + list.toUtf8() + ": " +
+                            QByteArray(std::strerror(ENOENT)) + "\n");
+        QVERIFY(!QFile::exists(list));
+    }
+
+    void fullDiskIsAFailure()
+    {
+        if (!QFile::exists("/dev/full"))
+            QSKIP("no /dev/full on this system");
+        ListFixture fx;
+        QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
+        const RunResult r = runProgram({"--make-list", fx.folder, "--output", "/dev/full"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.startsWith("vexlo32: cannot write the list file /dev/full: "));
+        QCOMPARE(r.err.count('\n'), 1);
+    }
+
+    void badArguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no folder") << QStringList{"--make-list"};
+        QTest::newRow("unknown option") << QStringList{"--make-list", "/tmp", "--bogus"};
+        QTest::newRow("two folders") << QStringList{"--make-list", "/tmp", "/usr"};
+        QTest::newRow("output without a name") << QStringList{"--make-list", "/tmp", "--output"};
+    }
+    void badArguments()
+    {
+        QFETCH(QStringList, args);
+        const RunResult r = runProgram(args);
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err.count('\n'), 1);
+        QVERIFY(r.err.startsWith("vexlo32: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCatalogCli)
+#include "test_catalog_cli.moc"

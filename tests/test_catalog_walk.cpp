@@ -1,0 +1,330 @@
+#include "platform/NativeName.h"
+#include "test_catalog_support.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vexlo;
+using namespace vexlo::catalog;
+using namespace vexlo::test;
+
+namespace {
+
+const QByteArray kDate = "09-16-98";
+
+QByteArray entry(const QByteArray& upperName, qint64 size)
+{
+    return upperName + spaces(42 - int(upperName.size())) + sizeText(size) + "  " + kDate +
+           "  \r\n";
+}
+
+// Sub-folder names of a folder in the order the file system returns them.
+QStringList subFoldersInOrder(const QString& folder)
+{
+    std::vector<platform::DirEntry> entries;
+    platform::listDirectory(folder, entries);
+    QStringList names;
+    for (const platform::DirEntry& e : entries) {
+        if (e.isDir && !e.name.startsWith('.'))
+            names.append(e.name);
+    }
+    return names;
+}
+
+// The folder lines of a list, in order.
+QStringList folderLines(const QByteArray& list)
+{
+    QStringList out;
+    const QList<QByteArray> lines = list.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines.at(i - 1) == "\r")
+            out.append(platform::decodeName(lines.at(i).chopped(1)));
+    }
+    return out;
+}
+
+} // namespace
+
+class TestCatalogWalk : public QObject {
+    Q_OBJECT
+
+private slots:
+    void depthFirstPreOrder()
+    {
+        ListFixture fx;
+        const QString a = fx.folder;
+        QVERIFY(writeDated(a + "/top.txt", "1"));
+        QVERIFY(writeDated(a + "/B/b.txt", "22"));
+        QVERIFY(writeDated(a + "/B/D/d.txt", "4444"));
+        QVERIFY(writeDated(a + "/c/c.txt", "333"));
+        const QString lower = platform::lowerPath(a);
+        // The sections a, then each sub-folder with all below it, sub-folders
+        // in the file system's own order.
+        QByteArray expected = folderHeader(a) + entry("TOP.TXT", 1);
+        for (const QString& sub : subFoldersInOrder(a)) {
+            if (sub == "B") {
+                expected += folderHeader(lower + "/b") + entry("B.TXT", 2);
+                expected += folderHeader(lower + "/b/d") + entry("D.TXT", 4);
+            } else {
+                expected += folderHeader(lower + "/c") + entry("C.TXT", 3);
+            }
+        }
+        BuildRun run;
+        QCOMPARE(run.walk(a, fx.listFile), expected);
+        QCOMPARE(run.host.yields, 4 + 4); // once per folder, once per file
+        QCOMPARE(run.state.selectedFilePath.isEmpty(), false);
+    }
+
+    void windowSeesLowerCaseFolders()
+    {
+        ListFixture fx;
+        QVERIFY(QDir().mkpath(fx.folder + "/Sub"));
+        BuildRun run;
+        run.walk(fx.folder, fx.listFile);
+        const QString lower = platform::lowerPath(fx.folder);
+        QCOMPARE(run.host.titles, QStringList({lower + "/", lower + "/sub/"}));
+        QCOMPARE(run.host.pathPanels, QStringList({lower + "/", lower + "/sub/"}));
+        QCOMPARE(run.host.dir1s, QStringList({lower, lower + "/sub"}));
+        QCOMPARE(run.pane.folderPath(), lower + "/sub");
+    }
+
+    void dotFoldersAndFilesAreLeftOut()
+    {
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/.cache/inside.txt", "x"));
+        QVERIFY(writeDated(fx.folder + "/.hidden.txt", "x"));
+        QVERIFY(writeDated(fx.folder + "/shown.txt", "x"));
+        BuildRun run;
+        QCOMPARE(run.walk(fx.folder, fx.listFile), folderHeader(fx.folder) + entry("SHOWN.TXT", 1));
+    }
+
+    void emptyFolderTreeGivesHeadersOnly()
+    {
+        ListFixture fx;
+        QVERIFY(QDir().mkpath(fx.folder + "/only"));
+        BuildRun run;
+        QCOMPARE(run.walk(fx.folder, fx.listFile),
+                 folderHeader(fx.folder) + folderHeader(fx.folder + "/only"));
+    }
+
+    void linkLoopEnds()
+    {
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/sub/s.txt", "x"));
+        QCOMPARE(::symlink("..", QFile::encodeName(fx.folder + "/sub/up").constData()), 0);
+        QCOMPARE(::symlink(QFile::encodeName(fx.folder).constData(),
+                           QFile::encodeName(fx.folder + "/self").constData()),
+                 0);
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        const QString lower = platform::lowerPath(fx.folder);
+        QCOMPARE(folderLines(out), QStringList({lower, lower + "/sub"}));
+    }
+
+    void linkToAnotherFolderIsFollowedOnce()
+    {
+        ListFixture fx;
+        const QString outside = fx.root.path() + "/outside";
+        QVERIFY(writeDated(outside + "/o.txt", "x"));
+        QCOMPARE(::symlink(QFile::encodeName(outside).constData(),
+                           QFile::encodeName(fx.folder + "/link1").constData()),
+                 0);
+        QCOMPARE(::symlink(QFile::encodeName(outside).constData(),
+                           QFile::encodeName(fx.folder + "/link2").constData()),
+                 0);
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        QCOMPARE(out.count("O.TXT"), 1);
+        QCOMPARE(folderLines(out).size(), 2);
+    }
+
+    void unreadableFolderKeepsItsSection()
+    {
+        if (runningAsRoot())
+            QSKIP("permissions do not stop reads for root");
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/locked/l.txt", "x"));
+        QVERIFY(writeDated(fx.folder + "/open/o.txt", "x"));
+        const QString locked = fx.folder + "/locked";
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+        QVERIFY(out.contains(folderHeader(locked) + "\r\n") || out.endsWith(folderHeader(locked)));
+        QVERIFY(out.contains(folderHeader(fx.folder + "/open") + entry("O.TXT", 1)));
+        QVERIFY(!out.contains("L.TXT"));
+    }
+
+    void siblingsDifferingOnlyInCase()
+    {
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/A/upper.txt", "1"));
+        QVERIFY(writeDated(fx.folder + "/a/lower.txt", "22"));
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        const QString shown = platform::lowerPath(fx.folder) + "/a";
+        // Both sections carry the lower-case text, each with its own files.
+        QVERIFY(out.contains(folderHeader(shown) + entry("UPPER.TXT", 1)));
+        QVERIFY(out.contains(folderHeader(shown) + entry("LOWER.TXT", 2)));
+        QCOMPARE(folderLines(out).size(), 3);
+    }
+
+    void mixedCaseTreeIsFoundFromLowerCaseText()
+    {
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/Games/Arcade/PacMan.zoo", "xyz"));
+        BuildRun run;
+        // The Path panel holds lower-case text; the real tree is not.
+        const QByteArray out = run.walk(platform::lowerPath(fx.folder), fx.listFile);
+        QVERIFY(out.contains(folderHeader(fx.folder + "/games/arcade") + entry("PACMAN.ZOO", 3)));
+    }
+
+    void abortAtTheThirdFile_data()
+    {
+        QTest::addColumn<bool>("archives");
+        QTest::newRow("plain files: the third entry is written") << false;
+        QTest::newRow("archives: the third extraction is aborted") << true;
+    }
+    void abortAtTheThirdFile()
+    {
+        QFETCH(bool, archives);
+        ListFixture fx;
+        const QString ext = archives ? ".zip" : ".txt";
+        for (const char* name : {"a", "b", "c", "d"})
+            QVERIFY(writeDated(fx.folder + "/" + name + ext, "12345"));
+        QVERIFY(writeDated(fx.folder + "/later/l.txt", "x"));
+        FakeDescriptions descriptions;
+        BuildRun run;
+        run.descriptions = &descriptions;
+        // The zip component honours an abort asked for during its call.
+        descriptions.statusOverride = [&](const QString&) {
+            return run.zip.abortRequest() ? diz::ZipStatus::Aborted : diz::ZipStatus::Success;
+        };
+        // Yield 1 is the folder's, so the third file's is yield 4: the Abort
+        // branch sets its flags there.
+        run.host.onYield = [&](int n) {
+            if (n == 4) {
+                run.zip.setAbortRequest(true);
+                run.state.KeepRunning = false;
+                run.state.ListAborted = true;
+            }
+        };
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        QByteArray expected = folderHeader(fx.folder) + entry(("A" + ext.toUpper()).toLatin1(), 5) +
+                              entry(("B" + ext.toUpper()).toLatin1(), 5);
+        if (!archives)
+            expected += entry("C.TXT", 5);
+        QCOMPARE(out, expected);
+        QVERIFY(out.endsWith("\r\n"));
+        QCOMPARE(run.host.titles.size(), 1); // no later folder started
+    }
+
+    void keepRunningClearedBeforeTheStart()
+    {
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/a.txt", "x"));
+        BuildRun run;
+        run.state.KeepRunning = false;
+        QCOMPARE(run.walk(fx.folder, fx.listFile), QByteArray());
+        QCOMPARE(run.host.titles.size(), 1); // the title is set before the yield
+        QCOMPARE(run.host.yields, 1);
+    }
+
+    void listAbortedStartsNothing()
+    {
+        ListFixture fx;
+        BuildRun run;
+        run.state.ListAborted = true;
+        QCOMPARE(run.walk(fx.folder, fx.listFile), QByteArray());
+        QVERIFY(run.host.titles.isEmpty());
+    }
+
+    void deepTreeKeepsItsOrder()
+    {
+        ListFixture fx;
+        QString path = fx.folder;
+        const int depth = 200;
+        for (int i = 0; i < depth; ++i)
+            path += "/d";
+        QVERIFY(QDir().mkpath(path));
+        QVERIFY(writeDated(path + "/deep.txt", "x"));
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        const QStringList folders = folderLines(out);
+        QCOMPARE(folders.size(), depth + 1);
+        for (int i = 1; i < folders.size(); ++i)
+            QCOMPARE(folders.at(i), folders.at(i - 1) + "/d");
+        QVERIFY(out.endsWith(entry("DEEP.TXT", 1)));
+    }
+
+    void undecodableFolderNames()
+    {
+        ListFixture fx;
+        const QByteArray raw = QFile::encodeName(fx.folder) + "/Caf\xe9";
+        QCOMPARE(::mkdir(raw.constData(), 0755), 0);
+        const QString sub = platform::decodeName(raw);
+        QVERIFY(platform::writeFile(sub + "/x.txt", "x"));
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        QVERIFY(platform::removeFile(sub + "/x.txt"));
+        QVERIFY(::rmdir(raw.constData()) == 0);
+        const QByteArray header =
+            "\r\n" + QFile::encodeName(platform::lowerPath(fx.folder)) + "/caf\xe9\r\nX.TXT";
+        QVERIFY2(out.contains(header), out.constData());
+    }
+
+    void existingListIsReplaced()
+    {
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/a.txt", "x"));
+        QVERIFY(writeBytes(fx.listFile, QByteArray(100000, 'o')));
+        BuildRun run;
+        QCOMPARE(run.walk(fx.folder, fx.listFile), folderHeader(fx.folder) + entry("A.TXT", 1));
+    }
+
+    void listInTheListedFolder()
+    {
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/a.txt", "x"));
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.folder + "/Vexlo.txt");
+        QCOMPARE(out, folderHeader(fx.folder) + entry("A.TXT", 1));
+    }
+
+    void listFileThatCannotBeCreated()
+    {
+        ListFixture fx;
+        QVERIFY(writeDated(fx.folder + "/a.txt", "x"));
+        BuildRun run;
+        CatalogJob job = run.job();
+        const QString list = fx.root.path() + "/missing/list.txt";
+        const MakeListResult result = MakeListRun(job, list, fx.folder);
+        QVERIFY(!result.ok);
+        QCOMPARE(result.errorText, QString("cannot create the list file %1: %2")
+                                       .arg(list, QString::fromLocal8Bit(std::strerror(ENOENT))));
+        QVERIFY(!QFile::exists(list));
+        QVERIFY(run.host.titles.isEmpty()); // no walk
+    }
+
+    void writeFailureIsReported()
+    {
+        if (!QFile::exists("/dev/full"))
+            QSKIP("no /dev/full on this system");
+        ListFixture fx;
+        for (int i = 0; i < 30; ++i)
+            QVERIFY(QDir().mkpath(fx.folder + QString("/folder%1").arg(i)));
+        QVERIFY(writeDated(fx.folder + "/a.txt", "x"));
+        BuildRun run;
+        CatalogJob job = run.job();
+        const MakeListResult result = MakeListRun(job, "/dev/full", fx.folder);
+        QVERIFY(!result.ok);
+        QVERIFY(result.errorText.startsWith("cannot write the list file /dev/full: "));
+        QVERIFY(result.errorText.endsWith(QString::fromLocal8Bit(std::strerror(ENOSPC))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCatalogWalk)
+#include "test_catalog_walk.moc"
