@@ -92,14 +92,52 @@ QString resolvePath(const QString& path)
     return current;
 }
 
-FileStat statPath(const QString& path, bool followLinks)
+QString resolveFolderPart(const QString& path)
 {
-    const QByteArray native = encodeName(resolvePath(path));
+    const qsizetype cut = path.lastIndexOf(kSeparator);
+    if (cut <= 0)
+        return path;
+    return joinPath(resolvePath(path.left(cut)), path.mid(cut + 1));
+}
+
+namespace {
+
+FileStat statNative(const QByteArray& native, bool followLinks)
+{
     struct stat st;
     const int rc = followLinks ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
     if (rc != 0)
         return FileStat();
     return fromStat(st);
+}
+
+bool unlinkNative(const QByteArray& native)
+{
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    return ::unlink(native.constData()) == 0;
+}
+
+}  // namespace
+
+FileStat statExact(const QString& path, bool followLinks)
+{
+    return statNative(encodeName(resolveFolderPart(path)), followLinks);
+}
+
+bool removeExactFile(const QString& path)
+{
+    return unlinkNative(encodeName(resolveFolderPart(path)));
+}
+
+FileStat statPath(const QString& path, bool followLinks)
+{
+    return statNative(encodeName(resolvePath(path)), followLinks);
 }
 
 bool exists(const QString& path)
@@ -165,15 +203,7 @@ bool makeWritable(const QString& path)
 
 bool removeFile(const QString& path)
 {
-    const QByteArray native = encodeName(resolvePath(path));
-    struct stat st;
-    if (::lstat(native.constData(), &st) != 0)
-        return false;
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return false;
-    }
-    return ::unlink(native.constData()) == 0;
+    return unlinkNative(encodeName(resolvePath(path)));
 }
 
 bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
@@ -209,6 +239,33 @@ bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
         out.append(buffer, got);
     }
     ::close(fd);
+    return true;
+}
+
+bool readFileStart(const QString& path, QByteArray& out, qint64 limit)
+{
+    out.clear();
+    const QByteArray native = encodeName(resolvePath(path));
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    out.resize(qsizetype(limit));
+    qint64 have = 0;
+    while (have < limit) {
+        const ssize_t got = ::read(fd, out.data() + have, size_t(limit - have));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            out.clear();
+            return false;
+        }
+        if (got == 0)
+            break;
+        have += got;
+    }
+    ::close(fd);
+    out.resize(qsizetype(have));
     return true;
 }
 

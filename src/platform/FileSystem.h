@@ -20,6 +20,11 @@ namespace vexlo::platform {
 // Components that match nothing are kept as given.
 QString resolvePath(const QString& path);
 
+// Resolves every component but the last, which must match exactly: for
+// commands that act on a name the user picked from a listing, where a
+// vanished file must never be taken for a sibling that differs in case.
+QString resolveFolderPart(const QString& path);
+
 struct FileStat {
     bool ok = false;
     bool isDir = false;
@@ -54,8 +59,15 @@ bool makeWritable(const QString& path);
 // Deletes a file (never a folder). Returns false and leaves errno set on failure.
 bool removeFile(const QString& path);
 
+// stat() of a path whose last component is taken exactly (resolveFolderPart).
+FileStat statExact(const QString& path, bool followLinks = true);
+// Deletes exactly the named file (resolveFolderPart), never a folder.
+bool removeExactFile(const QString& path);
+
 // Reads a whole file; fails for files larger than maxBytes.
 bool readFile(const QString& path, QByteArray& out, qint64 maxBytes = qint64(64) << 20);
+// Reads at most the first limit bytes of a file.
+bool readFileStart(const QString& path, QByteArray& out, qint64 limit);
 // Creates or truncates a file and writes the bytes.
 bool writeFile(const QString& path, const QByteArray& bytes);
 // Writes the bytes to a temporary file in the same folder, flushes it to disk

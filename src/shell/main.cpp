@@ -1,4 +1,8 @@
+#include "platform/Launcher.h"
 #include "platform/NativeName.h"
+#include "platform/SingleInstance.h"
+#include "shell/DesktopLauncher.h"
+#include "shell/Form1.h"
 #include "shell/core/CommandLine.h"
 
 #include <QApplication>
@@ -20,6 +24,28 @@ int main(int argc, char** argv)
         return status;
     }
 
+    // Made before the application object: it keeps the activation token the
+    // desktop gave this start, which the application would otherwise consume.
+    vexlo::platform::SingleInstance instance;
+
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Vexlo32"));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    vexlo::DesktopLauncher launcher;
+    vexlo::platform::setLauncher(&launcher);
+
+    vexlo::Form1 window;
+    const bool run = window.Form_Load([&instance] {
+        return instance.claim() == vexlo::platform::SingleInstance::Claim::HandedOver;
+    });
+    if (!run)
+        return window.loadExitStatus();
+    QObject::connect(&instance, &vexlo::platform::SingleInstance::activationRequested, &window,
+                     [&window](const QByteArray& token) { window.restoreFromHandOver(token); });
+    window.centreOnScreen();
+    window.show();
+    const int status = app.exec();
+    vexlo::platform::setLauncher(nullptr);
+    return status;
 }

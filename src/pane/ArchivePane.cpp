@@ -1,0 +1,107 @@
+#include "pane/ArchivePane.h"
+
+#include "pane/core/FolderListing.h"
+
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+
+#include <algorithm>
+
+namespace vexlo {
+
+ArchivePane::ArchivePane(QWidget* parent) : QListView(parent)
+{
+    setModel(&m_model);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);  // keeps folders of tens of thousands of files quick
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setTextElideMode(Qt::ElideRight);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_quiet == 0)
+            emit selectionClicked();
+    });
+}
+
+bool ArchivePane::setFolderPath(const QString& folder)
+{
+    m_folder = folder;
+    return refresh();
+}
+
+bool ArchivePane::refresh()
+{
+    QStringList names;
+    const bool ok = readPaneEntries(m_folder, names);
+    load(names);
+    return ok;
+}
+
+void ArchivePane::load(const QStringList& names)
+{
+    ++m_quiet;
+    m_names = names;
+    m_model.setStringList(m_names);
+    selectionModel()->clear();
+    --m_quiet;
+}
+
+bool ArchivePane::isSelected(int index) const
+{
+    return selectionModel()->isSelected(m_model.index(index));
+}
+
+void ArchivePane::setSelected(int index, bool selected)
+{
+    if (index < 0 || index >= count())
+        return;
+    const QModelIndex item = m_model.index(index);
+    if (selectionModel()->isSelected(item) == selected)
+        return;
+    ++m_quiet;
+    selectionModel()->select(item, selected ? QItemSelectionModel::Select
+                                            : QItemSelectionModel::Deselect);
+    if (selected)
+        scrollTo(item);
+    --m_quiet;
+}
+
+QList<int> ArchivePane::selectedRows() const
+{
+    QList<int> rows;
+    const QModelIndexList indexes = selectionModel()->selectedIndexes();
+    rows.reserve(indexes.size());
+    for (const QModelIndex& index : indexes)
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int ArchivePane::lastSelectedIndex() const
+{
+    int last = -1;
+    for (const QModelIndex& index : selectionModel()->selectedIndexes())
+        last = std::max(last, index.row());
+    return last;
+}
+
+void ArchivePane::clearSelectionQuietly()
+{
+    ++m_quiet;
+    selectionModel()->clearSelection();
+    --m_quiet;
+}
+
+bool ArchivePane::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        emit mouseDown(mouse->button(), mouse->modifiers(), mouse->globalPosition().toPoint());
+        // The right button only ever opens the menu; it never selects.
+        if (mouse->button() == Qt::RightButton)
+            return true;
+    }
+    return QListView::viewportEvent(event);
+}
+
+}  // namespace vexlo

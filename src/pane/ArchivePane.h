@@ -1,0 +1,52 @@
+#pragma once
+
+#include "pane/core/PaneModel.h"
+
+#include <QListView>
+#include <QStringListModel>
+
+namespace vexlo {
+
+// The archive pane: the regular, non-hidden files of one folder sorted by
+// name without regard to letter case, with extended multiple selection.
+// Selection changes made by the user are announced by clicked(); changes the
+// program makes itself (highlights during a run) are not.
+class ArchivePane : public QListView, public PaneModel {
+    Q_OBJECT
+
+public:
+    explicit ArchivePane(QWidget* parent = nullptr);
+
+    QString folderPath() const override { return m_folder; }
+    bool setFolderPath(const QString& folder) override;
+    bool refresh() override;
+    int count() const override { return int(m_names.size()); }
+    QString name(int index) const override { return m_names.value(index); }
+    bool isSelected(int index) const override;
+    void setSelected(int index, bool selected) override;
+
+    // Index of the last selected entry in list order, or -1.
+    int lastSelectedIndex() const;
+    // All selected indexes, in list order.
+    QList<int> selectedRows() const;
+    void clearSelectionQuietly();
+
+signals:
+    // The user changed the selection.
+    void selectionClicked();
+    // A mouse button went down over the list.
+    void mouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint globalPos);
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    void load(const QStringList& names);
+
+    QString m_folder;
+    QStringList m_names;
+    QStringListModel m_model;
+    int m_quiet = 0;  // > 0 while the program itself changes the selection
+};
+
+}  // namespace vexlo

@@ -1,0 +1,79 @@
+#include "shell/DescriptionBox.h"
+
+#include "diz/Cp437.h"
+
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTextDocument>
+#include <QToolTip>
+
+namespace vexlo {
+
+namespace cp437 = diz::cp437;
+
+DescriptionBox::DescriptionBox(QWidget* parent) : QPlainTextEdit(parent) {}
+
+QString DescriptionBox::rawText() const
+{
+    return document()->toRawText();
+}
+
+void DescriptionBox::showNotice(const QString& text)
+{
+    emit noticeShown(text);
+    QToolTip::showText(mapToGlobal(QPoint(4, 4)), text, this);
+}
+
+void DescriptionBox::keyPressEvent(QKeyEvent* event)
+{
+    const QString text = event->text();
+    const bool editing = event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut)
+                         || event->matches(QKeySequence::Copy) || event->matches(QKeySequence::Undo)
+                         || event->matches(QKeySequence::Redo);
+    if (!editing && !text.isEmpty() && !cp437::isTypingAccepted(text)
+        && (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) == 0) {
+        int bad = 0;
+        if (!cp437::canEncode(text, &bad))
+            showNotice(cp437::unencodableText(text, bad));
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void DescriptionBox::inputMethodEvent(QInputMethodEvent* event)
+{
+    const QString commit = event->commitString();
+    int bad = 0;
+    if (!commit.isEmpty() && !cp437::canEncode(commit, &bad)) {
+        showNotice(cp437::unencodableText(commit, bad));
+        QInputMethodEvent dropped(event->preeditString(), event->attributes());
+        QPlainTextEdit::inputMethodEvent(&dropped);
+        return;
+    }
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+bool DescriptionBox::canInsertFromMimeData(const QMimeData* source) const
+{
+    return source->hasText();
+}
+
+void DescriptionBox::insertFromMimeData(const QMimeData* source)
+{
+    if (!source->hasText())
+        return;
+    const QString text = source->text();
+    int bad = 0;
+    if (!cp437::canEncode(text, &bad)) {
+        showNotice(cp437::unencodableText(text, bad));
+        return;
+    }
+    // Plain text only: never rich text, whose look-alike characters and
+    // paragraph marks could reach the archive.
+    textCursor().insertText(text);
+    ensureCursorVisible();
+}
+
+}  // namespace vexlo

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "diz/DizReader.h"
+#include "shell/Form1.h"
+
+namespace vexlo {
+
+// What Get diz and Save diz see of the main window.
+class Form1::DizWindowHost : public diz::DizHost {
+public:
+    explicit DizWindowHost(Form1& window) : m_window(window) {}
+
+    QString boxText() const override;
+    void setBoxText(const QString& text) override;
+    void focusBox() override;
+    void selectInBox(int position, int length) override;
+    void showNotice(const QString& text) override;
+    void setSaveDizEnabled(bool enabled) override;
+    QString saveDizCaption() const override;
+    void setSaveDizCaption(const QString& caption) override;
+    void setOtherCommandsEnabled(bool enabled) override;
+    void setBusyPointer(bool busy) override;
+    void setProgressValue(int value) override;
+    void yieldEvents() override;
+    QString dirFolderPath() const override;
+
+private:
+    Form1& m_window;
+};
+
+}  // namespace vexlo

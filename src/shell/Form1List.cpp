@@ -1,0 +1,65 @@
+// The list file's destination and viewing.
+#include "platform/FileSystem.h"
+#include "platform/Launcher.h"
+#include "platform/Paths.h"
+#include "shell/Form1.h"
+#include "shell/MessageBoxes.h"
+#include "shell/StatusPanel.h"
+
+#include <QFileDialog>
+
+namespace vexlo {
+
+void Form1::Command2_Click()
+{
+    // A cancel, or any failure, ends the command silently; what was already
+    // set stays set.
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("*.txt (*.txt)"));
+    dialog.setWindowTitle(QStringLiteral("Save file list"));
+    const QString start = SSPanel2->caption();
+    if (!start.isEmpty())
+        dialog.setDirectory(platform::resolvePath(start));
+    dialog.selectFile(QStringLiteral("Vexlo.txt"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString chosen = dialog.selectedFiles().value(0);
+    if (chosen.isEmpty())
+        return;
+
+    m_state.listFilePath = platform::lowerPath(chosen);
+    if (m_state.listFilePath.toUpper() == QLatin1String("VEXLO.TXT"))
+        m_state.listFilePath = QStringLiteral("Vexlo.txt");
+    SSPanel1->setCaption(m_state.listFilePath);
+
+    DiskInfo1.setDriveLetter(m_state.listFilePath);
+    if (DiskInfo1.FreeSpace() < catalog::DiskInfo::kWritableThreshold)
+        SSPanel1->setCaption(QString());
+}
+
+void Form1::Command6_Click()
+{
+    if (m_state.listFilePath.isEmpty())
+        m_state.listFilePath = platform::joinPath(SSPanel2->caption(), QStringLiteral("Vexlo.txt"));
+    const platform::FileStat st = platform::statPath(m_state.listFilePath);
+    if (!st.ok || !st.isFile || platform::lastComponent(m_state.listFilePath).startsWith(u'.'))
+        return;
+    const QString real = platform::resolvePath(m_state.listFilePath);
+    platform::Launcher* launcher = platform::launcher();
+    if (!launcher || !launcher->openFile(real)) {
+        MessageRequest request;
+        request.icon = QMessageBox::Warning;
+        request.title = QStringLiteral("Vexlo32");
+        request.text = QStringLiteral("The list file %1 could not be opened: no text editor "
+                                      "could be started.")
+                           .arg(real);
+        showMessage(this, request);
+    }
+}
+
+}  // namespace vexlo

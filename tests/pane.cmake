@@ -1,0 +1,1 @@
+vexlo32_test(test_pane test_pane.cpp GUI)

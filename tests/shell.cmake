@@ -1,0 +1,2 @@
+vexlo32_test(test_settings test_settings.cpp)
+vexlo32_test(test_form1 test_form1.cpp GUI)

@@ -1,0 +1,353 @@
+#include "diz/ZipComponent.h"
+#include "pane/ArchivePane.h"
+#include "pane/FolderHolder.h"
+#include "platform/Paths.h"
+#include "shell/DescriptionBox.h"
+#include "shell/Form1.h"
+#include "shell/MessageBoxes.h"
+#include "shell/StatusPanel.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace vexlo;
+
+namespace {
+
+// Closes whatever popup menu opens next.
+void closeNextPopup()
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer] {
+        QMenu* menu = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible())
+                menu = m;
+        if (menu) {
+            menu->close();
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+}
+
+}  // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_program;  // stands in for the program's folder
+
+    std::unique_ptr<Form1> loadedWindow()
+    {
+        auto window = std::make_unique<Form1>();
+        if (!window->Form_Load())
+            return nullptr;
+        return window;
+    }
+
+private slots:
+    void initTestCase() { platform::setProgramFolderOverride(m_program.path()); }
+    void cleanupTestCase() { platform::setProgramFolderOverride(QString()); }
+    void init()
+    {
+        QFile::remove(m_program.filePath("Vexlo32.ini"));
+        QFile::remove(m_program.filePath("file_id.diz"));
+        setMessageHook({});
+    }
+
+    void controlsHaveTheirNamesCaptionsAndPlaces_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("geometry");
+        QTest::newRow("Frame1") << "Frame1" << "" << QRect(6, 0, 201, 127);
+        QTest::newRow("Label2") << "Label2" << "Path" << QRect(62, 15, 27, 11);
+        QTest::newRow("SSPanel2") << "SSPanel2" << QString() << QRect(11, 27, 121, 18);
+        QTest::newRow("Label3") << "Label3" << "File list" << QRect(56, 51, 37, 13);
+        QTest::newRow("SSPanel1") << "SSPanel1" << QString() << QRect(11, 64, 121, 18);
+        QTest::newRow("Command3") << "Command3" << "B&rowse" << QRect(145, 27, 52, 19);
+        QTest::newRow("Command2") << "Command2" << "&Open" << QRect(145, 64, 52, 19);
+        QTest::newRow("Command6") << "Command6" << "&View list" << QRect(41, 95, 52, 20);
+        QTest::newRow("Command4") << "Command4" << "&Make list" << QRect(119, 95, 52, 19);
+        QTest::newRow("File1") << "File1" << QString() << QRect(214, 5, 137, 123);
+        QTest::newRow("Text1") << "Text1" << QString() << QRect(6, 135, 344, 120);
+        QTest::newRow("PVProgressBar1") << "PVProgressBar1" << QString() << QRect(7, 263, 191, 19);
+        QTest::newRow("Command1") << "Command1" << "Save &diz" << QRect(208, 262, 54, 21);
+        QTest::newRow("Command5") << "Command5" << "&Get diz" << QRect(285, 262, 54, 21);
+    }
+    void controlsHaveTheirNamesCaptionsAndPlaces()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, geometry);
+        Form1 window;
+        QWidget* w = window.findChild<QWidget*>(name);
+        QVERIFY2(w, qPrintable(name));
+        const double s = window.scale();
+        const QRect expected(int(geometry.x() * s + 0.5), int(geometry.y() * s + 0.5),
+                             int(geometry.width() * s + 0.5), int(geometry.height() * s + 0.5));
+        QCOMPARE(w->geometry(), expected);
+        if (auto* button = qobject_cast<QPushButton*>(w)) {
+            QCOMPARE(button->text(), caption);
+            QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
+        } else if (auto* label = qobject_cast<QLabel*>(w); label && !caption.isNull()) {
+            QCOMPARE(label->text(), caption);
+        }
+    }
+
+    void windowIsFixedAndStartsIdle()
+    {
+        Form1 window;
+        QCOMPARE(window.windowTitle(), QString("Vexlo32"));
+        QCOMPARE(window.Form->size(), QSize(int(357 * window.scale() + 0.5),
+                                            int(290 * window.scale() + 0.5)));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!window.Command1->isEnabled());
+        QVERIFY(!window.sdiz->isEnabled());
+        QVERIFY(!window.longfile->isChecked());
+        QVERIFY(!window.multi->isChecked());
+        QVERIFY(window.Text1->toPlainText().isEmpty());
+        QCOMPARE(window.PVProgressBar1->value(), 0);
+        QVERIFY(window.Text1->font().fixedPitch());
+        QCOMPARE(window.Text1->font().pointSize(), 9);
+        QVERIFY(window.Dir1->isHidden());
+    }
+
+    void menusHoldEveryItemInOrder()
+    {
+        Form1 window;
+        auto names = [](QMenu* menu) {
+            QStringList out;
+            for (QAction* a : menu->actions())
+                out << (a->isSeparator() ? "-" + a->objectName() : a->objectName() + "=" + a->text());
+            return out;
+        };
+        QCOMPARE(names(window.file),
+                 QStringList({"directory=&Path", "save=&Filelist...", "-dead8",
+                              "viewl=&View list...", "mlist=&Make list...", "-dead1",
+                              "gdiz=&Get diz...", "sdiz=&Save diz...", "-dead5",
+                              "refresh=&Refresh", "delete=&Delete", "-dead25", "exit=E&xit"}));
+        QCOMPARE(names(window.options),
+                 QStringList({"longfile=&Long filename format", "multi=&Multi-line file_id.diz"}));
+        QCOMPARE(names(window.help), QStringList({"contents=&Contents", "-dead2",
+                                                  "email=&Email me...", "web=&Web page",
+                                                  "-dead9", "about=&About"}));
+        QStringList bar;
+        for (QAction* a : window.menuBar()->actions())
+            bar << a->text();
+        QCOMPARE(bar, QStringList({"&File", "&Options", "&Help"}));
+        for (QAction* a : window.findChildren<QAction*>())
+            QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->objectName()));
+    }
+
+    void tabOrderAndInitialFocus()
+    {
+        Form1 window;
+        QVERIFY(window.Form_Load());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.File1));
+        const QStringList expected = {"Text1", "Command1", "Command5", "Command3",
+                                      "Command2", "Command4", "Command6"};
+        // Command1 starts disabled, so the chain skips it.
+        QWidget* w = window.File1;
+        QStringList seen;
+        for (int i = 0; i < 6; ++i) {
+            w = w->nextInFocusChain();
+            while (!w->isEnabled() || w->focusPolicy() == Qt::NoFocus || !w->isVisible())
+                w = w->nextInFocusChain();
+            seen << w->objectName();
+        }
+        QStringList enabledExpected = expected;
+        enabledExpected.removeAll("Command1");
+        QCOMPARE(seen, enabledExpected);
+    }
+
+    void rightButtonPopsUpTheFileMenu_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("pane") << "File1";
+        QTest::newRow("background") << "Form";
+        QTest::newRow("box") << "Frame1";
+        QTest::newRow("path panel") << "SSPanel2";
+        QTest::newRow("list panel") << "SSPanel1";
+    }
+    void rightButtonPopsUpTheFileMenu()
+    {
+        QFETCH(QString, where);
+        Form1 window;
+        QVERIFY(window.Form_Load());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* target = window.findChild<QWidget*>(where);
+        QVERIFY(target);
+        if (auto* pane = qobject_cast<ArchivePane*>(target))
+            target = pane->viewport();
+        QSignalSpy spy(&window, &Form1::popupRequested);
+        const QPoint at(3, 3);
+
+        closeNextPopup();
+        QTest::mouseClick(target, Qt::RightButton, {}, at);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toPoint(), target->mapToGlobal(at));
+
+        // Left and middle buttons do nothing here.
+        QTest::mouseClick(target, Qt::LeftButton, {}, at);
+        QTest::mouseClick(target, Qt::MiddleButton, {}, at);
+        QCOMPARE(spy.count(), 1);
+
+        // Nothing pops up while a list is being made.
+        window.state().KeepRunning = true;
+        QTest::mouseClick(target, Qt::RightButton, {}, at);
+        QCOMPARE(spy.count(), 1);
+    }
+
+    void panelTooltipsFollowTheCaption()
+    {
+        Form1 window;
+        window.SSPanel2->setCaption("/first");
+        window.SSPanel2_MouseMove();
+        QCOMPARE(window.SSPanel2->toolTip(), QString("/first"));
+        window.SSPanel2->setCaption("/a/much/longer/folder/than/fits");
+        QTest::mouseMove(window.SSPanel2, QPoint(5, 5));
+        window.SSPanel2_MouseMove();
+        QCOMPARE(window.SSPanel2->toolTip(), QString("/a/much/longer/folder/than/fits"));
+        window.SSPanel1->setCaption("/list.txt");
+        window.SSPanel1_MouseMove();
+        QCOMPARE(window.SSPanel1->toolTip(), QString("/list.txt"));
+    }
+
+    void optionsToggle()
+    {
+        Form1 window;
+        window.multi->trigger();
+        QVERIFY(window.multi->isChecked());
+        QVERIFY(window.state().MultiLineDiz);
+        window.multi->trigger();
+        QVERIFY(!window.multi->isChecked());
+        QVERIFY(!window.state().MultiLineDiz);
+        window.longfile->trigger();
+        QVERIFY(window.longfile->isChecked());
+        window.longfile->trigger();
+        QVERIFY(!window.longfile->isChecked());
+    }
+
+    void startUpReadsTheSettingsFile()
+    {
+        QTemporaryDir zips;
+        QVERIFY(QDir(zips.path()).mkpath("Zips"));
+        const QString written = zips.path() + "/Zips";
+        QVERIFY(test::writeBytes(zips.path() + "/Zips/game.zip", "x"));
+        QVERIFY(test::writeBytes(m_program.filePath("Vexlo32.ini"), written.toUtf8() + "\r\n"));
+        auto window = loadedWindow();
+        QVERIFY(window);
+        QCOMPARE(window->SSPanel2->caption(), written);
+        QCOMPARE(window->File1->folderPath(), platform::lowerPath(written));
+        QCOMPARE(window->File1->count(), 1);
+        QCOMPARE(window->SSPanel1->caption(), written + "/Vexlo.txt");
+        QCOMPARE(window->state().listFilePath, written + "/Vexlo.txt");
+        QCOMPARE(window->state().selectedFilePath, platform::lowerPath(written));
+        QCOMPARE(window->Dir1->path(), platform::lowerPath(written));
+    }
+
+    void firstRunStartsOnTheRoot()
+    {
+        auto window = loadedWindow();
+        QVERIFY(window);
+        QCOMPARE(window->SSPanel2->caption(), QString("/"));
+        QCOMPARE(window->File1->folderPath(), QString("/"));
+        QCOMPARE(window->SSPanel1->caption(), QString("/Vexlo.txt"));
+    }
+
+    void rootFolderIsRefused()
+    {
+        platform::setProgramFolderOverride("/");
+        QList<MessageRequest> shown;
+        setMessageHook([&](const MessageRequest& r) {
+            shown << r;
+            return QMessageBox::Ok;
+        });
+        Form1 window;
+        const bool goOn = window.Form_Load();
+        platform::setProgramFolderOverride(m_program.path());
+        QVERIFY(!goOn);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].title, QString("Zandt32 error"));
+        QCOMPARE(shown[0].text, QString("Vexlo32 can not be run from\na root directory, please reinstall."));
+        QCOMPARE(shown[0].icon, QMessageBox::Critical);
+        QCOMPARE(shown[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+
+    void handOverEndsWithoutTouchingSettings()
+    {
+        QVERIFY(test::writeBytes(m_program.filePath("Vexlo32.ini"), "/tmp\r\n"));
+        bool asked = false;
+        {
+            Form1 window;
+            QVERIFY(!window.Form_Load([&] {
+                asked = true;
+                return true;
+            }));
+            QVERIFY(window.isHidden());
+        }
+        QVERIFY(asked);
+        QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")), QByteArray("/tmp\r\n"));
+    }
+
+    void shutdownSavesFolderAndRemovesTempFile()
+    {
+        QTemporaryDir zips;
+        QVERIFY(QDir(zips.path()).mkpath("Sub"));
+        QVERIFY(test::writeBytes(m_program.filePath("Vexlo32.ini"),
+                                 (zips.path() + "/Sub").toUtf8() + "\r\nextra\r\n"));
+        const QString temp = m_program.filePath("file_id.diz");
+        QVERIFY(test::writeBytes(temp, "old"));
+        QFile::setPermissions(temp, QFileDevice::ReadOwner);
+        {
+            auto window = loadedWindow();
+            QVERIFY(window);
+            window->show();
+            window->close();
+            QVERIFY(window->zip().abortRequest());
+            QVERIFY(!window->state().KeepRunning);
+        }
+        QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")),
+                 platform::lowerPath(zips.path() + "/sub").toUtf8() + "\r\n");
+        QVERIFY(!QFile::exists(temp));
+    }
+
+    void shutdownCompletesWhenSettingsCannotBeWritten()
+    {
+        // A folder where the settings file should be makes the write fail.
+        QVERIFY(QDir().mkpath(m_program.filePath("Vexlo32.ini")));
+        const QString temp = m_program.filePath("file_id.diz");
+        QVERIFY(test::writeBytes(temp, "old"));
+        {
+            Form1 window;
+            window.show();
+            window.close();
+        }
+        QVERIFY(!QFile::exists(temp));
+        QDir(m_program.filePath("Vexlo32.ini")).removeRecursively();
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "test_form1.moc"

@@ -1,0 +1,278 @@
+#include "pane/ArchivePane.h"
+#include "pane/FolderHolder.h"
+#include "platform/Paths.h"
+#include "shell/DescriptionBox.h"
+#include "shell/Form1.h"
+#include "shell/MessageBoxes.h"
+#include "shell/StatusPanel.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace vexlo;
+
+class TestPane : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_program;
+
+    static void touch(const QString& path) { QVERIFY(test::writeBytes(path, "data")); }
+
+    static QStringList names(const ArchivePane& pane)
+    {
+        QStringList out;
+        for (int i = 0; i < pane.count(); ++i)
+            out << pane.name(i);
+        return out;
+    }
+
+    static void select(ArchivePane& pane, const QList<int>& rows)
+    {
+        pane.clearSelection();
+        for (int row : rows)
+            pane.selectionModel()->select(pane.model()->index(row, 0), QItemSelectionModel::Select);
+    }
+
+private slots:
+    void initTestCase() { platform::setProgramFolderOverride(m_program.path()); }
+    void cleanupTestCase() { platform::setProgramFolderOverride(QString()); }
+    void cleanup() { setMessageHook({}); }
+
+    void paneListsVisibleFilesSortedWithoutRegardToCase()
+    {
+        QTemporaryDir dir;
+        for (const char* n : {"b.zip", "A.ZIP", "c.txt", ".hidden.zip", "a.arj", "-dash.zip",
+                              "with space.zip", "quote\"'.zip", "$(shell).zip"})
+            touch(dir.filePath(n));
+        QVERIFY(QDir(dir.path()).mkpath("folder.zip"));
+        ArchivePane pane;
+        QVERIFY(pane.setFolderPath(platform::lowerPath(dir.path())));
+        QCOMPARE(names(pane), QStringList({"$(shell).zip", "-dash.zip", "a.arj", "A.ZIP", "b.zip",
+                                           "c.txt", "quote\"'.zip", "with space.zip"}));
+        QCOMPARE(pane.folderPath(), platform::lowerPath(dir.path()));
+    }
+
+    void unreadableFolderLeavesAnEmptyPane()
+    {
+        ArchivePane pane;
+        QVERIFY(!pane.setFolderPath("/no/such/folder"));
+        QCOMPARE(pane.count(), 0);
+        QCOMPARE(pane.folderPath(), QString("/no/such/folder"));
+    }
+
+    void fiftyThousandFilesListQuickly()
+    {
+        QTemporaryDir dir;
+        for (int i = 0; i < 50000; ++i) {
+            const QByteArray name = QFile::encodeName(dir.path()) + "/f" + QByteArray::number(i) + ".zip";
+            const int fd = ::open(name.constData(), O_CREAT | O_WRONLY, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        ArchivePane pane;
+        pane.resize(137, 123);
+        pane.show();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(pane.setFolderPath(dir.path()));
+        QCoreApplication::processEvents();
+        // Not a benchmark: a loose bound that only a quadratic step would break.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(pane.count(), 50000);
+    }
+
+    // The separator rule: chosenFolder decides, the pane's folder is joined.
+    void clickJoinsThePath_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("paneFolder");
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("root pick") << "/" << "/" << QList<int>{0} << "/a.zip";
+        QTest::newRow("no pick yet, root pane") << "" << "/" << QList<int>{0} << "//a.zip";
+        QTest::newRow("folder pick") << "/zips" << "/zips" << QList<int>{0} << "/zips/a.zip";
+        QTest::newRow("nothing selected") << "/zips" << "/zips" << QList<int>{} << "/zips/";
+        QTest::newRow("nothing selected at root pick") << "/" << "/zips" << QList<int>{} << "/zips";
+        QTest::newRow("root pick, other pane folder") << "/" << "/zips" << QList<int>{0} << "/zipsa.zip";
+    }
+    void clickJoinsThePath()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, paneFolder);
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        touch(dir.filePath("a.zip"));
+        touch(dir.filePath("b.zip"));
+        Form1 window;
+        window.File1->setFolderPath(dir.path());
+        select(*window.File1, rows);
+        // Give the joined text the fixture's names but the case's folder text.
+        window.state().chosenFolder = chosen;
+        const QString realFolder = window.File1->folderPath();
+        window.File1_Click();
+        QString got = window.state().selectedFilePath;
+        QVERIFY(got.startsWith(realFolder));
+        got = paneFolder + got.mid(realFolder.size());
+        QCOMPARE(got, expected);
+    }
+
+    void lastSelectedEntryWins()
+    {
+        QTemporaryDir dir;
+        for (int i = 0; i < 7; ++i)
+            touch(dir.filePath(QString("f%1.zip").arg(i)));
+        Form1 window;
+        window.File1->setFolderPath(dir.path());
+        window.state().chosenFolder = dir.path();
+        // A user's selection change runs the click handler by itself.
+        window.File1->selectionModel()->select(window.File1->model()->index(2, 0),
+                                               QItemSelectionModel::Select);
+        window.File1->selectionModel()->select(window.File1->model()->index(5, 0),
+                                               QItemSelectionModel::Select);
+        QCOMPARE(window.state().selectedFilePath, dir.path() + "/f5.zip");
+    }
+
+    void programHighlightsDoNotCountAsClicks()
+    {
+        QTemporaryDir dir;
+        touch(dir.filePath("a.zip"));
+        ArchivePane pane;
+        pane.setFolderPath(dir.path());
+        QSignalSpy spy(&pane, &ArchivePane::selectionClicked);
+        pane.setSelected(0, true);
+        QVERIFY(pane.isSelected(0));
+        pane.setSelected(0, false);
+        QCOMPARE(spy.count(), 0);
+    }
+
+    void refreshShowsNewFilesAndEmptiesTheBox()
+    {
+        QTemporaryDir dir;
+        touch(dir.filePath("a.zip"));
+        Form1 window;
+        window.File1->setFolderPath(dir.path());
+        window.state().selectedFilePath = "/kept";
+        window.Text1->setPlainText("description");
+        touch(dir.filePath("new.zip"));
+        window.refresh_Click();
+        QCOMPARE(names(*window.File1), QStringList({"a.zip", "new.zip"}));
+        QVERIFY(window.Text1->toPlainText().isEmpty());
+        QCOMPARE(window.state().selectedFilePath, QString("/kept"));
+    }
+
+    void deleteAsksFirst()
+    {
+        QTemporaryDir dir;
+        touch(dir.filePath("a.zip"));
+        Form1 window;
+        window.File1->setFolderPath(dir.path());
+        select(*window.File1, {0});
+        MessageRequest asked;
+        setMessageHook([&](const MessageRequest& r) {
+            asked = r;
+            return QMessageBox::Cancel;
+        });
+        window.delete_Click();
+        QCOMPARE(asked.text, QString("Delete all files selected?"));
+        QCOMPARE(asked.title, QString("Vexlo32"));
+        QCOMPARE(asked.icon, QMessageBox::Warning);
+        QCOMPARE(asked.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(asked.defaultButton, QMessageBox::Ok);
+        QVERIFY(QFile::exists(dir.filePath("a.zip")));
+        QVERIFY(window.File1->isSelected(0));  // the selection stays
+    }
+
+    void deleteWithNothingSelectedStillRereads()
+    {
+        QTemporaryDir dir;
+        touch(dir.filePath("a.zip"));
+        Form1 window;
+        window.File1->setFolderPath(dir.path());
+        touch(dir.filePath("b.zip"));
+        setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
+        window.delete_Click();
+        QCOMPARE(names(*window.File1), QStringList({"a.zip", "b.zip"}));
+    }
+
+    void deleteTakesNamesLiterallyAndPassesOverFailures()
+    {
+        QTemporaryDir dir;
+        for (const char* n : {"*.zip", "a?.zip", "ab.zip", "ac.zip", "-rf", "read only.zip",
+                              "vanished.zip", "keep.zip", "GAME.ZIP"})
+            touch(dir.filePath(n));
+        QFile::setPermissions(dir.filePath("read only.zip"), QFileDevice::ReadOwner);
+        Form1 window;
+        window.File1->setFolderPath(dir.path());
+        // Select every entry but keep.zip.
+        QList<int> rows;
+        for (int i = 0; i < window.File1->count(); ++i)
+            if (window.File1->name(i) != "keep.zip")
+                rows << i;
+        select(*window.File1, rows);
+        QVERIFY(QFile::remove(dir.filePath("vanished.zip")));
+        // A sibling differing only in case must not be taken for the vanished file.
+        touch(dir.filePath("VANISHED.ZIP"));
+        setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
+        window.delete_Click();
+        QCOMPARE(names(*window.File1), QStringList({"keep.zip", "VANISHED.ZIP"}));
+        QCOMPARE(window.File1->selectedRows(), QList<int>());
+    }
+
+    void deleteAtTheRootFormsOneSeparator()
+    {
+        // The pane at "/" joins "/" + name; a missing name there is simply skipped.
+        Form1 window;
+        window.File1->setFolderPath("/");
+        setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
+        window.delete_Click();  // nothing selected: only a re-read
+        QVERIFY(window.File1->count() >= 0);
+        QCOMPARE(window.File1->folderPath(), QString("/"));
+    }
+
+    void undeletableFileStaysOthersGo()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root may delete in a read-only folder");
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("locked"));
+        touch(dir.filePath("locked/a.zip"));
+        QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        Form1 window;
+        window.File1->setFolderPath(dir.filePath("locked"));
+        select(*window.File1, {0});
+        setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
+        window.delete_Click();
+        QFile::setPermissions(dir.filePath("locked"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(names(*window.File1), QStringList({"a.zip"}));
+    }
+
+    void deletesNonUtf8Names()
+    {
+        QTemporaryDir dir;
+        const QByteArray raw = QFile::encodeName(dir.path()) + "/caf\xe9.zip";
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        Form1 window;
+        window.File1->setFolderPath(dir.path());
+        QCOMPARE(window.File1->count(), 1);
+        select(*window.File1, {0});
+        setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
+        window.delete_Click();
+        QCOMPARE(window.File1->count(), 0);
+        QVERIFY(::access(raw.constData(), F_OK) != 0);
+    }
+};
+
+QTEST_MAIN(TestPane)
+#include "test_pane.moc"
