@@ -25,7 +25,7 @@ if [ -n "${VEXLO32_SHOT_ACTIONS:-}" ]; then
   DISPLAY=$display bash -c "$VEXLO32_SHOT_ACTIONS"
   sleep 1
 fi
-id=$(DISPLAY=$display xwininfo -root -tree | awk '/("vexlo32"/ {print $1; exit}')
+id=$(DISPLAY=$display xwininfo -root -tree | awk 'index($0, "(\"vexlo32\"") {print $1; exit}')
 mkdir -p "$(dirname "$out")"
 if [ -n "$id" ]; then
   DISPLAY=$display import -window root -crop "$(DISPLAY=$display xwininfo -id "$id" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width/ {w=$NF} /Height/ {h=$NF} END {printf "%dx%d+%d+%d", w, h, x, y}')" +repage "$out"

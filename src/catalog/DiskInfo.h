@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 namespace vexlo::catalog {
 
 // Our disk-information component. Linux has no drive letters: DriveLetter
@@ -34,6 +36,10 @@ public:
     // The folder whose file system and permissions decide FreeSpace for the
     // path, or an empty text when the path cannot be judged.
     static QString judgedFolder(const QString& path);
+
+    // For tests: answers FreeSpace instead of the file system (an empty
+    // function removes it).
+    static void setFreeSpaceOverride(std::function<qint64(const QString& path)> answer);
 
 private:
     QString m_path;
