@@ -1,0 +1,437 @@
+// The window's Make list, list destination and View list, driven through the
+// controls as a user would.
+#include "catalog/DiskInfo.h"
+#include "diz/ZipComponent.h"
+#include "pane/ArchivePane.h"
+#include "pane/FolderHolder.h"
+#include "platform/Launcher.h"
+#include "platform/Paths.h"
+#include "shell/DescriptionBox.h"
+#include "shell/Form1.h"
+#include "shell/MessageBoxes.h"
+#include "shell/StatusPanel.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+using namespace vexlo;
+
+namespace {
+
+class FakeLauncher final : public platform::Launcher {
+public:
+    bool openFile(const QString& path) override
+    {
+        files << path;
+        return succeed;
+    }
+    bool openUrl(const QString& url) override
+    {
+        urls << url;
+        return succeed;
+    }
+    QStringList files, urls;
+    bool succeed = true;
+};
+
+// Runs fn on every pass of the event loop until it returns true.
+void whenever(std::function<bool()> fn)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, fn] {
+        if (fn())
+            timer->deleteLater();
+    });
+    timer->start();
+}
+
+QByteArray bytes(const char* text) { return QByteArray(text); }
+
+}  // namespace
+
+class TestWindowList : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_program;
+    FakeLauncher m_launcher;
+
+    // A small tree: top with a zip and a text file, two sub-folders.
+    void makeTree(const QString& top)
+    {
+        QVERIFY(test::makeZip(top + "/game.zip", {{"FILE_ID.DIZ", bytes("   GREAT GAME\r\nline 2\r\n")},
+                                                  {"game.exe", QByteArray(500, 'x')}}));
+        QVERIFY(test::writeBytes(top + "/readme.txt", "hello"));
+        QVERIFY(test::makeZip(top + "/sub/a.zip", {{"file_id.diz", bytes("first\r\n")}}));
+        QVERIFY(test::writeBytes(top + "/sub/b.txt", "b"));
+        QVERIFY(test::writeBytes(top + "/sub/c.txt", "c"));
+        QVERIFY(test::writeBytes(top + "/sub/d.txt", "d"));
+        QVERIFY(test::writeBytes(top + "/.cache/x.txt", "hidden"));
+    }
+
+    std::unique_ptr<Form1> windowOn(const QString& folder)
+    {
+        if (!test::writeBytes(m_program.filePath("Vexlo32.ini"), folder.toUtf8() + "\r\n"))
+            return nullptr;
+        auto window = std::make_unique<Form1>();
+        if (!window->Form_Load())
+            return nullptr;
+        return window;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        platform::setProgramFolderOverride(m_program.path());
+        platform::setLauncher(&m_launcher);
+    }
+    void cleanupTestCase()
+    {
+        platform::setProgramFolderOverride(QString());
+        platform::setLauncher(nullptr);
+    }
+    void init()
+    {
+        m_launcher = FakeLauncher();
+        setMessageHook({});
+        catalog::DiskInfo::setFreeSpaceOverride({});
+    }
+
+    void makeListWritesWhatTheCommandLineWrites()
+    {
+        QTemporaryDir dir;
+        makeTree(dir.path());
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        window->longfile->trigger();
+        window->multi->trigger();
+        window->Command4_Click();
+        const QByteArray fromWindow = test::readBytes(dir.path() + "/Vexlo.txt");
+        QVERIFY(fromWindow.startsWith("\r\n" + platform::lowerPath(dir.path()).toUtf8() + "\r\n"));
+        QVERIFY(fromWindow.contains("GAME.ZIP"));
+        QVERIFY(!fromWindow.contains(".cache"));
+
+        const QString cliOut = dir.path() + "/../cli-" + QFileInfo(dir.path()).fileName() + ".txt";
+        const test::RunResult run = test::runProgram(
+            {"--make-list", dir.path(), "--output", cliOut, "--long", "--multi-line"});
+        QCOMPARE(run.exitCode, 0);
+        // The window's own list file is in the tree, but a file of that name
+        // is never listed, so both lists hold the same entries.
+        QByteArray cli = test::readBytes(cliOut);
+        QFile::remove(cliOut);
+        QCOMPARE(cli, fromWindow);
+    }
+
+    void runStateAndClosingSteps()
+    {
+        QTemporaryDir dir;
+        makeTree(dir.path());
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        window->Text1->setPlainText("old text");
+        const QString start = window->SSPanel2->caption();
+
+        bool sawRunning = false;
+        QStringList enabledDuringRun;
+        QString captionDuringRun, titleDuringRun, textDuringRun;
+        bool sdizDuringRun = true, fileMenuDuringRun = true, abortEnabled = false;
+        whenever([&] {
+            if (!window->state().KeepRunning)
+                return false;
+            sawRunning = true;
+            captionDuringRun = window->Command4->text();
+            for (QWidget* w : {static_cast<QWidget*>(window->Command1), static_cast<QWidget*>(window->Command2),
+                               static_cast<QWidget*>(window->Command3), static_cast<QWidget*>(window->Command5),
+                               static_cast<QWidget*>(window->Command6), static_cast<QWidget*>(window->Text1)})
+                if (w->isEnabled())
+                    enabledDuringRun << w->objectName();
+            textDuringRun = window->Text1->toPlainText();
+            sdizDuringRun = window->sdiz->isEnabled();
+            fileMenuDuringRun = window->file->menuAction()->isEnabled();
+            abortEnabled = window->Command4->isEnabled();
+            titleDuringRun = window->windowTitle();
+            return true;
+        });
+        window->Command4_Click();
+        QVERIFY(sawRunning);
+        QCOMPARE(captionDuringRun, QString("&Abort"));
+        QCOMPARE(enabledDuringRun, QStringList());
+        QVERIFY(textDuringRun.isEmpty());
+        QVERIFY(!sdizDuringRun);
+        QVERIFY(!fileMenuDuringRun);
+        QVERIFY(abortEnabled);
+        QVERIFY(titleDuringRun.startsWith(platform::lowerPath(dir.path())));
+        QCOMPARE(window->windowTitle(), QString("Vexlo32"));
+        QCOMPARE(window->Command4->text(), QString("&Make list"));
+        QCOMPARE(window->SSPanel2->caption(), start);
+        QCOMPARE(window->Dir1->path(), start);
+        QCOMPARE(window->File1->folderPath(), start);
+        QVERIFY(window->Text1->toPlainText().isEmpty());
+        QVERIFY(window->Text1->isEnabled());
+        QVERIFY(window->Command1->isEnabled());
+        QVERIFY(window->sdiz->isEnabled());
+        QVERIFY(window->file->menuAction()->isEnabled());
+        QVERIFY(!window->state().KeepRunning);
+        QVERIFY(!window->state().ListAborted);
+    }
+
+    void abortAtTheThirdFileKeepsWhatWasWritten()
+    {
+        QTemporaryDir dir;
+        makeTree(dir.path());
+        auto window = windowOn(dir.path() + "/sub");
+        QVERIFY(window);
+        window->longfile->trigger();
+        // Press Abort while the builder yields for the third file.
+        whenever([&] {
+            if (!window->state().KeepRunning || !window->File1->isSelected(2))
+                return false;
+            QTest::mouseClick(window->Command4, Qt::LeftButton);
+            return true;
+        });
+        window->Command4_Click();
+        const QByteArray list = test::readBytes(dir.path() + "/sub/Vexlo.txt");
+        QVERIFY(list.contains("A.ZIP"));
+        QVERIFY(list.contains("B.TXT"));
+        QVERIFY(!list.contains("D.TXT"));
+        QVERIFY(list.endsWith("\r\n"));
+        QVERIFY(window->state().ListAborted);
+        QCOMPARE(window->Command4->text(), QString("&Make list"));
+        QCOMPARE(window->windowTitle(), QString("Vexlo32"));
+
+        // The next run starts afresh and replaces the list.
+        window->Command4_Click();
+        QVERIFY(test::readBytes(dir.path() + "/sub/Vexlo.txt").contains("D.TXT"));
+        QVERIFY(!window->state().ListAborted);
+    }
+
+    void missingFolderClearsThePanel()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("gone"));
+        auto window = windowOn(dir.path() + "/gone");
+        QVERIFY(window);
+        QVERIFY(QDir(dir.path() + "/gone").removeRecursively());
+        window->Command4_Click();
+        QVERIFY(window->SSPanel2->caption().isEmpty());
+        QCOMPARE(window->File1->folderPath(), QString("/"));
+        QVERIFY(!QFile::exists(dir.path() + "/gone/Vexlo.txt"));
+        QCOMPARE(window->Command4->text(), QString("&Make list"));
+    }
+
+    void emptyListPanelChangesNothing()
+    {
+        QTemporaryDir dir;
+        makeTree(dir.path());
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        window->SSPanel1->setCaption(QString());
+        window->Command4_Click();
+        QCOMPARE(window->Command4->text(), QString("&Make list"));
+        QVERIFY(window->Command2->isEnabled());
+        QVERIFY(!QFile::exists(dir.path() + "/Vexlo.txt"));
+    }
+
+    void unwritableListFileIsReported()
+    {
+        QTemporaryDir dir;
+        makeTree(dir.path());
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        window->SSPanel1->setCaption(dir.path() + "/no/such/folder/list.txt");
+        QList<MessageRequest> shown;
+        setMessageHook([&](const MessageRequest& r) {
+            shown << r;
+            return QMessageBox::Ok;
+        });
+        window->Command4_Click();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.contains("list.txt"));
+        QCOMPARE(window->Command4->text(), QString("&Make list"));
+        QVERIFY(window->Command2->isEnabled());
+        QVERIFY(!window->state().KeepRunning);
+    }
+
+    void readOnlyDriveIsJudgedOnEveryPress()
+    {
+        QTemporaryDir dir;
+        makeTree(dir.path());
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        catalog::DiskInfo::setFreeSpaceOverride([](const QString&) { return qint64(999); });
+        window->Command4_Click();
+        QVERIFY(window->state().ReadOnlyDrive);
+        catalog::DiskInfo::setFreeSpaceOverride([](const QString&) { return qint64(1000); });
+        window->Command4_Click();
+        QVERIFY(!window->state().ReadOnlyDrive);
+    }
+
+    void closingTheWindowEndsTheRunCleanly()
+    {
+        QTemporaryDir dir;
+        makeTree(dir.path());
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        window->show();
+        whenever([&] {
+            if (!window->state().KeepRunning || !window->windowTitle().contains("/sub"))
+                return false;
+            window->close();
+            return true;
+        });
+        window->Command4_Click();
+        QVERIFY(window->zip().abortRequest());
+        const QByteArray list = test::readBytes(dir.path() + "/Vexlo.txt");
+        QVERIFY(list.endsWith("\r\n"));
+        // The settings keep the folder the run started from, not the sub-folder.
+        QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")),
+                 platform::lowerPath(dir.path()).toUtf8() + "\r\n");
+    }
+
+    void popupIsSuppressedDuringARun()
+    {
+        QTemporaryDir dir;
+        makeTree(dir.path());
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QSignalSpy spy(window.get(), &Form1::popupRequested);
+        whenever([&] {
+            if (!window->state().KeepRunning)
+                return false;
+            QTest::mouseClick(window->SSPanel1, Qt::RightButton, {}, QPoint(2, 2));
+            return true;
+        });
+        window->Command4_Click();
+        QCOMPARE(spy.count(), 0);
+    }
+
+    // ------------------------------------------------ destination and viewing
+
+    void destinationDialogIsConfiguredAndLowerCases()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("Lists"));
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        QString title, filter, name;
+        bool confirmsOverwrite = true;
+        whenever([&] {
+            auto* dialog = window->findChild<QFileDialog*>("CommonDialog1");
+            if (!dialog || !dialog->isVisible())
+                return false;
+            title = dialog->windowTitle();
+            filter = dialog->nameFilters().join("|");
+            confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+            name = edit ? edit->text() : QString();
+            dialog->selectFile(dir.path() + "/Lists/My.TXT");
+            static_cast<QDialog*>(dialog)->accept();
+            return true;
+        });
+        window->Command2_Click();
+        QCOMPARE(title, QString("Save file list"));
+        QCOMPARE(filter, QString("*.txt (*.txt)"));
+        QVERIFY(!confirmsOverwrite);
+        QCOMPARE(name, QString("Vexlo.txt"));
+        const QString expected = platform::lowerPath(dir.path() + "/Lists/My.TXT");
+        QCOMPARE(window->state().listFilePath, expected);
+        QCOMPARE(window->SSPanel1->caption(), expected);
+    }
+
+    void cancelKeepsTheDestination()
+    {
+        QTemporaryDir dir;
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        const QString before = window->SSPanel1->caption();
+        whenever([&] {
+            auto* dialog = window->findChild<QFileDialog*>("CommonDialog1");
+            if (!dialog || !dialog->isVisible())
+                return false;
+            static_cast<QDialog*>(dialog)->reject();
+            return true;
+        });
+        window->save->trigger();  // "&Filelist..." is the same command
+        QCOMPARE(window->SSPanel1->caption(), before);
+        QCOMPARE(window->state().listFilePath, before);
+    }
+
+    void fullDriveEmptiesThePanelOnly()
+    {
+        QTemporaryDir dir;
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        for (qint64 free : {qint64(999), qint64(1000)}) {
+            catalog::DiskInfo::setFreeSpaceOverride([free](const QString&) { return free; });
+            whenever([&] {
+                auto* dialog = window->findChild<QFileDialog*>("CommonDialog1");
+                if (!dialog || !dialog->isVisible())
+                    return false;
+                dialog->selectFile(dir.path() + "/list.txt");
+                static_cast<QDialog*>(dialog)->accept();
+                return true;
+            });
+            window->Command2_Click();
+            QCOMPARE(window->state().listFilePath, platform::lowerPath(dir.path() + "/list.txt"));
+            QCOMPARE(window->SSPanel1->caption().isEmpty(), free == 999);
+        }
+    }
+
+    void viewListOpensAnExistingList()
+    {
+        QTemporaryDir dir;
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        window->Command6_Click();  // no list yet: nothing
+        QVERIFY(m_launcher.files.isEmpty());
+        QVERIFY(test::writeBytes(dir.path() + "/Vexlo.txt", "\r\n"));
+        window->viewl->trigger();
+        QCOMPARE(m_launcher.files, QStringList({dir.path() + "/Vexlo.txt"}));
+    }
+
+    void viewListFallsBackToThePathPanel()
+    {
+        QTemporaryDir dir;
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        QVERIFY(test::writeBytes(dir.path() + "/Vexlo.txt", "\r\n"));
+        window->state().listFilePath.clear();
+        window->Command6_Click();
+        QCOMPARE(window->state().listFilePath, dir.path() + "/Vexlo.txt");
+        QCOMPARE(m_launcher.files.size(), 1);
+    }
+
+    void editorThatCannotStartIsReported()
+    {
+        QTemporaryDir dir;
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        QVERIFY(test::writeBytes(dir.path() + "/Vexlo.txt", "\r\n"));
+        m_launcher.succeed = false;
+        QList<MessageRequest> shown;
+        setMessageHook([&](const MessageRequest& r) {
+            shown << r;
+            return QMessageBox::Ok;
+        });
+        window->Command6_Click();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.contains("Vexlo.txt"));
+    }
+};
+
+QTEST_MAIN(TestWindowList)
+#include "test_window_list.moc"
