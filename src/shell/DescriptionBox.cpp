@@ -31,8 +31,13 @@ void DescriptionBox::keyPressEvent(QKeyEvent* event)
     const bool editing = event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut)
                          || event->matches(QKeySequence::Copy) || event->matches(QKeySequence::Undo)
                          || event->matches(QKeySequence::Redo);
-    if (!editing && !text.isEmpty() && !cp437::isTypingAccepted(text)
-        && (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) == 0) {
+    // Ctrl and Ctrl+Shift keys are shortcuts whose text the box never
+    // inserts; with any other modifiers (AltGr arrives as Ctrl+Alt on some
+    // systems, the Option key as Alt) the text goes in, so it is checked.
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool shortcut =
+        mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    if (!editing && !shortcut && !text.isEmpty() && !cp437::isTypingAccepted(text)) {
         int bad = 0;
         if (!cp437::canEncode(text, &bad))
             showNotice(cp437::unencodableText(text, bad));
