@@ -1,5 +1,7 @@
 #include "diz/ZipComponent.h"
 
+#include "diz/StrayUpdateFiles.h"
+
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -134,7 +136,7 @@ qint16 statusForMemberError(int code)
 // archive, and an update must never turn it into one.
 ArchivePtr openArchive(const QString& realPath, int flags, qint16& status)
 {
-    const platform::FileStat st = platform::statPath(realPath);
+    const platform::FileStat st = platform::statReal(realPath); // resolved by every caller
     if (!st.ok || !st.isFile) {
         status = ZipStatus::CannotOpenArchive;
         return ArchivePtr();
@@ -365,6 +367,8 @@ qint16 ZipComponent::UpdateMembers(int)
     struct stat before;
     if (::stat(native.constData(), &before) != 0)
         return ZipStatus::CannotOpenArchive;
+    // What a killed earlier update of this archive left beside it.
+    removeStrayUpdateFiles(real);
 
     // No ZIP_CREATE: an update never makes an archive where there was none.
     qint16 status = ZipStatus::Success;

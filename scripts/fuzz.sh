@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (fuzz/) with clang in their own build folder
+# and runs each for a bounded time on a copy of its seed corpus.
+#
+#   scripts/fuzz.sh [SECONDS]      default 60 s per target, or $VEXLO32_FUZZ_SECONDS
+#
+# A crash, a hang (-timeout) or memory past -rss_limit_mb fails the script;
+# the input is kept under $build/artifacts/<target>/ and must be added to
+# tests/regress/<target>/ with the fix, where CTest replays it in every build.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${VEXLO32_FUZZ_BUILD_DIR:-$here/build-fuzz}
+seconds=${1:-${VEXLO32_FUZZ_SECONDS:-60}}
+targets=(zip url settings)
+
+cxx=${VEXLO32_FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$cxx" \
+  -DVEXLO32_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]/#/fuzz_}" -- --no-print-directory
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+status=0
+for t in "${targets[@]}"; do
+  work=$build/corpus/$t
+  artifacts=$build/artifacts/$t
+  mkdir -p "$work" "$artifacts"
+  # The working corpus grows from run to run; the repository's seeds and
+  # the saved regression inputs are always part of it.
+  cp -n "$here/fuzz/corpus/$t/"* "$work/" 2>/dev/null || true
+  if [ -d "$here/tests/regress/$t" ]; then cp -n "$here/tests/regress/$t/"* "$work/" 2>/dev/null || true; fi
+  log=$build/fuzz-$t.log
+  echo "fuzz_$t: ${seconds}s" >&2
+  if "$build/fuzz/fuzz_$t" "$work" -max_total_time="$seconds" -rss_limit_mb=512 -timeout=10 \
+       -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    echo "fuzz_$t: ${runs:-?} inputs, no failure" >&2
+  else
+    status=1
+    echo "fuzz_$t FAILED; input kept in $artifacts/" >&2
+    tail -60 "$log" >&2
+  fi
+done
+exit $status

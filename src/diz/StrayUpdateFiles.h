@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+namespace vexlo::diz {
+
+// An update has libzip write the new archive to "<archive>.XXXXXX" beside
+// it (the X being six of libzip's temporary-name letters, 0-9 and a-z) and
+// rename that over the archive. A run killed before the rename leaves the
+// file behind; nothing else ever removes it. Before each update the zip
+// layer removes the leftovers of that one archive, and since a wrong guess
+// would delete a user's file, only a file that passes every test below:
+//
+// - its name is the archive's own name, ".", and six letters of that
+//   alphabet, in the archive's folder (no other pattern, no other folder);
+// - it is a regular file (never a link or a folder), has no other hard
+//   link, and belongs to this user or to the archive's owner;
+// - it is not the archive itself;
+// - it is empty or starts like a ZIP archive (a local header or an end
+//   record, or the first bytes of one): what libzip writes first;
+// - no process has it open: a write lease, which the kernel grants only
+//   then, is held while it is removed, so a running update of another
+//   process is never disturbed. Where leases are not available nothing is
+//   removed.
+//
+// realArchive: the archive's real path (links resolved). Returns how many
+// files were removed.
+int removeStrayUpdateFiles(const QString& realArchive);
+
+// True for a name of the form above for the archive name given.
+bool isUpdateTempName(const QString& name, const QString& archiveName);
+
+} // namespace vexlo::diz

@@ -1,0 +1,297 @@
+// Hostile folder trees for the list builder and the walk: names that are not
+// UTF-8 or hold line ends and control characters, paths longer than the
+// system's limit, folders and files without read permission (as an
+// unprivileged user), files that vanish or change while the list is being
+// made, and a list file that lies in the listed folder.
+
+#include "catalog/FolderWalk.h"
+#include "catalog/ListBuilder.h"
+#include "reliability_support.h"
+#include "test_catalog_support.h"
+
+#include <QProcess>
+
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vexlo;
+using namespace vexlo::test;
+
+namespace {
+
+const QByteArray kDiz = "A DESCRIPTION\r\n";
+
+QString nativePath(const QString& folder, const QByteArray& rawName)
+{
+    return platform::joinPath(folder, platform::decodeName(rawName));
+}
+
+// Writes through the name's bytes: QFile would lose undecodable ones.
+bool writeRaw(const QString& path, const QByteArray& bytes)
+{
+    const int fd =
+        ::open(platform::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ::close(fd);
+    return ok;
+}
+
+bool makeRawZip(const QString& path)
+{
+    return writeRaw(path, rawZip({{"file_id.diz", kDiz}}));
+}
+
+// The bytes a long-layout entry starts with: the upper-case name.
+QByteArray entryStart(const QByteArray& rawName)
+{
+    return "\r\n" + platform::encodeName(platform::upperName(platform::decodeName(rawName)));
+}
+
+} // namespace
+
+class TestHostileFs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void strangeNames_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::newRow("invalid UTF-8") << QByteArray("caf\xe9 \xff\xfe.zip");
+        QTest::newRow("truncated UTF-8 sequence") << QByteArray("end\xe2\x82.zip");
+        QTest::newRow("newline") << QByteArray("two\nlines.zip");
+        QTest::newRow("carriage return") << QByteArray("cr\rname.zip");
+        QTest::newRow("control characters") << QByteArray("\x01\x1b[31mred\t.zip");
+        QTest::newRow("Latin-1 folder byte") << QByteArray("\xe4rger.url");
+    }
+
+    // Every such file gets its entry with its name bytes unchanged, its
+    // description read, and Get diz and Save diz work on it.
+    void strangeNames()
+    {
+        QFETCH(QByteArray, raw);
+        ListFixture fx;
+        const QString sub = nativePath(fx.folder, QByteArray("sub\n\xff"));
+        QVERIFY(::mkdir(platform::encodeName(sub).constData(), 0755) == 0);
+        const QString file = nativePath(sub, raw);
+        if (raw.endsWith(".url"))
+            QVERIFY(writeRaw(file, "[x]\r\nURL=http://example.org/\r\n"));
+        else
+            QVERIFY(makeRawZip(file));
+
+        BuildRun run;
+        const QByteArray list = run.walk(fx.folder, fx.listFile);
+        QVERIFY2(list.contains(folderHeader(sub)), list.constData());
+        QVERIFY2(list.contains(entryStart(raw)), list.constData());
+        if (raw.endsWith(".url")) {
+            QVERIFY(list.contains("http://example.org/"));
+            QProcess::execute("rm", {"-rf", fx.folder});
+            return;
+        }
+        QVERIFY(list.contains("A description\r\n"));
+        const QByteArray native = platform::encodeName(file);
+        QByteArray out;
+        QCOMPARE(runProgramRaw({"--get-diz", native}, &out), 0);
+        QCOMPARE(out, kDiz);
+        const QByteArray diz = QFile::encodeName(fx.root.path() + "/new.diz");
+        QVERIFY(writeBytes(QFile::decodeName(diz), "NEW\r\n"));
+        QCOMPARE(runProgramRaw({"--save-diz", diz, native}), 0);
+        QCOMPARE(runProgramRaw({"--get-diz", native}, &out), 0);
+        QCOMPARE(out, QByteArray("NEW\r\n"));
+        QProcess::execute("rm", {"-rf", fx.folder}); // names QDir cannot remove
+    }
+
+    // A tree deeper than PATH_MAX, made with mkdirat: the walk ends, every
+    // folder it can reach has its section, files in reach are listed, and
+    // nothing crashes or loops.
+    void pathsLongerThanTheLimit()
+    {
+        ListFixture fx;
+        const QByteArray component(200, 'd');
+        const int levels = 2 * PATH_MAX / 200; // well past 4096 bytes
+        int fd = ::open(platform::encodeName(fx.folder).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(fd >= 0);
+        for (int i = 0; i < levels; ++i) {
+            const QByteArray name = component + QByteArray::number(i);
+            QVERIFY(::mkdirat(fd, name.constData(), 0755) == 0);
+            const int zipFd = ::openat(fd, "deep.zip", O_WRONLY | O_CREAT, 0644);
+            const QByteArray zip = rawZip({{"file_id.diz", kDiz}});
+            QVERIFY(zipFd >= 0 &&
+                    ::write(zipFd, zip.constData(), size_t(zip.size())) == zip.size());
+            ::close(zipFd);
+            const int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+            QVERIFY(fd >= 0);
+        }
+        ::close(fd);
+
+        BuildRun run;
+        run.host.longFormat = true;
+        const QByteArray list = run.walk(fx.folder, fx.listFile);
+        QVERIFY2(!list.startsWith('('), list.constData());
+        QVERIFY(list.endsWith("\r\n"));
+        // Sections for the folders whose paths the system still takes.
+        const int sections = int(list.count("\r\n\r\n")) + 1;
+        const int reachable = (PATH_MAX - int(fx.folder.size())) / 204;
+        QVERIFY2(sections >= reachable, qPrintable(QString::number(sections)));
+        QVERIFY2(sections <= levels + 1, qPrintable(QString::number(sections)));
+        QVERIFY(list.count("DEEP.ZIP") >= reachable - 1);
+        QVERIFY(list.count("A description") >= reachable - 1);
+        // Clean up with the system's own tool: QTemporaryDir cannot.
+        QProcess::execute("rm", {"-rf", fx.folder});
+    }
+
+    // Without read permission, as an unprivileged user: an unreadable folder
+    // keeps its (empty) section, an unreadable archive gets a status in its
+    // entry, an unreadable shortcut lists without target, and the run ends
+    // with success; nothing is reported as read that was not.
+    void unreadableFilesAndFolders()
+    {
+        ListFixture fx;
+        QVERIFY(QFile::setPermissions(fx.root.path(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                          QFileDevice::ExeOther | QFileDevice::WriteOther));
+        QVERIFY(makeRawZip(fx.folder + "/open.zip"));
+        QVERIFY(makeRawZip(fx.folder + "/locked.zip"));
+        QVERIFY(writeBytes(fx.folder + "/locked.url", "[x]\r\nURL=http://secret/\r\n"));
+        QVERIFY(QDir().mkpath(fx.folder + "/closed/inner"));
+        QVERIFY(makeRawZip(fx.folder + "/closed/hidden.zip"));
+        ::chmod(QFile::encodeName(fx.folder + "/locked.zip").constData(), 0);
+        ::chmod(QFile::encodeName(fx.folder + "/locked.url").constData(), 0);
+        ::chmod(QFile::encodeName(fx.folder + "/closed").constData(), 0);
+        const QString out = fx.root.path() + "/out";
+        QVERIFY(QDir().mkpath(out));
+        ::chmod(QFile::encodeName(out).constData(), 0777);
+
+        QStringList command{qEnvironmentVariable("VEXLO32_BINARY"),
+                            "--make-list",
+                            fx.folder,
+                            "--output",
+                            out + "/list.txt",
+                            "--long"};
+        if (::geteuid() == 0) {
+            if (QStandardPaths::findExecutable("setpriv").isEmpty())
+                QSKIP("running as root without setpriv: cannot test as an unprivileged user");
+            command = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} +
+                      command;
+        }
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", out);
+        p.setProcessEnvironment(env);
+        p.start(command.takeFirst(), command);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray list = readBytes(out + "/list.txt");
+        QVERIFY2(list.contains("OPEN.ZIP"), list.constData());
+        QVERIFY(list.contains("A description"));
+        QVERIFY2(list.contains("** CRC Error ** 101"), list.constData()); // locked.zip
+        QVERIFY(list.contains("LOCKED.URL"));
+        QVERIFY(!list.contains("secret"));
+        QVERIFY(list.contains(folderHeader(fx.folder + "/closed")));
+        QVERIFY(!list.contains("HIDDEN.ZIP"));
+        QVERIFY(!list.contains("inner"));
+        ::chmod(QFile::encodeName(fx.folder + "/closed").constData(), 0755);
+        QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"list.txt"});
+    }
+
+    // Files changed under the running list, from the yield before each file
+    // and each folder: every change gives a defined entry, and the run ends.
+    void filesChangingDuringTheWalk_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("archive deleted") << "delete" << QByteArray("** CRC Error ** 101");
+        QTest::newRow("archive overwritten with text")
+            << "garbage" << QByteArray("** CRC Error ** 102");
+        QTest::newRow("archive truncated") << "truncate" << QByteArray("** CRC Error ** 103");
+        QTest::newRow("archive replaced by a folder")
+            << "folder" << QByteArray("** CRC Error ** 101");
+        QTest::newRow("description replaced") << "replace" << QByteArray("Changed meanwhile");
+    }
+    void filesChangingDuringTheWalk()
+    {
+        QFETCH(QString, change);
+        QFETCH(QByteArray, expected);
+        ListFixture fx;
+        QVERIFY(makeRawZip(fx.folder + "/a.zip"));
+        QVERIFY(makeRawZip(fx.folder + "/b.zip"));
+        QVERIFY(makeRawZip(fx.folder + "/c.zip"));
+        QVERIFY(QDir().mkpath(fx.folder + "/later"));
+        QVERIFY(makeRawZip(fx.folder + "/later/d.zip"));
+        const QString victim = fx.folder + "/b.zip";
+
+        BuildRun run;
+        run.host.onYield = [&](int) {
+            if (run.state.selectedFilePath.endsWith("/b.zip") && QFile::exists(victim) &&
+                QFileInfo(victim).isFile()) {
+                if (change == "delete") {
+                    QFile::remove(victim);
+                } else if (change == "garbage") {
+                    writeBytes(victim, QByteArray(3000, 'g'));
+                } else if (change == "truncate") {
+                    const QByteArray bytes = readBytes(victim);
+                    writeBytes(victim, bytes.left(bytes.size() / 2));
+                } else if (change == "folder") {
+                    QFile::remove(victim);
+                    QDir().mkpath(victim);
+                } else {
+                    writeBytes(victim, rawZip({{"file_id.diz", "CHANGED meanwhile\r\n"}}));
+                }
+                // And the folder not yet walked goes away.
+                QDir(fx.folder + "/later").removeRecursively();
+            }
+        };
+        const QByteArray list = run.walk(fx.folder, fx.listFile);
+        QVERIFY2(!list.startsWith('('), list.constData());
+        const QList<QByteArray> lines = list.split('\n');
+        QByteArray bLine;
+        for (const QByteArray& line : lines) {
+            if (line.startsWith("B.ZIP"))
+                bLine = line;
+        }
+        QVERIFY2(bLine.contains(expected), bLine.constData());
+        QCOMPARE(list.count("A description"), 2); // a.zip and c.zip
+        QVERIFY(list.endsWith("\r\n"));
+        QVERIFY(!platform::exists(platform::tempDizPath()));
+    }
+
+    // The list file inside the listed folder, under names the builder reads
+    // as an archive or a shortcut: the half-written list is read like any
+    // file and gets a defined entry, the list itself stays whole.
+    void listFileInsideTheListedFolder_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("entry");
+        QTest::newRow("named like an archive") << "list.zip" << QByteArray("** CRC Error ** 10");
+        QTest::newRow("named like a shortcut") << "list.url" << QByteArray("LIST.URL");
+        QTest::newRow("the default name") << "vexlo.TXT" << QByteArray();
+    }
+    void listFileInsideTheListedFolder()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, entry);
+        ListFixture fx;
+        QVERIFY(makeRawZip(fx.folder + "/game.zip"));
+        const QString list = fx.folder + "/" + name;
+        const RunResult made = runProgram({"--make-list", fx.folder, "--output", list, "--long"});
+        QCOMPARE(made.exitCode, 0);
+        const QByteArray bytes = readBytes(list);
+        QVERIFY(bytes.contains("GAME.ZIP"));
+        QVERIFY(bytes.contains("A description"));
+        if (entry.isEmpty())
+            QVERIFY(!bytes.toUpper().contains(name.toUpper().toUtf8() + " "));
+        else
+            QVERIFY2(bytes.contains(entry), bytes.constData());
+        QVERIFY(bytes.endsWith("\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostileFs)
+#include "test_hostile_fs.moc"
