@@ -178,6 +178,15 @@ private slots:
         QStringList enabledExpected = expected;
         enabledExpected.removeAll("Command1");
         QCOMPARE(seen, enabledExpected);
+
+        // The keyboard walks the same way, through the description box too.
+        QTest::keyClick(window.File1, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.Text1));
+        QTest::keyClick(window.Text1, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.Command5));
+        QVERIFY(window.Text1->toPlainText().isEmpty());
+        QTest::keyClick(window.Command5, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.Text1));
     }
 
     void rightButtonPopsUpTheFileMenu_data()
