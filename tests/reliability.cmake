@@ -22,3 +22,6 @@ endforeach()
 
 vexlo32_test(test_hostile_fs test_hostile_fs.cpp test_catalog_support.h ${VEXLO32_RELIABILITY_SUPPORT})
 target_link_libraries(test_hostile_fs PRIVATE z)
+
+vexlo32_test(test_full_fs test_full_fs.cpp test_catalog_support.h ${VEXLO32_RELIABILITY_SUPPORT})
+target_link_libraries(test_full_fs PRIVATE z)

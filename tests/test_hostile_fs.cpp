@@ -7,6 +7,7 @@
 #include "catalog/FolderWalk.h"
 #include "catalog/ListBuilder.h"
 #include "reliability_support.h"
+#include "shell/core/Settings.h"
 #include "test_catalog_support.h"
 
 #include <QProcess>
@@ -260,6 +261,42 @@ private slots:
         QCOMPARE(list.count("A description"), 2); // a.zip and c.zip
         QVERIFY(list.endsWith("\r\n"));
         QVERIFY(!platform::exists(platform::tempDizPath()));
+    }
+
+    // A shortcut swapped for a named pipe while the list is being made, and
+    // a settings file that is a named pipe: reading them must not wait for
+    // a writer that never comes. Run in a child with an alarm, so that a
+    // hang fails the test instead of stopping the suite.
+    void namedPipesDoNotHang()
+    {
+        ListFixture fx;
+        QVERIFY(writeBytes(fx.folder + "/a.url", "[x]\r\nURL=http://a/\r\n"));
+        QVERIFY(writeBytes(fx.folder + "/b.url", "[x]\r\nURL=http://b/\r\n"));
+        QVERIFY(makeRawZip(fx.folder + "/c.zip"));
+        const QString pipe = fx.root.path() + "/Vexlo32.ini";
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0644) == 0);
+        const int rc = inChild([&]() -> int {
+            ::alarm(20);
+            BuildRun run;
+            run.host.onYield = [&](int) {
+                const QString victim = fx.folder + "/b.url";
+                if (run.state.selectedFilePath.endsWith("/b.url") && QFileInfo(victim).isFile()) {
+                    QFile::remove(victim);
+                    ::mkfifo(QFile::encodeName(victim).constData(), 0644);
+                }
+            };
+            const QByteArray list = run.walk(fx.folder, fx.listFile);
+            if (!list.contains("http://a/") || list.contains("http://b/") ||
+                !list.contains("B.URL") || !list.contains("A description"))
+                return 2;
+            const SettingsRead settings = readSettingsFile(pipe);
+            if (settings.readOk)
+                return 3;
+            if (startupFoldersFrom(settings).paneFolder != platform::kRootFolder)
+                return 4;
+            return 0;
+        });
+        QCOMPARE(rc, 0); // -1: the child hung and the alarm ended it
     }
 
     // The list file inside the listed folder, under names the builder reads

@@ -206,20 +206,35 @@ bool removeFile(const QString& path)
     return unlinkNative(encodeName(resolvePath(path)));
 }
 
+namespace {
+
+// Opens a regular file for reading; anything else fails (EISDIR for a
+// folder, EINVAL otherwise). The open itself does not block: a named pipe
+// put where a file was expected would otherwise wait for a writer forever.
+int openRegularForReading(const QByteArray& native)
+{
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = st.st_mode == 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
 bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
 {
     out.clear();
-    const QByteArray native = encodeName(resolvePath(path));
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openRegularForReading(encodeName(resolvePath(path)));
     if (fd < 0)
         return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (errno == 0)
-            errno = EISDIR;
-        ::close(fd);
-        return false;
-    }
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -245,8 +260,7 @@ bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
 bool readFileStart(const QString& path, QByteArray& out, qint64 limit)
 {
     out.clear();
-    const QByteArray native = encodeName(resolvePath(path));
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openRegularForReading(encodeName(resolvePath(path)));
     if (fd < 0)
         return false;
     out.resize(qsizetype(limit));

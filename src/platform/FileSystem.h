@@ -64,7 +64,8 @@ FileStat statExact(const QString& path, bool followLinks = true);
 // Deletes exactly the named file (resolveFolderPart), never a folder.
 bool removeExactFile(const QString& path);
 
-// Reads a whole file; fails for files larger than maxBytes.
+// Reads a whole file; fails for files larger than maxBytes. Both readers
+// take regular files only and never wait on a named pipe or a device.
 bool readFile(const QString& path, QByteArray& out, qint64 maxBytes = qint64(64) << 20);
 // Reads at most the first limit bytes of a file.
 bool readFileStart(const QString& path, QByteArray& out, qint64 limit);
