@@ -5,6 +5,7 @@
 #include "platform/ShortName.h"
 
 #include <optional>
+#include <sys/stat.h>
 
 namespace vexlo::catalog {
 
@@ -30,6 +31,7 @@ constexpr int kShortcutNameLimit = 42;
 constexpr qint64 kShortcutReadLimit = qint64(1) << 20;
 
 const QByteArray kCrcErrorText = QByteArrayLiteral("** CRC Error **");
+const QString kDescriptionMember = QStringLiteral("file_id.diz");
 
 void removeTemporaryDescription(const QString& temp)
 {
@@ -147,13 +149,28 @@ ArchiveDescription ExtractingDescriptionReader::read(const QString& archivePath)
 {
     ArchiveDescription out;
     m_zip.setKeepPaths(false);
-    m_zip.setMemberMask(QStringLiteral("file_id.diz"));
+    m_zip.setMemberMask(kDescriptionMember);
     m_zip.setTargetFolder(platform::dataFolder());
     m_zip.setArchivePath(archivePath);
     out.status = m_zip.ExtractMembers(0);
     const QString temp = platform::tempDizPath();
     if (platform::isRegularFile(temp))
         out.present = platform::readFile(temp, out.bytes);
+    return out;
+}
+
+ArchiveDescription MemoryDescriptionReader::read(const QString& archivePath)
+{
+    // The properties an extraction would be given, so the component shows
+    // the last archive asked about either way; nothing is extracted, so the
+    // target folder is left alone.
+    ArchiveDescription out;
+    m_zip.setKeepPaths(false);
+    m_zip.setMemberMask(kDescriptionMember);
+    m_zip.setArchivePath(archivePath);
+    out.status = m_zip.ReadMember(archivePath, kDescriptionMember, out.bytes);
+    // An extraction leaves the temporary file exactly when it succeeded.
+    out.present = out.status == diz::ZipStatus::Success;
     return out;
 }
 
@@ -185,9 +202,16 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
     std::optional<platform::ShortNameTable> shortNames; // made when first needed
     ExtractingDescriptionReader extracting(job.zip);
     DescriptionReader& descriptions = job.descriptions ? *job.descriptions : extracting;
+    // The file was just removed; only a reader that writes it can bring it
+    // back (Get diz and Save diz cannot run while a list is being made).
+    const bool readerLeavesFile = descriptions.leavesTemporaryFile();
+    bool temporaryMayExist = false;
 
     for (int i = 0; i < count; ++i) {
-        removeTemporaryDescription(temp);
+        if (temporaryMayExist) {
+            removeTemporaryDescription(temp);
+            temporaryMayExist = false;
+        }
         if (!state.KeepRunning || writer.failed()) {
             if (i > 0)
                 pane.setSelected(i - 1, false);
@@ -199,8 +223,9 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
         state.selectedFilePath = fullPath;
 
         // A file that vanished or cannot be asked about still gets its entry,
-        // with a blank size and date, and the list goes on.
-        const platform::FileStat info = platform::statPath(filePath);
+        // with a blank size and date, and the list goes on. The name was read
+        // from the real folder, so the path needs no resolving.
+        const platform::FileStat info = platform::statReal(filePath);
         const QByteArray sizeText = sizeField(info.ok ? info.size : 0);
         QByteArray dateText = dateField(info.ok ? info.modified : QDateTime());
 
@@ -217,8 +242,11 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
         ArchiveDescription description;
         if (zip) {
             description = descriptions.read(filePath);
+            temporaryMayExist = readerLeavesFile;
             host.setProgress(0);
-            if (!state.ReadOnlyDrive)
+            // Most archives are writable already; the stat above says so
+            // without another look at the disk.
+            if (!state.ReadOnlyDrive && !(info.ok && (info.mode & S_IWUSR) != 0))
                 platform::makeWritable(filePath);
             if (description.status == diz::ZipStatus::Aborted) {
                 if (i > 0)
@@ -267,7 +295,8 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
         writeDescription(job, description.bytes);
     }
 
-    removeTemporaryDescription(temp);
+    if (temporaryMayExist)
+        removeTemporaryDescription(temp);
     if (count > 0)
         pane.setSelected(count - 1, false);
 }

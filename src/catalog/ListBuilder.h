@@ -52,6 +52,10 @@ class DescriptionReader {
 public:
     virtual ~DescriptionReader() = default;
     virtual ArchiveDescription read(const QString& archivePath) = 0;
+    // True when read() may leave the temporary description file behind; the
+    // builder then removes it before the next file. A reader that never
+    // writes it spares the builder that look at the disk for every file.
+    virtual bool leavesTemporaryFile() const { return true; }
 };
 
 // The description through the zip component: extract file_id.diz into the
@@ -62,6 +66,20 @@ class ExtractingDescriptionReader : public DescriptionReader {
 public:
     explicit ExtractingDescriptionReader(diz::ZipComponent& zip) : m_zip(zip) {}
     ArchiveDescription read(const QString& archivePath) override;
+
+private:
+    diz::ZipComponent& m_zip;
+};
+
+// The description read straight into memory through the zip component, with
+// the same statuses as an extraction and without writing the temporary file:
+// what the window and the command line use, since an extraction costs a
+// file written, flushed to the disk and read back for every archive.
+class MemoryDescriptionReader : public DescriptionReader {
+public:
+    explicit MemoryDescriptionReader(diz::ZipComponent& zip) : m_zip(zip) {}
+    ArchiveDescription read(const QString& archivePath) override;
+    bool leavesTemporaryFile() const override { return false; }
 
 private:
     diz::ZipComponent& m_zip;

@@ -214,7 +214,8 @@ int runMakeListCommand(const QStringList& args)
     diz::ZipComponent zip;
     ListWriter writer;
     CliHost host(options.longFormat, ::isatty(STDERR_FILENO) == 1);
-    CatalogJob job{state, pane, zip, writer, host};
+    MemoryDescriptionReader descriptions(zip);
+    CatalogJob job{state, pane, zip, writer, host, &descriptions};
     const MakeListResult result =
         MakeListRun(job, listFile, platform::lowerPath(realFolder), realFolder);
     host.finish();

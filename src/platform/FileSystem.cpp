@@ -140,6 +140,11 @@ FileStat statPath(const QString& path, bool followLinks)
     return statNative(encodeName(resolvePath(path)), followLinks);
 }
 
+FileStat statReal(const QString& realPath, bool followLinks)
+{
+    return statNative(encodeName(realPath), followLinks);
+}
+
 bool exists(const QString& path)
 {
     return statPath(path).ok;

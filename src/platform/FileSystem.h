@@ -40,6 +40,11 @@ struct FileStat {
 // stat() of the resolved path; followLinks false asks about a link itself.
 FileStat statPath(const QString& path, bool followLinks = true);
 
+// stat() of a path that is already real: one the resolver returned, or a
+// real folder joined with a name read from it. No resolution, so it costs one
+// system call, for the loops that ask about every file of a folder.
+FileStat statReal(const QString& realPath, bool followLinks = true);
+
 bool exists(const QString& path);
 bool isDirectory(const QString& path);
 bool isRegularFile(const QString& path);

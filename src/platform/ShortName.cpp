@@ -138,12 +138,22 @@ QStringList shortNamesFor(const QStringList& names)
         aliases[i] = upper;
         done[size_t(i)] = true;
     }
+    // The aliases tried for a name depend only on the first six characters
+    // of its basis and its extension, and a number once taken stays taken.
+    // So each such pair remembers where its search left off: a folder of
+    // 50,000 "Shortcut to ..." names costs a try or two per name, not a walk
+    // past every alias made before it.
+    QHash<QString, int> nextNumber;
     for (const qsizetype i : order) {
         if (done[size_t(i)])
             continue;
         const AliasParts parts = aliasParts(names.at(i));
+        const QString key = parts.basis.left(kBasisLength - 2) + u'.' + parts.extension;
+        int& number = nextNumber[key];
+        if (number == 0)
+            number = 1;
         QString alias;
-        for (int number = 1;; ++number) {
+        for (;; ++number) {
             alias = withTail(parts, number);
             if (!taken.contains(alias) || number == 9999999)
                 break;

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,22 +27,56 @@ const QString kMakeListCaption = QStringLiteral("&Make list");
 const QString kAbortCaption = QStringLiteral("&Abort");
 
 // The window as the list builder and the walk see it.
+//
+// The builder yields once per folder and once per file. Every yield runs the
+// pending events, so an Abort press is answered at the next file; but
+// painting the pane and the progress bar for every file would cost more than
+// reading the archive, and nobody can read a highlight that moves thousands
+// of times a second. So while the run goes on those two controls only take
+// their changes in, and are painted at a human rate: at most every
+// kRepaintInterval ms, in the yield that comes first after it.
 class WindowCatalogHost : public catalog::CatalogHost {
 public:
-    explicit WindowCatalogHost(Form1& window) : m_window(window) {}
+    static constexpr qint64 kRepaintInterval = 30;
+
+    explicit WindowCatalogHost(Form1& window) : m_window(window)
+    {
+        m_sincePaint.start();
+        holdPainting(true);
+    }
+    ~WindowCatalogHost() override { holdPainting(false); }
+    WindowCatalogHost(const WindowCatalogHost&) = delete;
+    WindowCatalogHost& operator=(const WindowCatalogHost&) = delete;
 
     bool longFileFormat() const override { return m_window.longfile->isChecked(); }
-    void yieldToEvents() override { QCoreApplication::processEvents(); }
+    void yieldToEvents() override
+    {
+        if (m_sincePaint.elapsed() < kRepaintInterval) {
+            QCoreApplication::processEvents();
+            return;
+        }
+        holdPainting(false); // what changed since the last paint is painted now
+        QCoreApplication::processEvents();
+        holdPainting(true);
+        m_sincePaint.restart();
+    }
     void setProgress(int value) override { m_window.PVProgressBar1->setValue(value); }
     void setTitle(const QString& title) override { m_window.setWindowTitle(title); }
     void setPathPanel(const QString& text) override { m_window.SSPanel2->setCaption(text); }
     void setDir1(const QString& folder) override { m_window.Dir1->setPath(folder); }
 
 private:
+    void holdPainting(bool hold)
+    {
+        m_window.File1->setUpdatesEnabled(!hold);
+        m_window.PVProgressBar1->setUpdatesEnabled(!hold);
+    }
+
     Form1& m_window;
+    QElapsedTimer m_sincePaint;
 };
 
-}  // namespace
+} // namespace
 
 void Form1::Command4_Click()
 {
@@ -87,10 +122,14 @@ void Form1::Command4_Click()
 
     const QString start = pathText;
     m_runStartFolder = start;
-    WindowCatalogHost host(*this);
-    catalog::ListWriter writer;
-    catalog::CatalogJob job{m_state, *File1, *XceedZip1, writer, host};
-    const catalog::MakeListResult result = catalog::MakeListRun(job, listFile, start);
+    catalog::MakeListResult result;
+    {
+        WindowCatalogHost host(*this);
+        catalog::ListWriter writer;
+        catalog::MemoryDescriptionReader descriptions(*XceedZip1);
+        catalog::CatalogJob job{m_state, *File1, *XceedZip1, writer, host, &descriptions};
+        result = catalog::MakeListRun(job, listFile, start);
+    }
 
     // Closing steps, after a finished, aborted or failed run alike.
     setWindowTitle(QStringLiteral("Vexlo32"));
@@ -123,4 +162,4 @@ void Form1::Command4_Click()
     }
 }
 
-}  // namespace vexlo
+} // namespace vexlo
