@@ -207,7 +207,7 @@ void Form1::buildControls()
     // Keyboard order: pane, box, Save diz, Get diz, Browse, Open, Make list, View list.
     QWidget* order[] = {File1, Text1, Command1, Command5, Command3, Command2, Command4, Command6};
     for (QWidget* w : order)
-        w->setFocusPolicy(w == Text1 || w == File1 ? Qt::StrongFocus : Qt::StrongFocus);
+        w->setFocusPolicy(Qt::StrongFocus);
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     Label2->setFocusPolicy(Qt::NoFocus);
