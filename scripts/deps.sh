@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Vexlo32 needs to build, run and test, but only
 # those that are missing. Uses sudo when not run as root.
+#   --test  also what the tests use;  --fuzz  also what the fuzz targets need
 set -euo pipefail
 
 packages=(
@@ -9,10 +10,19 @@ packages=(
   libzip-dev
   fonts-dejavu-core
 )
-if [ "${1:-}" = "--test" ]; then
-  # unzip checks archives in the tests; xvfb and xauth serve the screenshot script.
-  packages+=(unzip xvfb xauth)
-fi
+for option in "$@"; do
+  case $option in
+  --test)
+    # unzip checks archives in the tests; strace checks that updates are
+    # flushed; xvfb and xauth serve the screenshot script.
+    packages+=(unzip strace xvfb xauth)
+    ;;
+  --fuzz)
+    # The libFuzzer targets (scripts/fuzz.sh) need clang and its runtime.
+    packages+=(clang libclang-rt-14-dev)
+    ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,6 +12,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${VEXLO32_FUZZ_BUILD_DIR:-$here/build-fuzz}
 seconds=${1:-${VEXLO32_FUZZ_SECONDS:-60}}
 targets=(zip url settings)
+"$here/scripts/deps.sh" --fuzz
 
 cxx=${VEXLO32_FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$cxx" \

@@ -312,7 +312,7 @@ private slots:
         std::vector<test::Member> members;
         members.reserve(65535);
         for (int i = 0; i < 65534; ++i)
-            members.push_back({QString("m%1.txt").arg(i), QByteArray(), true});
+            members.push_back({QString("m%1.txt").arg(i), QByteArray("x"), true});
         members.push_back({"file_id.diz", kDiz, true});
         QByteArray bytes = libzipArchive(members);
         QVERIFY(!bytes.isEmpty());

@@ -19,14 +19,17 @@ bool makeZip(const QString& path, const std::vector<Member>& members)
     if (!archive)
         return false;
     for (const Member& member : members) {
-        // libzip takes the buffer when the source is created with freep = 1.
-        void* copy = ::malloc(size_t(member.data.size()) + 1);
-        if (!copy) {
+        // libzip takes the buffer when the source is created with freep = 1,
+        // but never frees one of zero length: an empty member gets none.
+        void* copy = member.data.isEmpty() ? nullptr : ::malloc(size_t(member.data.size()));
+        if (!copy && !member.data.isEmpty()) {
             zip_discard(archive);
             return false;
         }
-        ::memcpy(copy, member.data.constData(), size_t(member.data.size()));
-        zip_source_t* source = zip_source_buffer(archive, copy, zip_uint64_t(member.data.size()), 1);
+        if (copy)
+            ::memcpy(copy, member.data.constData(), size_t(member.data.size()));
+        zip_source_t* source =
+            zip_source_buffer(archive, copy, zip_uint64_t(member.data.size()), copy ? 1 : 0);
         if (!source) {
             ::free(copy);
             zip_discard(archive);
