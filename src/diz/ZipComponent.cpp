@@ -1,5 +1,6 @@
 #include "diz/ZipComponent.h"
 
+#include "diz/ArchiveFileSource.h"
 #include "diz/StrayUpdateFiles.h"
 
 #include "platform/FileSystem.h"
@@ -149,7 +150,10 @@ ArchivePtr openArchive(const QString& realPath, int flags, qint16& status)
     int error = ZIP_ER_OK;
     // No ZIP_CHECKCONS: it rejects archives that common packers write with
     // small header differences; the CRC check while reading guards the data.
-    zip_t* archive = zip_open(native.constData(), flags, &error);
+    // An update goes through our own file source, which flushes the new
+    // archive to the disk before renaming it over the old one.
+    zip_t* archive = (flags & ZIP_RDONLY) ? zip_open(native.constData(), flags, &error)
+                                          : openArchiveFile(native, flags, &error);
     if (!archive) {
         status = statusForOpenError(error, native);
         return ArchivePtr();
