@@ -96,7 +96,7 @@ private slots:
         QTest::addColumn<bool>("matches");
         QTest::newRow("libzip's name") << "game.zip.a1b2c3" << true;
         QTest::newRow("digits only") << "game.zip.000000" << true;
-        QTest::newRow("upper case letter") << "game.zip.a1B2c3" << false;
+        QTest::newRow("mkstemp's capitals") << "game.zip.vEojyn" << true;
         QTest::newRow("five letters") << "game.zip.a1b2c" << false;
         QTest::newRow("seven letters") << "game.zip.a1b2c3d" << false;
         QTest::newRow("another archive") << "other.zip.a1b2c3" << false;
@@ -143,14 +143,13 @@ private slots:
                             dir.path() + "/game.zip.jjjjjj"});
         QVERIFY(holder.waitForReadyRead(10000));
 
-        QCOMPARE(diz::removeStrayUpdateFiles(archive), 3);
+        QCOMPARE(diz::removeStrayUpdateFiles(archive), 4);
         holder.kill();
         holder.waitForFinished();
         const QStringList left = namesIn(dir.path());
-        QCOMPARE(left,
-                 (QStringList{"game.zip", "game.zip.AAAAAA", "game.zip.dddddd", "game.zip.eeeee",
-                              "game.zip.gggggg", "game.zip.hhhhhh", "game.zip.iiiiii",
-                              "game.zip.jjjjjj", "linked", "other.zip.ffffff", "target"}));
+        QCOMPARE(left, (QStringList{"game.zip", "game.zip.dddddd", "game.zip.eeeee",
+                                    "game.zip.gggggg", "game.zip.hhhhhh", "game.zip.iiiiii",
+                                    "game.zip.jjjjjj", "linked", "other.zip.ffffff", "target"}));
         // The update itself runs the clean-up: the open one is gone once closed.
         const QString diz = dir.path() + "/file_id.diz";
         QVERIFY(test::writeBytes(diz, "new\r\n"));

@@ -21,7 +21,7 @@ constexpr int kTempLetters = 6;
 
 bool isTempLetter(char c)
 {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 bool matchesPattern(const QByteArray& name, const QByteArray& archiveName)

@@ -4,15 +4,16 @@
 
 namespace vexlo::diz {
 
-// An update has libzip write the new archive to "<archive>.XXXXXX" beside
-// it (the X being six of libzip's temporary-name letters, 0-9 and a-z) and
-// rename that over the archive. A run killed before the rename leaves the
+// An update writes the new archive to "<archive>.XXXXXX" beside it (six
+// letters and digits: Debian's libzip 1.7.3 takes glibc's mkstemp, which
+// uses A-Z, a-z and 0-9; our own file source uses 0-9 and a-z) and renames
+// that over the archive. A run killed before the rename leaves the
 // file behind; nothing else ever removes it. Before each update the zip
 // layer removes the leftovers of that one archive, and since a wrong guess
 // would delete a user's file, only a file that passes every test below:
 //
-// - its name is the archive's own name, ".", and six letters of that
-//   alphabet, in the archive's folder (no other pattern, no other folder);
+// - its name is the archive's own name, ".", and six letters or digits
+//   (ASCII), in the archive's folder (no other pattern, no other folder);
 // - it is a regular file (never a link or a folder), has no other hard
 //   link, and belongs to this user or to the archive's owner;
 // - it is not the archive itself;
