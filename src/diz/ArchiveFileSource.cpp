@@ -110,6 +110,8 @@ private:
 
     // Writing.
     zip_int64_t beginWrite();
+    zip_int64_t beginWriteCloning(zip_uint64_t keep);
+    bool copyStart(zip_uint64_t keep);
     zip_int64_t write(const char* in, zip_uint64_t len);
     zip_int64_t seekWrite(void* data, zip_uint64_t len);
     zip_int64_t commitWrite();
@@ -170,6 +172,8 @@ zip_int64_t ArchiveFileSource::handle(void* data, zip_uint64_t len, zip_source_c
         return zip_int64_t(m_readPos);
     case ZIP_SOURCE_BEGIN_WRITE:
         return beginWrite();
+    case ZIP_SOURCE_BEGIN_WRITE_CLONING:
+        return beginWriteCloning(len);
     case ZIP_SOURCE_WRITE:
         return write(static_cast<const char*>(data), len);
     case ZIP_SOURCE_SEEK_WRITE:
@@ -193,9 +197,10 @@ zip_int64_t ArchiveFileSource::handle(void* data, zip_uint64_t len, zip_source_c
         return zip_source_make_command_bitmap(
             ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
             ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
-            ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE,
-            ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE,
-            ZIP_SOURCE_ACCEPT_EMPTY, zip_source_cmd_t(-1));
+            ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_BEGIN_WRITE_CLONING, ZIP_SOURCE_COMMIT_WRITE,
+            ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE,
+            ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE, ZIP_SOURCE_ACCEPT_EMPTY,
+            zip_source_cmd_t(-1));
     default:
         return fail(ZIP_ER_OPNOTSUPP, 0);
     }
@@ -337,6 +342,78 @@ zip_int64_t ArchiveFileSource::beginWrite()
     m_writePos = 0;
     m_writeEnd = 0;
     return 0;
+}
+
+// libzip asks for this when the members up to keep stay as they are (an
+// update of the last members, the usual place of a description): the new
+// file starts as a copy of the old one's first bytes, made by the kernel
+// without passing through our memory (and shared, not copied, on file
+// systems that can), and libzip writes only what follows.
+zip_int64_t ArchiveFileSource::beginWriteCloning(zip_uint64_t keep)
+{
+    if (beginWrite() != 0)
+        return -1;
+    if (!copyStart(keep)) {
+        const int sysErrno = zip_error_code_system(&m_error);
+        discardWrite();
+        return fail(ZIP_ER_WRITE, sysErrno);
+    }
+    m_writeBufferStart = keep;
+    m_writePos = keep;
+    m_writeEnd = keep;
+    return 0;
+}
+
+bool ArchiveFileSource::copyStart(zip_uint64_t keep)
+{
+    const int in = ::open(m_path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) {
+        zip_error_set(&m_error, ZIP_ER_READ, errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode) || zip_uint64_t(st.st_size) < keep) {
+        ::close(in);
+        zip_error_set(&m_error, ZIP_ER_READ, EINVAL);
+        return false;
+    }
+    off_t inAt = 0;
+    off_t outAt = 0;
+    bool kernelCopy = true;
+    bool ok = true;
+    while (ok && zip_uint64_t(outAt) < keep) {
+        const size_t want = size_t(std::min<zip_uint64_t>(keep - zip_uint64_t(outAt), 1 << 30));
+        if (kernelCopy) {
+            const ssize_t n = ::copy_file_range(in, &inAt, m_writeFd, &outAt, want, 0);
+            if (n > 0)
+                continue;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && outAt == 0 &&
+                (errno == ENOSYS || errno == EXDEV || errno == EOPNOTSUPP || errno == EINVAL)) {
+                kernelCopy = false; // not here: through our buffer instead
+                continue;
+            }
+            zip_error_set(&m_error, ZIP_ER_WRITE, n < 0 ? errno : EIO);
+            ok = false;
+            break;
+        }
+        const ssize_t got = ::pread(in, m_writeBuffer.data(), std::min(want, Block::kSize), inAt);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            zip_error_set(&m_error, ZIP_ER_READ, got < 0 ? errno : EIO);
+            ok = false;
+            break;
+        }
+        m_writeBufferStart = zip_uint64_t(outAt);
+        m_writeBufferLength = size_t(got);
+        ok = flushWrite();
+        inAt += got;
+        outAt += got;
+    }
+    ::close(in);
+    return ok;
 }
 
 bool ArchiveFileSource::flushWrite()
