@@ -229,8 +229,9 @@ private slots:
         QCOMPARE(namesIn(folder), QStringList{"game.zip"});
     }
 
-    // Power loss: after libzip's rename the new archive and its folder are
-    // flushed. Checked on the system calls of the command line.
+    // Power loss: the new archive reaches the disk before it is renamed over
+    // the old one, and the folder is flushed after the rename. Checked on the
+    // system calls of the command line.
     void committedUpdateIsFlushed()
     {
         if (QStandardPaths::findExecutable("strace").isEmpty())
@@ -253,30 +254,34 @@ private slots:
             QSKIP("strace cannot trace here");
         QCOMPARE(p.exitCode(), 0);
         const QList<QByteArray> lines = readBytes(m_root.path() + "/trace").split('\n');
-        // The rename over the archive, then an fsync of a descriptor opened
-        // on the archive and one opened on its folder.
+        const QByteArray archiveBytes = QFile::encodeName(archive);
         qsizetype renamed = -1;
         for (qsizetype i = 0; i < lines.size(); ++i) {
-            if (lines[i].contains("rename") && lines[i].contains(QFile::encodeName(archive) + "\""))
+            if (lines[i].contains("rename") && lines[i].contains(archiveBytes + "\""))
                 renamed = i;
         }
         QVERIFY2(renamed >= 0, "no rename over the archive");
-        auto fsyncedAfter = [&](const QByteArray& path, qsizetype from) {
+        // The descriptor opened on a path (exactly, or the archive's name
+        // plus a temporary suffix) is fsynced within [from, to).
+        auto fsynced = [&](auto matches, qsizetype from, qsizetype to) {
             QByteArray fd;
-            for (qsizetype i = from; i < lines.size(); ++i) {
+            for (qsizetype i = from; i < to; ++i) {
                 const QByteArray& l = lines[i];
-                if (fd.isEmpty() && l.contains("openat(") && l.contains("\"" + path + "\"") &&
-                    l.contains("= ")) {
+                const qsizetype q = l.indexOf("\"");
+                const QByteArray path = q < 0 ? QByteArray() : l.mid(q + 1, l.indexOf('"', q + 1) - q - 1);
+                if (l.contains("openat(") && matches(path) && l.contains("= ") && !l.contains("= -1"))
                     fd = l.mid(l.lastIndexOf("= ") + 2).trimmed();
-                } else if (!fd.isEmpty() && l.contains("fsync(" + fd + ")") && l.contains("= 0")) {
+                else if (!fd.isEmpty() && l.contains("fsync(" + fd + ")") && l.contains("= 0"))
                     return true;
-                }
             }
             return false;
         };
-        QVERIFY2(fsyncedAfter(QFile::encodeName(archive), renamed), "the archive is not flushed");
-        QVERIFY2(fsyncedAfter(QFile::encodeName(m_root.path()), renamed),
-                 "its folder is not flushed");
+        auto isTemporary = [&](const QByteArray& path) {
+            return path.startsWith(archiveBytes + ".") && path.size() == archiveBytes.size() + 7;
+        };
+        auto isFolder = [&](const QByteArray& path) { return path == QFile::encodeName(m_root.path()); };
+        QVERIFY2(fsynced(isTemporary, 0, renamed), "the new archive is not flushed before the rename");
+        QVERIFY2(fsynced(isFolder, renamed, lines.size()), "its folder is not flushed after the rename");
     }
 };
 

@@ -445,10 +445,9 @@ qint16 ZipComponent::UpdateMembers(int)
         if (::chmod(native.constData(), wanted) != 0)
             return ZipStatus::CannotWriteArchive;
     }
-    // libzip never syncs: without this a crash could leave a renamed but
-    // empty archive behind.
-    if (!platform::syncFileAndFolder(real))
-        return ZipStatus::CannotWriteArchive;
+    // Nothing more to flush: the archive file source wrote the new archive to
+    // the disk before renaming it over the old one, and flushed the folder
+    // after, so a crash leaves either archive whole, never an empty one.
     call.reportAdding(100);
     return ZipStatus::Success;
 }
