@@ -18,8 +18,10 @@
 #include <unistd.h>
 
 using namespace vexlo::diz;
+using vexlo::test::folderEntries;
 using vexlo::test::makeZip;
 using vexlo::test::Member;
+using vexlo::test::noise;
 using vexlo::test::readBytes;
 using vexlo::test::writeBytes;
 
@@ -27,22 +29,6 @@ namespace {
 
 const QString kDiz = QStringLiteral("file_id.diz");
 
-// Bytes that deflate cannot shrink, so sizes on disk follow sizes in the
-// archive.
-QByteArray noise(qsizetype size, quint32 seed = 7)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    for (qsizetype i = 0; i < size; ++i)
-        out[i] = char(gen.generate() & 0xff);
-    return out;
-}
-
-QStringList folderEntries(const QString& folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 struct RawMember {
     QByteArray compressed; // the member's data exactly as stored

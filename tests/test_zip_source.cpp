@@ -23,8 +23,10 @@
 #include <unistd.h>
 
 using namespace vexlo::diz;
+using vexlo::test::folderEntries;
 using vexlo::test::makeZip;
 using vexlo::test::Member;
+using vexlo::test::noise;
 using vexlo::test::readBytes;
 using vexlo::test::runProgram;
 using vexlo::test::writeBytes;
@@ -33,20 +35,6 @@ namespace {
 
 const QString kDiz = QStringLiteral("file_id.diz");
 
-QByteArray noise(qsizetype size, quint32 seed = 11)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    for (qsizetype i = 0; i < size; ++i)
-        out[i] = char(gen.generate() & 0xff);
-    return out;
-}
-
-QStringList folderEntries(const QString& folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 mode_t modeOf(const QString& path)
 {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 
 #include <zip.h>
 
@@ -75,6 +76,21 @@ QByteArray readBytes(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+QByteArray noise(qsizetype size, quint32 seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    QRandomGenerator gen(seed);
+    for (qsizetype i = 0; i < size; ++i)
+        out[i] = char(gen.generate() & 0xff);
+    return out;
+}
+
+QStringList folderEntries(const QString& folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 RunResult runProgram(const QStringList& args, const QByteArray& input, int timeoutMs,

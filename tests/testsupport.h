@@ -29,6 +29,13 @@ bool setModified(const QString& path, const QDateTime& when);
 
 QByteArray readBytes(const QString& path);
 
+// Bytes that deflate cannot shrink (sizes on disk follow sizes in an archive),
+// the same for the same seed.
+QByteArray noise(qsizetype size, quint32 seed = 7);
+
+// Every entry of a folder, hidden ones too, sorted by name.
+QStringList folderEntries(const QString& folder);
+
 // Runs the built program (VEXLO32_BINARY) with the arguments; returns its exit
 // code, or -1 when it could not be started or did not end within the timeout.
 struct RunResult {
