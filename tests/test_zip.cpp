@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 using namespace vexlo::diz;
+using vexlo::test::FileSizeLimit;
 using vexlo::test::folderEntries;
 using vexlo::test::makeZip;
 using vexlo::test::Member;
@@ -143,34 +144,6 @@ mode_t modeOf(const QString& path)
     struct stat st;
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
-
-// Lowers the largest file this process may write, so that libzip's
-// temporary file cannot be written even when running as root.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0;
-        if (m_ok) {
-            struct rlimit lowered = m_old;
-            lowered.rlim_cur = bytes;
-            m_ok = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-        }
-    }
-    ~FileSizeLimit()
-    {
-        if (m_ok)
-            ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    struct rlimit m_old {};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 } // namespace
 

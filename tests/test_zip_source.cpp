@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 using namespace vexlo::diz;
+using vexlo::test::FileSizeLimit;
 using vexlo::test::folderEntries;
 using vexlo::test::makeZip;
 using vexlo::test::Member;
@@ -108,33 +109,6 @@ int runTool(const QString& program, const QStringList& args, QByteArray* output 
         *output = process.readAll();
     return process.exitCode();
 }
-
-// Lowers the largest file this process may write (root included).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0;
-        if (m_ok) {
-            struct rlimit lowered = m_old;
-            lowered.rlim_cur = bytes;
-            m_ok = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-        }
-    }
-    ~FileSizeLimit()
-    {
-        if (m_ok)
-            ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    struct rlimit m_old {};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 struct SourceFree {
     void operator()(zip_source_t* source) const { zip_source_free(source); }

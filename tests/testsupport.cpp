@@ -9,6 +9,8 @@
 
 #include <zip.h>
 
+#include <csignal>
+
 namespace vexlo::test {
 
 bool makeZip(const QString& path, const std::vector<Member>& members)
@@ -85,6 +87,24 @@ QByteArray noise(qsizetype size, quint32 seed)
     for (qsizetype i = 0; i < size; ++i)
         out[i] = char(gen.generate() & 0xff);
     return out;
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    m_ok = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0;
+    if (m_ok) {
+        struct rlimit lowered = m_old;
+        lowered.rlim_cur = bytes;
+        m_ok = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    if (m_ok)
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+    std::signal(SIGXFSZ, m_oldHandler);
 }
 
 QStringList folderEntries(const QString& folder)

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/resource.h>
+
 #include <utility>
 #include <vector>
 
@@ -32,6 +34,22 @@ QByteArray readBytes(const QString& path);
 // Bytes that deflate cannot shrink (sizes on disk follow sizes in an archive),
 // the same for the same seed.
 QByteArray noise(qsizetype size, quint32 seed = 7);
+
+// Lowers the largest file this process may write while it lives, so that a
+// write fails even when running as root (SIGXFSZ is ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    struct rlimit m_old {};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
 
 // Every entry of a folder, hidden ones too, sorted by name.
 QStringList folderEntries(const QString& folder);
