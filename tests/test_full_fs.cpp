@@ -261,18 +261,20 @@ private slots:
                 renamed = i;
         }
         QVERIFY2(renamed >= 0, "no rename over the archive");
-        // The descriptor opened on a path (exactly, or the archive's name
-        // plus a temporary suffix) is fsynced within [from, to).
+        // A descriptor opened on a path (exactly, or the archive's name plus
+        // a temporary suffix) is fsynced within [from, to). The path may be
+        // opened more than once (the new archive is also read back).
         auto fsynced = [&](auto matches, qsizetype from, qsizetype to) {
-            QByteArray fd;
+            QList<QByteArray> fds;
             for (qsizetype i = from; i < to; ++i) {
                 const QByteArray& l = lines[i];
                 const qsizetype q = l.indexOf("\"");
                 const QByteArray path = q < 0 ? QByteArray() : l.mid(q + 1, l.indexOf('"', q + 1) - q - 1);
                 if (l.contains("openat(") && matches(path) && l.contains("= ") && !l.contains("= -1"))
-                    fd = l.mid(l.lastIndexOf("= ") + 2).trimmed();
-                else if (!fd.isEmpty() && l.contains("fsync(" + fd + ")") && l.contains("= 0"))
-                    return true;
+                    fds.append(l.mid(l.lastIndexOf("= ") + 2).trimmed());
+                for (const QByteArray& fd : fds)
+                    if (l.contains("fsync(" + fd + ")") && l.contains("= 0"))
+                        return true;
             }
             return false;
         };

@@ -210,9 +210,15 @@ private slots:
     }
 
     // Writes that seek back into and past the buffered run, across the
-    // buffer's size, land where they were meant to.
+    // buffer's size, land where they were meant to: an archive written with
+    // holes that later writes fill is committed byte for byte.
     void seekingWritesLandInPlace()
     {
+        const QString model = freshPath("model.zip");
+        QVERIFY(makeZip(model, {{"game.exe", noise(2 * 1024 * 1024 + 100, 3), true}}));
+        const QByteArray expected = readBytes(model);
+        const qsizetype size = expected.size();
+
         const QString path = freshPath("data.bin");
         QVERIFY(writeBytes(path, "original"));
         QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0640), 0);
@@ -227,35 +233,57 @@ private slots:
         const QString temp = during.at(0) == "data.bin" ? during.at(1) : during.at(0);
         QVERIFY2(isUpdateTempName(temp, QStringLiteral("data.bin")), qPrintable(temp));
 
-        QByteArray expected = noise(2 * 1024 * 1024 + 100, 3);
-        QCOMPARE(
-            zip_source_write(source.get(), expected.constData(), zip_uint64_t(expected.size())),
-            zip_int64_t(expected.size()));
-        QCOMPARE(zip_source_tell_write(source.get()), zip_int64_t(expected.size()));
         const struct {
             zip_int64_t offset;
             int whence;
-            QByteArray bytes;
-        } patches[] = {{10, SEEK_SET, "HEAD"},
-                       {-50, SEEK_END, "TAIL"},
-                       {1024 * 1024 - 2, SEEK_SET, "ACROSS"},
-                       {0, SEEK_END, "MORE"}};
+            qsizetype at; // where the patch lands
+            qsizetype length;
+        } patches[] = {{10, SEEK_SET, 10, 4},
+                       {-50, SEEK_END, size - 4 - 50, 4},
+                       {1024 * 1024 - 2, SEEK_SET, 1024 * 1024 - 2, 6},
+                       {0, SEEK_END, size - 4, 4}}; // past what the first write left
+        QByteArray first = expected.left(size - 4);
+        for (const auto& patch : patches)
+            if (patch.at + patch.length <= first.size())
+                first.replace(patch.at, patch.length, QByteArray(patch.length, 'X'));
+        QCOMPARE(zip_source_write(source.get(), first.constData(), zip_uint64_t(first.size())),
+                 zip_int64_t(first.size()));
+        QCOMPARE(zip_source_tell_write(source.get()), zip_int64_t(first.size()));
         for (const auto& patch : patches) {
             QCOMPARE(zip_source_seek_write(source.get(), patch.offset, patch.whence), 0);
-            const zip_int64_t at = zip_source_tell_write(source.get());
-            QVERIFY(at >= 0);
-            if (at + patch.bytes.size() > expected.size())
-                expected.resize(at + patch.bytes.size());
-            expected.replace(at, patch.bytes.size(), patch.bytes);
-            QCOMPARE(zip_source_write(source.get(), patch.bytes.constData(),
-                                      zip_uint64_t(patch.bytes.size())),
-                     zip_int64_t(patch.bytes.size()));
+            QCOMPARE(zip_source_tell_write(source.get()), zip_int64_t(patch.at));
+            const QByteArray bytes = expected.mid(patch.at, patch.length);
+            QCOMPARE(zip_source_write(source.get(), bytes.constData(), zip_uint64_t(bytes.size())),
+                     zip_int64_t(bytes.size()));
         }
         QCOMPARE(readBytes(path), QByteArray("original")); // not before the commit
         QCOMPARE(zip_source_commit_write(source.get()), 0);
         QCOMPARE(readBytes(path), expected);
         QCOMPARE(int(modeOf(path)), 0640);
         QCOMPARE(folderEntries(folder), QStringList{"data.bin"});
+    }
+
+    // What was written must open as an archive before it may replace one.
+    void commitRefusesWhatIsNoArchive()
+    {
+        const QString model = freshPath("model.zip");
+        QVERIFY(makeZip(model, {{"game.exe", noise(4000, 4), true}, {kDiz, "text", true}}));
+        QByteArray broken = readBytes(model);
+        broken.chop(10); // the end record cut short
+        const QString path = freshPath("game.zip");
+        QVERIFY(makeZip(path, {{kDiz, "old", true}}));
+        const QByteArray original = readBytes(path);
+        for (const QByteArray& written : {QByteArray("no archive at all"), broken}) {
+            SourcePtr source = sourceFor(path);
+            QVERIFY(source);
+            QCOMPARE(zip_source_begin_write(source.get()), 0);
+            QCOMPARE(zip_source_write(source.get(), written.constData(),
+                                      zip_uint64_t(written.size())),
+                     zip_int64_t(written.size()));
+            QCOMPARE(zip_source_commit_write(source.get()), -1);
+            QCOMPARE(readBytes(path), original);
+            QCOMPARE(folderEntries(QFileInfo(path).absolutePath()), QStringList{"game.zip"});
+        }
     }
 
     void rollbackRemovesTemporaryFile()
@@ -450,6 +478,70 @@ private slots:
         after.erase(kDiz);
         QVERIFY(after == before);
         checkWithUnzip(archive);
+    }
+
+    // An archive libzip opens only because it is lenient: the directory puts
+    // the last member's local header in the middle of other bytes. Keeping
+    // the archive's start as it is would keep that fault, and libzip could
+    // no longer open the result; the update rebuilds the archive instead.
+    void misplacedHeaderArchiveStillUpdates_data()
+    {
+        QTest::addColumn<bool>("withDescription");
+        QTest::newRow("description added") << false;
+        QTest::newRow("description replaced") << true;
+    }
+    void misplacedHeaderArchiveStillUpdates()
+    {
+        QFETCH(bool, withDescription);
+        const QString archive = freshPath("odd.zip");
+        // The first member is stored zeros, so the misplaced "header" reads
+        // as one with empty name and extra fields.
+        const QByteArray zeros(5000, '\0');
+        std::vector<Member> members = {{"game.exe", zeros, true},
+                                       {"docs/readme.txt", "read me", true}};
+        if (withDescription)
+            members.insert(members.begin(), Member{kDiz, "old", true});
+        QVERIFY(makeZip(archive, members));
+        QByteArray bytes = readBytes(archive);
+        const qsizetype last = bytes.lastIndexOf(QByteArray("PK\x01\x02", 4));
+        QVERIFY(last > 0);
+        const qsizetype exeAt = bytes.indexOf(QByteArray("game.exe"));
+        QVERIFY(exeAt > 0);
+        const quint32 bogus = quint32(exeAt + 8 + 1000); // inside the zeros
+        for (int i = 0; i < 4; ++i)
+            bytes[last + 42 + i] = char((bogus >> (8 * i)) & 0xff);
+        QVERIFY(writeBytes(archive, bytes));
+        int error = 0;
+        zip_t* lenient = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error);
+        QVERIFY(lenient);
+        zip_discard(lenient);
+
+        QCOMPARE(update(archive, "new text"), ZipStatus::Success);
+        ZipComponent zip;
+        QByteArray stored;
+        QCOMPARE(zip.ReadMember(archive, kDiz, stored), ZipStatus::Success);
+        QCOMPARE(stored, QByteArray("new text"));
+        QCOMPARE(memberData(archive, "game.exe"), zeros);
+        zip_t* strict = zip_open(QFile::encodeName(archive).constData(),
+                                 ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        QVERIFY2(strict, "the updated archive is not consistent");
+        zip_discard(strict);
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"odd.zip"});
+    }
+
+    // A well-formed archive keeps its members' bytes where they were: only
+    // what follows the last unchanged member is written anew.
+    void consistentArchiveKeepsItsStart()
+    {
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{"game.exe", noise(200000, 9), false}, {kDiz, "old", true}}));
+        const QByteArray before = readBytes(archive);
+        const qsizetype descriptionAt = before.indexOf(QByteArray("PK\x03\x04", 4), 4);
+        QVERIFY(descriptionAt > 0);
+        QCOMPARE(update(archive, "new"), ZipStatus::Success);
+        const QByteArray after = readBytes(archive);
+        QCOMPARE(after.left(descriptionAt), before.left(descriptionAt));
+        QCOMPARE(memberData(archive, kDiz), QByteArray("new"));
     }
 };
 

@@ -310,6 +310,18 @@ zip_int64_t ArchiveFileSource::seek(void* data, zip_uint64_t len)
 
 // --- writing ---------------------------------------------------------------
 
+// Whether libzip's strict check accepts the archive at path: every member's
+// local header is where the directory says and agrees with it.
+bool isConsistentArchive(const QByteArray& path)
+{
+    int error = ZIP_ER_OK;
+    zip_t* archive = zip_open(path.constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (!archive)
+        return false;
+    zip_discard(archive);
+    return true;
+}
+
 zip_int64_t ArchiveFileSource::beginWrite()
 {
     if (m_writeFd >= 0)
@@ -349,8 +361,16 @@ zip_int64_t ArchiveFileSource::beginWrite()
 // file starts as a copy of the old one's first bytes, made by the kernel
 // without passing through our memory (and shared, not copied, on file
 // systems that can), and libzip writes only what follows.
+//
+// The kept bytes are taken as they are, so this is only safe for an archive
+// whose members sit where its directory says. An archive that passes libzip
+// only because it is lenient (a member whose local header is elsewhere or
+// missing) is written out in full instead, which rebuilds every header; a
+// refusal here is what makes libzip do that.
 zip_int64_t ArchiveFileSource::beginWriteCloning(zip_uint64_t keep)
 {
+    if (!isConsistentArchive(m_path))
+        return fail(ZIP_ER_OPNOTSUPP, 0);
     if (beginWrite() != 0)
         return -1;
     if (!copyStart(keep)) {
@@ -510,6 +530,10 @@ zip_int64_t ArchiveFileSource::commitWrite()
     }
     if (::fchmod(m_writeFd, m_original.st_mode & 07777) != 0)
         return abandon(ZIP_ER_WRITE, errno);
+    // The last word before the old archive goes: what libzip wrote must open
+    // again as a consistent archive, or the update is refused.
+    if (!isConsistentArchive(m_tempPath))
+        return abandon(ZIP_ER_INCONS, 0);
     // The data must be on the disk before the name points at it, or a crash
     // could leave an empty or torn archive behind the old name.
     if (::fsync(m_writeFd) != 0)

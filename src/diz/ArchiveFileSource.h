@@ -13,7 +13,11 @@ namespace vexlo::diz {
 // - the new archive is written to "<archive>.XXXXXX" beside the archive (six
 //   letters of 0-9 and a-z: the name a killed update's leftover is known by,
 //   see StrayUpdateFiles.h) through a 1 MiB buffer;
-// - committing gives the new file the archive's permission bits (and owner,
+// - the start of the archive is kept by an in-kernel copy only when the
+//   archive passes libzip's strict consistency check; otherwise libzip
+//   writes it out in full, rebuilding every member's header;
+// - committing first checks that the new file opens as a consistent archive
+//   (refused otherwise), gives it the archive's permission bits (and owner,
 //   where allowed), flushes it to the disk, only then renames it over the
 //   archive, and flushes the folder, so that a crash leaves either the old
 //   archive or the whole new one;
