@@ -4,6 +4,10 @@
 #
 #   scripts/fuzz.sh [SECONDS]      default 60 s per target, or $VEXLO32_FUZZ_SECONDS
 #
+# With VEXLO32_FUZZ_RUNS=N each target instead runs N inputs from a fixed
+# seed (VEXLO32_FUZZ_SEED, default 1), so that a run gives the same result on
+# every machine: what CI uses. SECONDS then only caps a slow machine.
+#
 # A crash, a hang (-timeout) or memory past -rss_limit_mb fails the script;
 # the input is kept under $build/artifacts/<target>/ and must be added to
 # tests/regress/<target>/ with the fix, where CTest replays it in every build.
@@ -31,8 +35,12 @@ for t in "${targets[@]}"; do
   cp -n "$here/fuzz/corpus/$t/"* "$work/" 2>/dev/null || true
   if [ -d "$here/tests/regress/$t" ]; then cp -n "$here/tests/regress/$t/"* "$work/" 2>/dev/null || true; fi
   log=$build/fuzz-$t.log
-  echo "fuzz_$t: ${seconds}s" >&2
-  if "$build/fuzz/fuzz_$t" "$work" -max_total_time="$seconds" -rss_limit_mb=512 -timeout=10 \
+  echo "fuzz_$t: ${VEXLO32_FUZZ_RUNS:+${VEXLO32_FUZZ_RUNS} inputs from seed ${VEXLO32_FUZZ_SEED:-1}, }at most ${seconds}s" >&2
+  budget=(-max_total_time="$seconds")
+  if [ -n "${VEXLO32_FUZZ_RUNS:-}" ]; then
+    budget+=(-runs="$VEXLO32_FUZZ_RUNS" -seed="${VEXLO32_FUZZ_SEED:-1}")
+  fi
+  if "$build/fuzz/fuzz_$t" "$work" "${budget[@]}" -rss_limit_mb=512 -timeout=10 \
        -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     echo "fuzz_$t: ${runs:-?} inputs, no failure" >&2
