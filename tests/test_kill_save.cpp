@@ -127,7 +127,7 @@ private slots:
         file("game.zip.bbbbbb", zipStart);              // killed while writing
         file("game.zip.cccccc", QByteArray("PK", 2));   // first bytes only
         file("game.zip.dddddd", "my notes, not a zip"); // user's text
-        file("game.zip.AAAAAA", zipStart);              // not libzip's letters
+        file("game.zip.AAAAAA", zipStart);              // mkstemp's capitals
         file("game.zip.eeeee", zipStart);               // five letters
         file("other.zip.ffffff", zipStart);             // another archive's
         file("linked", zipStart);
@@ -159,6 +159,58 @@ private slots:
         QCOMPARE(zip.UpdateMembers(0), diz::ZipStatus::Success);
         QVERIFY(!namesIn(dir.path()).contains("game.zip.jjjjjj"));
         QVERIFY(namesIn(dir.path()).contains("game.zip.dddddd"));
+    }
+
+    // Updating many archives of one folder lists the folder once, yet finds
+    // every archive's leftovers, also those that appear after that listing.
+    void oneCleanerForManyArchives()
+    {
+        QTemporaryDir dir;
+        const QByteArray zipStart("PK\x03\x04 partial archive", 20);
+        QStringList archives;
+        for (int i = 0; i < 4; ++i) {
+            archives << dir.path() + QString("/a%1.zip").arg(i);
+            QVERIFY(test::makeZip(archives.last(), {{"file_id.diz", "old\r\n"}}));
+        }
+        auto leftover = [&](int archive, const char* letters) {
+            QVERIFY(test::writeBytes(archives[archive] + '.' + letters, zipStart));
+        };
+        leftover(0, "aaaaaa");
+        leftover(2, "bbbbbb");
+        leftover(2, "cccccc");
+        QVERIFY(test::writeBytes(dir.path() + "/a1.zip.notes!", zipStart)); // no leftover
+
+        const QString diz = dir.path() + "/file_id.diz";
+        QVERIFY(test::writeBytes(diz, "new\r\n"));
+        diz::ZipComponent zip;
+        zip.setMemberMask(diz + '\r');
+        auto update = [&](int archive) {
+            zip.setArchivePath(archives[archive]);
+            QCOMPARE(zip.UpdateMembers(0), diz::ZipStatus::Success);
+        };
+        update(0);
+        QVERIFY(!namesIn(dir.path()).contains("a0.zip.aaaaaa"));
+        // Another process is killed meanwhile and leaves one of a3. Folder
+        // times move in ticks of a few ms: the wait makes the change one the
+        // times can show.
+        QTest::qWait(30);
+        leftover(3, "dddddd");
+        update(1);
+        update(2);
+        update(3);
+        QCOMPARE(namesIn(dir.path()), (QStringList{"a0.zip", "a1.zip", "a1.zip.notes!", "a2.zip",
+                                                   "a3.zip", "file_id.diz"}));
+
+        // The cleaner on its own: the second archive's leftovers come from the
+        // listing the first call made.
+        leftover(1, "eeeeee");
+        leftover(2, "ffffff");
+        diz::StrayUpdateCleaner cleaner;
+        QCOMPARE(cleaner.removeFor(archives[1]), 1);
+        QCOMPARE(cleaner.removeFor(archives[0]), 0);
+        QCOMPARE(cleaner.removeFor(archives[2]), 1);
+        QCOMPARE(cleaner.removeFor(archives[2]), 0);
+        QVERIFY(namesIn(dir.path()).contains("a1.zip.notes!"));
     }
 
     // The real thing: libzip's own leftover of a killed update is what the

@@ -110,23 +110,69 @@ bool isUpdateTempName(const QString& name, const QString& archiveName)
 
 int removeStrayUpdateFiles(const QString& realArchive)
 {
-    const QByteArray archiveName = platform::encodeName(platform::lastComponent(realArchive));
+    StrayUpdateCleaner cleaner;
+    return cleaner.removeFor(realArchive);
+}
+
+namespace {
+
+QByteArray folderOf(const QString& realArchive)
+{
     QString folder = platform::parentPath(realArchive);
     if (folder.isEmpty())
         folder = QStringLiteral(".");
+    return platform::encodeName(folder);
+}
+
+// The archive name a candidate leftover belongs to: the name without its
+// "." and six letters; empty when the name is no candidate.
+QByteArray leftoverBase(const QByteArray& name)
+{
+    const qsizetype baseLength = name.size() - 1 - kTempLetters;
+    if (baseLength < 1 || name.at(baseLength) != '.')
+        return QByteArray();
+    for (qsizetype i = baseLength + 1; i < name.size(); ++i) {
+        if (!isTempLetter(name.at(i)))
+            return QByteArray();
+    }
+    return name.left(baseLength);
+}
+
+} // namespace
+
+bool StrayUpdateCleaner::stampOf(int dirFd, Stamp& out)
+{
+    struct stat st;
+    if (::fstat(dirFd, &st) != 0)
+        return false;
+    out.modifiedSec = st.st_mtim.tv_sec;
+    out.modifiedNsec = st.st_mtim.tv_nsec;
+    out.changedSec = st.st_ctim.tv_sec;
+    out.changedNsec = st.st_ctim.tv_nsec;
+    return true;
+}
+
+int StrayUpdateCleaner::removeFor(const QString& realArchive)
+{
+    const QByteArray archiveName = platform::encodeName(platform::lastComponent(realArchive));
     if (archiveName.isEmpty())
         return 0;
+    const QByteArray folder = folderOf(realArchive);
     struct stat archive;
     if (::stat(platform::encodeName(realArchive).constData(), &archive) != 0)
         return 0;
-
-    const Fd dirFd(
-        ::open(platform::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.get() < 0)
         return 0;
-    // The names first, so that removing does not disturb the listing.
-    std::vector<QByteArray> candidates;
-    {
+    Stamp now;
+    if (!stampOf(dirFd.get(), now))
+        return 0;
+
+    if (folder != m_folder || now != m_stamp) {
+        // List afresh. The times are taken before the listing: a change
+        // during it makes the next call list again.
+        m_folder.clear();
+        m_byArchive.clear();
         const int listFd = ::dup(dirFd.get());
         DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
         if (!dir) {
@@ -136,12 +182,17 @@ int removeStrayUpdateFiles(const QString& realArchive)
         }
         while (dirent* ent = ::readdir(dir)) {
             const QByteArray name(ent->d_name);
-            if (matchesPattern(name, archiveName))
-                candidates.push_back(name);
+            const QByteArray base = leftoverBase(name);
+            if (!base.isEmpty())
+                m_byArchive[base].push_back(name);
         }
         ::closedir(dir);
+        m_folder = folder;
+        m_stamp = now;
     }
-    if (candidates.empty())
+
+    const auto found = m_byArchive.find(archiveName);
+    if (found == m_byArchive.end())
         return 0;
     // SIGIO ends a process by default; a lease broken by another process's
     // open must not end ours.
@@ -153,13 +204,34 @@ int removeStrayUpdateFiles(const QString& realArchive)
                           previous.sa_handler == SIG_DFL &&
                           ::sigaction(SIGIO, &ignore, nullptr) == 0;
     int removed = 0;
-    for (const QByteArray& name : candidates) {
-        if (removeIfStray(dirFd.get(), name.constData(), archive))
+    std::vector<QByteArray> kept; // in use or not ours: looked at again next time
+    for (const QByteArray& name : found->second) {
+        if (matchesPattern(name, archiveName) &&
+            removeIfStray(dirFd.get(), name.constData(), archive))
             ++removed;
+        else
+            kept.push_back(name);
     }
     if (ignoring)
         ::sigaction(SIGIO, &previous, nullptr);
+    if (kept.empty())
+        m_byArchive.erase(found);
+    else
+        found->second = std::move(kept);
+    // What we removed changed the folder; that needs no new listing.
+    if (removed > 0 && !stampOf(dirFd.get(), m_stamp))
+        m_folder.clear();
     return removed;
+}
+
+void StrayUpdateCleaner::noteOwnChange(const QString& realArchive)
+{
+    const QByteArray folder = folderOf(realArchive);
+    if (folder != m_folder)
+        return;
+    const Fd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.get() < 0 || !stampOf(dirFd.get(), m_stamp))
+        m_folder.clear();
 }
 
 } // namespace vexlo::diz

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <map>
+#include <vector>
 
 namespace vexlo::diz {
 
@@ -27,6 +31,31 @@ namespace vexlo::diz {
 // realArchive: the archive's real path (links resolved). Returns how many
 // files were removed.
 int removeStrayUpdateFiles(const QString& realArchive);
+
+// The same clean-up for many archives in a row. Listing the folder for every
+// archive would make updating n archives of one folder cost n listings of
+// it; this keeps what one listing found (the leftovers of every archive
+// there) and lists the folder again only when it has changed since, other
+// than by our own updates (noteOwnChange). The tests above still apply to
+// every file before it is removed.
+class StrayUpdateCleaner {
+public:
+    int removeFor(const QString& realArchive);
+    // After an update (or a failed one) of realArchive: its own temporary
+    // file and rename changed the folder, which needs no new listing.
+    void noteOwnChange(const QString& realArchive);
+
+private:
+    struct Stamp {
+        qint64 modifiedSec = -1, modifiedNsec = -1, changedSec = -1, changedNsec = -1;
+        bool operator==(const Stamp&) const = default;
+    };
+    static bool stampOf(int dirFd, Stamp& out);
+
+    QByteArray m_folder; // native path of the folder listed last
+    Stamp m_stamp;       // the folder's times when it was listed
+    std::map<QByteArray, std::vector<QByteArray>> m_byArchive; // archive name -> leftovers
+};
 
 // True for a name of the form above for the archive name given.
 bool isUpdateTempName(const QString& name, const QString& archiveName);

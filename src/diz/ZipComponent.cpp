@@ -372,7 +372,7 @@ qint16 ZipComponent::UpdateMembers(int)
     if (::stat(native.constData(), &before) != 0)
         return ZipStatus::CannotOpenArchive;
     // What a killed earlier update of this archive left beside it.
-    removeStrayUpdateFiles(real);
+    m_strays.removeFor(real);
 
     // No ZIP_CREATE: an update never makes an archive where there was none.
     qint16 status = ZipStatus::Success;
@@ -418,7 +418,10 @@ qint16 ZipComponent::UpdateMembers(int)
         return ZipStatus::CannotWriteArchive;
     if (call.aborted())
         return ZipStatus::Aborted;
-    if (zip_close(archive.get()) != 0) {
+    const int closed = zip_close(archive.get());
+    // The temporary file, and the rename when it came to that, were ours.
+    m_strays.noteOwnChange(real);
+    if (closed != 0) {
         // The archive is still open: discarding it (the deleter) removes
         // libzip's temporary file; the original was never touched.
         const int code = zip_error_code_zip(zip_get_error(archive.get()));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diz/StrayUpdateFiles.h"
 #include "diz/ZipStatus.h"
 
 #include <QByteArray>
@@ -80,6 +81,7 @@ private:
     QString m_memberMask;
     QString m_targetFolder;
     QString m_archivePath;
+    StrayUpdateCleaner m_strays; // what killed earlier updates left, folder by folder
 };
 
 } // namespace vexlo::diz
