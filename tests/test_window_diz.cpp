@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -610,6 +611,63 @@ private slots:
         QCOMPARE(w->cursor().shape(), Qt::ArrowCursor);
         QVERIFY(!w->state().KeepRunning);
         QCOMPARE(w->findChild<QWidget*>("PVProgressBar1")->property("value").toInt(), 0);
+    }
+
+    // The window serves its events between archives; the menu commands that
+    // would change the pane, the temporary file or start another run wait.
+    void menuCommandsWaitForTheRun()
+    {
+        QTemporaryDir dir;
+        eightArchives(dir);
+        auto w = windowOn(dir.path());
+        QVERIFY(w);
+        auto* zip = control<diz::ZipComponent>(*w, "XceedZip1");
+        int boxes = 0;
+        setMessageHook([&](const MessageRequest&) {
+            ++boxes;
+            return QMessageBox::Ok; // a Delete confirmed, were it asked
+        });
+        int dialogs = 0;
+        QString archiveDuring;
+        bool triggered = false;
+        connect(zip, &diz::ZipComponent::Adding, this, [&] {
+            if (triggered)
+                return;
+            triggered = true;
+            archiveDuring = platform::lastComponent(zip->archivePath());
+            // A modal dialog that opened all the same is closed again.
+            QTimer closer;
+            connect(&closer, &QTimer::timeout, this, [&] {
+                if (QWidget* modal = QApplication::activeModalWidget()) {
+                    ++dialogs;
+                    modal->close();
+                }
+            });
+            closer.start(50);
+            for (const char* name :
+                 {"gdiz", "refresh", "delete", "mlist", "directory", "save"})
+                item(*w, name)->trigger();
+        });
+        QVERIFY(readFirst(*w, 0));
+        clickRows(*listOf(*w), {1, 2, 3});
+        box(*w)->setPlainText("NEW");
+        saveDiz(*w, "menu");
+
+        QVERIFY(triggered);
+        QCOMPARE(archiveDuring, QString("a1.zip"));
+        QCOMPARE(boxes, 0);
+        QCOMPARE(dialogs, 0);
+        for (int i = 1; i <= 3; ++i)
+            QCOMPARE(storedDiz(dir.filePath(QString("a%1.zip").arg(i))), QByteArray("NEW\r\n"));
+        for (int i : {0, 4, 5, 6, 7})
+            QVERIFY(QFileInfo::exists(dir.filePath(QString("a%1.zip").arg(i))));
+        QCOMPARE(box(*w)->toPlainText(), QString("NEW"));
+        QCOMPARE(button(*w, "Command4")->text(), QString("&Make list"));
+        QVERIFY(!QFileInfo::exists(dir.filePath("Vexlo.txt")));
+
+        // Once the run is over the same commands work again.
+        item(*w, "delete")->trigger();
+        QCOMPARE(boxes, 1);
     }
 
     // ------------------------------------------------------------ the box's filter

@@ -140,11 +140,14 @@ void DizWriter::run()
     // The run list, in list order. A run stores into all selected archives
     // or into none: taking only the first ones would leave the rest
     // unchanged without a word.
+    // Each archive's path is fixed here, from the folder the pane shows now.
     std::vector<std::pair<QString, int>> runList;
     const int count = m_pane.count();
+    const QString folder = m_pane.folderPath();
+    const QString dirFolder = m_host.dirFolderPath();
     for (int i = 0; i < count; ++i) {
         if (m_pane.isSelected(i))
-            runList.emplace_back(m_pane.name(i), i);
+            runList.emplace_back(joinPaneEntry(folder, dirFolder, m_pane.name(i)), i);
     }
     if (runList.size() > size_t(kMaxArchives)) {
         restoreIdle();
@@ -160,10 +163,9 @@ void DizWriter::run()
 
     const QString mask = temp + u'\r';
     int previous = -1;
-    for (const auto& [name, index] : runList) {
+    for (const auto& [path, index] : runList) {
         if (!m_state.KeepRunning)
             break;
-        const QString path = joinPaneEntry(m_pane.folderPath(), m_host.dirFolderPath(), name);
         if (previous >= 0)
             m_pane.setSelected(previous, false);
         m_pane.setSelected(index, true);

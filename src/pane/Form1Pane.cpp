@@ -62,6 +62,8 @@ void Form1::File1_Click()
 
 void Form1::refresh_Click()
 {
+    if (savingDescriptions())
+        return;
     File1->refresh();
     QCoreApplication::processEvents();
     Text1->setPlainText(QString());
@@ -69,6 +71,8 @@ void Form1::refresh_Click()
 
 void Form1::delete_Click()
 {
+    if (savingDescriptions())
+        return;
     MessageRequest request;
     request.icon = QMessageBox::Warning;
     request.title = QStringLiteral("Vexlo32");

@@ -438,11 +438,38 @@ void Form1::multi_Click()
 
 // ---------------------------------------------------------------- forwarders
 
-void Form1::directory_Click() { Command3_Click(); }
-void Form1::save_Click() { Command2_Click(); }
+// Save diz leaves the menus as they are and serves the window's events
+// between archives, so that "&Abort" can be pressed. A menu command that
+// would change the pane, overwrite the temporary description file or start
+// a run of its own is not carried out meanwhile: in the middle of a run it
+// could send the rest of the description to other archives, or another
+// description to the rest.
+bool Form1::savingDescriptions() const
+{
+    return m_dizWriter && m_dizWriter->isRunning();
+}
+
+void Form1::directory_Click()
+{
+    if (!savingDescriptions())
+        Command3_Click();
+}
+void Form1::save_Click()
+{
+    if (!savingDescriptions())
+        Command2_Click();
+}
 void Form1::viewl_Click() { Command6_Click(); }
-void Form1::mlist_Click() { Command4_Click(); }
-void Form1::gdiz_Click() { File1_DblClick(); }
+void Form1::mlist_Click()
+{
+    if (!savingDescriptions())
+        Command4_Click();
+}
+void Form1::gdiz_Click()
+{
+    if (!savingDescriptions())
+        File1_DblClick();
+}
 void Form1::Command5_Click() { File1_DblClick(); }
 void Form1::sdiz_Click() { Command1_Click(); }
 

@@ -63,6 +63,7 @@ public:
     diz::ZipComponent& zip() { return *XceedZip1; }
     about::HelpCommands& helpCommands() { return *m_help; }
     diz::DizWriter& dizWriter() { return *m_dizWriter; }
+    bool savingDescriptions() const; // a Save diz run is going on
     diz::DizReader& dizReader() { return *m_dizReader; }
 
     // The unscaled 96-dpi client size and the factor the layout uses.
