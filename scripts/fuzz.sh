@@ -8,7 +8,9 @@
 # seed (VEXLO32_FUZZ_SEED, default 1), so that a run gives the same result on
 # every machine: what CI uses. SECONDS then only caps a slow machine.
 #
-# A crash, a hang (-timeout) or memory past -rss_limit_mb fails the script;
+# A crash, a hang (-timeout), one allocation past -malloc_limit_mb or a
+# process past -rss_limit_mb (the sanitizer's own quarantine counts there)
+# fails the script;
 # the input is kept under $build/artifacts/<target>/ and must be added to
 # tests/regress/<target>/ with the fix, where CTest replays it in every build.
 set -euo pipefail
@@ -40,7 +42,7 @@ for t in "${targets[@]}"; do
   if [ -n "${VEXLO32_FUZZ_RUNS:-}" ]; then
     budget+=(-runs="$VEXLO32_FUZZ_RUNS" -seed="${VEXLO32_FUZZ_SEED:-1}")
   fi
-  if "$build/fuzz/fuzz_$t" "$work" "${budget[@]}" -rss_limit_mb=512 -timeout=10 \
+  if "$build/fuzz/fuzz_$t" "$work" "${budget[@]}" -rss_limit_mb=1024 -malloc_limit_mb=256 -timeout=10 \
        -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     echo "fuzz_$t: ${runs:-?} inputs, no failure" >&2

@@ -191,6 +191,24 @@ private slots:
         QCOMPARE(r.err.count('\n'), 1);
         QVERIFY(r.err.startsWith("vexlo32: "));
     }
+
+    // Never taken for a window start or for nothing.
+    void unknownOptions_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("long") << "--bogus";
+        QTest::newRow("short") << "-x";
+        QTest::newRow("dash alone") << "-";
+    }
+    void unknownOptions()
+    {
+        QFETCH(QString, option);
+        const RunResult r = runProgram({option});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.startsWith("vexlo32: unknown option " + option.toUtf8() + "\n"), r.err);
+        QVERIFY(r.err.contains("--help"));
+        QVERIFY(r.out.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCatalogCli)

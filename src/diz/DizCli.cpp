@@ -123,8 +123,8 @@ int runSaveDizCommand(const QStringList& args)
     int exitStatus = 0;
     ZipComponent zip;
     for (const QString& archive : args.mid(1)) {
-        // The update makes a new archive for a missing path; a missing
-        // archive here is a mistake of the caller.
+        // The update never makes an archive where there is none; a path
+        // that is no regular file is told as such, before the zip layer.
         if (!platform::isRegularFile(archive)) {
             printFailure(archive, zipStatusText(ZipStatus::CannotOpenArchive));
             exitStatus = kExitFailure;

@@ -57,7 +57,9 @@ bool runCommandLine(const QStringList& args, int& exitStatus)
         exitStatus = diz::runSaveDizCommand(rest);
         return true;
     }
-    if (first.startsWith(QLatin1String("--"))) {
+    // Anything else that looks like an option is one we do not know: said
+    // so, rather than taken for nothing.
+    if (first.startsWith(u'-')) {
         std::fprintf(stderr, "vexlo32: unknown option %s\nTry 'vexlo32 --help'.\n",
                      first.toLocal8Bit().constData());
         exitStatus = 2;
