@@ -3,8 +3,8 @@
 #  1. the whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 #     in its own folder (build-sanitize/), leak checking on;
 #  2. every fuzz target for a fixed number of inputs from a fixed seed
-#     (scripts/fuzz.sh), so that the result does not depend on the machine's
-#     speed or luck; open-ended fuzzing is scripts/fuzz.sh on its own.
+#     (scripts/fuzz.sh), so that how much is tried does not depend on the
+#     machine's speed; open-ended fuzzing is scripts/fuzz.sh on its own.
 # Each step prints how long it took.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)

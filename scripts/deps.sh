@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Vexlo32 needs to build, run and test, but only
 # those that are missing. Uses sudo when not run as root.
-#   --test  also what the tests use;  --fuzz  also what the fuzz targets need
+#   --test  also what the tests use;  --fuzz  also what the fuzz targets need;
+#   --shot  also what scripts/screenshot.sh takes the picture with
 set -euo pipefail
 
 packages=(
@@ -13,9 +14,13 @@ packages=(
 for option in "$@"; do
   case $option in
   --test)
-    # unzip checks archives in the tests; strace checks that updates are
-    # flushed; xvfb and xauth serve the screenshot script.
-    packages+=(unzip strace xvfb xauth)
+    # unzip checks archives in the tests and zip makes ZIP64 ones; strace
+    # checks that updates are flushed; xvfb and xauth serve the screenshot
+    # script.
+    packages+=(unzip zip strace xvfb xauth)
+    ;;
+  --shot)
+    packages+=(xvfb xauth imagemagick x11-utils)
     ;;
   --fuzz)
     # The libFuzzer targets (scripts/fuzz.sh) need clang and its runtime.

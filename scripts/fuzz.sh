@@ -5,8 +5,9 @@
 #   scripts/fuzz.sh [SECONDS]      default 60 s per target, or $VEXLO32_FUZZ_SECONDS
 #
 # With VEXLO32_FUZZ_RUNS=N each target instead runs N inputs from a fixed
-# seed (VEXLO32_FUZZ_SEED, default 1), so that a run gives the same result on
-# every machine: what CI uses. SECONDS then only caps a slow machine.
+# seed (VEXLO32_FUZZ_SEED, default 1), so that how much a run tries does not
+# depend on the machine's speed: what CI uses. SECONDS then only caps a slow
+# machine.
 #
 # A crash, a hang (-timeout), one allocation past -malloc_limit_mb or a
 # process past -rss_limit_mb (the sanitizer's own quarantine counts there)

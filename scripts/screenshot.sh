@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$here/docs/screenshot.png}
 shift || true
 [ "${1:-}" = "--" ] && shift
-"$here/scripts/deps.sh" --test
+"$here/scripts/deps.sh" --test --shot
 command -v import >/dev/null || { echo "screenshot.sh needs ImageMagick (apt-get install imagemagick)" >&2; exit 1; }
 "$here/scripts/build.sh"
 
