@@ -141,6 +141,47 @@ private slots:
         QCOMPARE(window.state().selectedFilePath, dir.path() + "/f5.zip");
     }
 
+    // Extended selection with the mouse and the keyboard, as the user makes
+    // it: a range with Shift, single entries added and removed with Ctrl.
+    void mouseAndKeyboardSelection()
+    {
+        QTemporaryDir dir;
+        for (int i = 0; i < 8; ++i)
+            touch(dir.filePath(QString("f%1.zip").arg(i)));
+        Form1 window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        ArchivePane& pane = *window.File1;
+        QVERIFY(pane.setFolderPath(dir.path()));
+        window.state().chosenFolder = dir.path();
+        auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
+            const QModelIndex index = pane.model()->index(row, 0);
+            pane.scrollTo(index);
+            QTest::mouseClick(pane.viewport(), Qt::LeftButton, modifiers,
+                              pane.visualRect(index).center());
+        };
+        click(1, {});
+        click(4, Qt::ShiftModifier);
+        QCOMPARE(pane.selectedRows(), QList<int>({1, 2, 3, 4}));
+        click(6, Qt::ControlModifier);
+        click(2, Qt::ControlModifier);
+        QCOMPARE(pane.selectedRows(), QList<int>({1, 3, 4, 6}));
+        // The last selected entry in list order, not the one clicked last.
+        QCOMPARE(window.state().selectedFilePath, dir.path() + "/f6.zip");
+
+        pane.setFocus();
+        click(0, {});
+        QTest::keyClick(&pane, Qt::Key_Down, Qt::ShiftModifier);
+        QTest::keyClick(&pane, Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(pane.selectedRows(), QList<int>({0, 1, 2}));
+        QCOMPARE(window.state().selectedFilePath, dir.path() + "/f2.zip");
+        QTest::keyClick(&pane, Qt::Key_End);
+        QCOMPARE(pane.selectedRows(), QList<int>({7}));
+        QCOMPARE(window.state().selectedFilePath, dir.path() + "/f7.zip");
+        QTest::keyClick(&pane, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(pane.selectedRows().size(), 8);
+    }
+
     void programHighlightsDoNotCountAsClicks()
     {
         QTemporaryDir dir;
