@@ -85,7 +85,9 @@ private slots:
         QVERIFY(pane.setFolderPath(dir.path()));
         QCoreApplication::processEvents();
         // Not a benchmark: a loose bound that only a quadratic step would break.
-        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        const qint64 took = clock.elapsed();
+        QVERIFY2(took < 5000, qPrintable(QString::number(took)));
+        qInfo("50,000 files listed and painted in %lld ms", took);
         QCOMPARE(pane.count(), 50000);
     }
 
