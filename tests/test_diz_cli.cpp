@@ -118,7 +118,7 @@ private slots:
     void saveStoresTheExactBytesUnderTheMemberName()
     {
         QTemporaryDir dir;
-        QTemporaryDir tmp; // our private copy must not be left in it
+        QTemporaryDir tmp; // nothing of the run may be left in it
         const QByteArray bytes("line 1\r\nno line end \xb0\xb1\xb2");
         QVERIFY(test::writeBytes(dir.path() + "/desc.txt", bytes));
         const QString a = dir.path() + "/a.zip", b = dir.path() + "/b.zip";

@@ -463,6 +463,36 @@ private slots:
         QVERIFY(before == after);
     }
 
+    // The bytes given instead of a file: the same update, the same rules.
+    void updateFromMemory()
+    {
+        const QString archive = freshPath("game.zip");
+        QVERIFY(makeZip(archive, {{"game.exe", noise(5000), false}, {"File_Id.Diz", "old", false}}));
+        auto before = rawMembers(archive);
+        ZipComponent zip;
+        zip.setArchivePath(archive);
+        const QByteArray text("FROM MEMORY\r\n\xb0\xb1");
+        QCOMPARE(zip.UpdateMemberData(kDiz, text), ZipStatus::Success);
+        auto after = rawMembers(archive);
+        QCOMPARE(memberData(archive, "File_Id.Diz"), text); // keeps its stored name
+        before.erase("File_Id.Diz");
+        after.erase("File_Id.Diz");
+        QVERIFY(before == after);
+        QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"game.zip"});
+
+        const QByteArray unchanged = readBytes(archive);
+        QCOMPARE(zip.UpdateMemberData("docs/file_id.diz", text), ZipStatus::BadArguments);
+        QCOMPARE(zip.UpdateMemberData("..", text), ZipStatus::BadArguments);
+        QCOMPARE(zip.UpdateMemberData(kDiz, QByteArray(kMaxMemberSize + 1, 'x')),
+                 ZipStatus::MemberTooLarge);
+        const QString text2 = freshPath("notes.txt");
+        QVERIFY(writeBytes(text2, "plain text"));
+        zip.setArchivePath(text2);
+        QCOMPARE(zip.UpdateMemberData(kDiz, text), ZipStatus::NotAZipArchive);
+        QCOMPARE(readBytes(text2), QByteArray("plain text"));
+        QCOMPARE(readBytes(archive), unchanged);
+    }
+
     void updateStoresEverySourceNamed()
     {
         const QString archive = freshPath("game.zip");

@@ -10,9 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace vexlo::diz {
 
@@ -43,37 +41,6 @@ bool writeAllToStdout(const QByteArray& bytes)
         return false;
     return std::fflush(stdout) == 0;
 }
-
-// A private folder holding our copy of the description under the member's
-// name: the update stores a file under its own name, whatever DIZFILE is
-// called. The folder and the copy go when this goes.
-class PrivateDizCopy {
-public:
-    PrivateDizCopy()
-    {
-        QByteArray base = qgetenv("TMPDIR");
-        if (base.isEmpty())
-            base = "/tmp";
-        QByteArray pattern = base + "/vexlo32-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            m_folder = pattern;
-    }
-    ~PrivateDizCopy()
-    {
-        if (m_folder.isEmpty())
-            return;
-        ::unlink((m_folder + '/' + platform::encodeName(kDizName)).constData());
-        ::rmdir(m_folder.constData());
-    }
-    PrivateDizCopy(const PrivateDizCopy&) = delete;
-    PrivateDizCopy& operator=(const PrivateDizCopy&) = delete;
-
-    bool ok() const { return !m_folder.isEmpty(); }
-    QString path() const { return platform::joinPath(platform::decodeName(m_folder), kDizName); }
-
-private:
-    QByteArray m_folder;
-};
 
 } // namespace
 
@@ -114,12 +81,8 @@ int runSaveDizCommand(const QStringList& args)
                                              : platform::lastErrorText());
         return kExitFailure;
     }
-    const PrivateDizCopy copy;
-    if (!copy.ok() || !platform::writeFile(copy.path(), bytes)) {
-        printFailure(QStringLiteral("temporary file"), platform::lastErrorText());
-        return kExitFailure;
-    }
-
+    // The bytes go to the zip layer as they are: no temporary copy that a
+    // killed run could leave behind.
     int exitStatus = 0;
     ZipComponent zip;
     for (const QString& archive : args.mid(1)) {
@@ -131,9 +94,8 @@ int runSaveDizCommand(const QStringList& args)
             continue;
         }
         zip.setKeepPaths(false);
-        zip.setMemberMask(copy.path() + u'\r');
         zip.setArchivePath(archive);
-        const qint16 status = zip.UpdateMembers(0);
+        const qint16 status = zip.UpdateMemberData(kDizName, bytes);
         if (status != ZipStatus::Success) {
             printFailure(archive, zipStatusText(status));
             exitStatus = kExitFailure;

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,6 +204,7 @@ public:
     }
 
     qint16 readRootMember(const QString& archivePath, const QString& name, QByteArray& out);
+    qint16 update(const std::vector<SourceFile>& sources);
     qint16 readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out);
 
     static void onProgress(zip_t*, double done, void* self);
@@ -361,18 +363,41 @@ qint16 ZipComponent::UpdateMembers(int)
     }
     if (sources.empty())
         return ZipStatus::BadArguments;
+    return call.update(sources);
+}
+
+qint16 ZipComponent::UpdateMemberData(const QString& memberName, const QByteArray& data)
+{
+    ZipRunningCall call(*this);
+    if (m_archivePath.isEmpty() || !isPlainName(memberName))
+        return ZipStatus::BadArguments;
+    if (data.size() > kMaxMemberSize)
+        return ZipStatus::MemberTooLarge;
+    SourceFile source;
+    source.name = memberName;
+    source.data = data;
+    source.modified = ::time(nullptr);
+    return call.update({source});
+}
+
+// The update itself, once every member to store is in memory.
+qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
+{
+    ZipRunningCall& call = *this;
+    const QString& archivePath = m_component.m_archivePath;
+    StrayUpdateCleaner& strays = m_component.m_strays;
     if (call.aborted())
         return ZipStatus::Aborted;
 
     QString real;
-    if (!linkTarget(platform::resolvePath(m_archivePath), real))
+    if (!linkTarget(platform::resolvePath(archivePath), real))
         return ZipStatus::CannotOpenArchive;
     const QByteArray native = platform::encodeName(real);
     struct stat before;
     if (::stat(native.constData(), &before) != 0)
         return ZipStatus::CannotOpenArchive;
     // What a killed earlier update of this archive left beside it.
-    m_strays.removeFor(real);
+    strays.removeFor(real);
 
     // No ZIP_CREATE: an update never makes an archive where there was none.
     qint16 status = ZipStatus::Success;
@@ -420,7 +445,7 @@ qint16 ZipComponent::UpdateMembers(int)
         return ZipStatus::Aborted;
     const int closed = zip_close(archive.get());
     // The temporary file, and the rename when it came to that, were ours.
-    m_strays.noteOwnChange(real);
+    strays.noteOwnChange(real);
     if (closed != 0) {
         // The archive is still open: discarding it (the deleter) removes
         // libzip's temporary file; the original was never touched.

@@ -63,6 +63,11 @@ public:
     // The archive is replaced atomically and keeps its permissions.
     qint16 UpdateMembers(int reserved);
 
+    // The same update with the member's bytes given instead of a file:
+    // stores data as the root member memberName of ArchivePath (its time:
+    // now). For callers that have the bytes and no file of that name.
+    qint16 UpdateMemberData(const QString& memberName, const QByteArray& data);
+
     // Reads the root-level member matching memberName (without regard to
     // letter case) into memory, with the same checks and statuses as
     // ExtractMembers but without touching the disk.
