@@ -613,6 +613,29 @@ private slots:
         QCOMPARE(w->findChild<QWidget*>("PVProgressBar1")->property("value").toInt(), 0);
     }
 
+    // A selected archive that vanished ends the run, even where a sibling
+    // differs from it only in letter case: that one is not what was chosen.
+    void vanishedArchiveIsNotMatchedToACaseTwin()
+    {
+        QTemporaryDir dir;
+        eightArchives(dir);
+        auto w = windowOn(dir.path());
+        QVERIFY(w);
+        QVERIFY(readFirst(*w, 0));
+        clickRows(*listOf(*w), {1, 2});
+        const QString chosen = dir.filePath("a1.zip");
+        const QString twin = dir.filePath("A1.ZIP");
+        QVERIFY(QFile::rename(chosen, twin));
+        const QByteArray twinBytes = test::readBytes(twin);
+        const QByteArray nextBytes = test::readBytes(dir.filePath("a2.zip"));
+        box(*w)->setPlainText("NEW");
+        saveDiz(*w, "button");
+        QCOMPARE(test::readBytes(twin), twinBytes);
+        QVERIFY(!QFileInfo::exists(chosen));
+        QCOMPARE(test::readBytes(dir.filePath("a2.zip")), nextBytes);
+        QCOMPARE(button(*w, "Command1")->text(), kIdle);
+    }
+
     // The window serves its events between archives; the menu commands that
     // would change the pane, the temporary file or start another run wait.
     void menuCommandsWaitForTheRun()

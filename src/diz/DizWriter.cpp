@@ -172,13 +172,15 @@ void DizWriter::run()
         previous = index;
 
         // An archive that cannot be prepared ends the run; it stays
-        // highlighted.
-        if (!platform::makeWritable(path))
+        // highlighted. The name is the one listed, taken exactly: a vanished
+        // archive is never matched to a sibling that differs only in case.
+        const QString archive = platform::resolveFolderPart(path);
+        if (!platform::statExact(path).ok || !platform::makeWritable(archive))
             break;
 
         m_zip.setKeepPaths(false);
         m_zip.setMemberMask(mask);
-        m_zip.setArchivePath(path);
+        m_zip.setArchivePath(archive);
         const qint16 status = m_update(m_zip);
         if (status != ZipStatus::Success)
             m_host.setBoxText(kErrorText + statusNumberText(status));
