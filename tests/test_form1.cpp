@@ -320,6 +320,30 @@ private slots:
         QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")), QByteArray("/tmp\r\n"));
     }
 
+    // What the running window does when a second start hands over to it.
+    void handOverRestoresTheWindow()
+    {
+        Form1 window;
+        QVERIFY(window.Form_Load());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showMinimized();
+        QTRY_VERIFY(window.isMinimized());
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        window.restoreFromHandOver("token-42");
+        QTRY_VERIFY(!window.isMinimized());
+        QVERIFY(window.isVisible());
+        QCOMPARE(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-42"));
+        QTRY_VERIFY(window.isActiveWindow());
+
+        // A hidden window is shown again; no token leaves the variable alone.
+        window.hide();
+        window.restoreFromHandOver(QByteArray());
+        QVERIFY(window.isVisible());
+        QCOMPARE(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-42"));
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+    }
+
     void shutdownSavesFolderAndRemovesTempFile()
     {
         QTemporaryDir zips;
