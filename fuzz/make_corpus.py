@@ -4,6 +4,10 @@
 The seeds are small on purpose: libFuzzer mutates them, and every one runs
 as a regression input in the normal test suite too. Run it again after
 changing it and commit the files it writes:  python3 fuzz/make_corpus.py
+
+Files named found-<hash> are not written here: they are inputs kept from
+long fuzz runs (libFuzzer's -merge=1 into the seeds) for the code they reach
+that the seeds do not.
 """
 import io
 import os
