@@ -37,7 +37,10 @@ int removeStrayUpdateFiles(const QString& realArchive);
 // it; this keeps what one listing found (the leftovers of every archive
 // there) and lists the folder again only when it has changed since, other
 // than by our own updates (noteOwnChange). The tests above still apply to
-// every file before it is removed.
+// every file before it is removed. A folder's times move in clock ticks of
+// a few milliseconds: a leftover that another process makes within the tick
+// of one of our own changes can go unseen until the folder is listed again,
+// and is then removed by a later update; it is never mistaken for more.
 class StrayUpdateCleaner {
 public:
     int removeFor(const QString& realArchive);
