@@ -206,8 +206,7 @@ int StrayUpdateCleaner::removeFor(const QString& realArchive)
     int removed = 0;
     std::vector<QByteArray> kept; // in use or not ours: looked at again next time
     for (const QByteArray& name : found->second) {
-        if (matchesPattern(name, archiveName) &&
-            removeIfStray(dirFd.get(), name.constData(), archive))
+        if (removeIfStray(dirFd.get(), name.constData(), archive))
             ++removed;
         else
             kept.push_back(name);

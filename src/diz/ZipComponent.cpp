@@ -383,10 +383,9 @@ qint16 ZipComponent::UpdateMemberData(const QString& memberName, const QByteArra
 // The update itself, once every member to store is in memory.
 qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
 {
-    ZipRunningCall& call = *this;
     const QString& archivePath = m_component.m_archivePath;
     StrayUpdateCleaner& strays = m_component.m_strays;
-    if (call.aborted())
+    if (aborted())
         return ZipStatus::Aborted;
 
     QString real;
@@ -437,11 +436,11 @@ qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
     // unchanged members raw, and renames it over the archive; the cancel
     // callback lets an abort set from an Adding slot stop it.
     if (zip_register_progress_callback_with_state(archive.get(), 0.01, &ZipRunningCall::onProgress,
-                                                  nullptr, &call) != 0 ||
+                                                  nullptr, this) != 0 ||
         zip_register_cancel_callback_with_state(archive.get(), &ZipRunningCall::onCancel, nullptr,
-                                                &call) != 0)
+                                                this) != 0)
         return ZipStatus::CannotWriteArchive;
-    if (call.aborted())
+    if (aborted())
         return ZipStatus::Aborted;
     const int closed = zip_close(archive.get());
     // The temporary file, and the rename when it came to that, were ours.
@@ -450,7 +449,7 @@ qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
         // The archive is still open: discarding it (the deleter) removes
         // libzip's temporary file; the original was never touched.
         const int code = zip_error_code_zip(zip_get_error(archive.get()));
-        return code == ZIP_ER_CANCELLED || call.aborted() ? ZipStatus::Aborted
+        return code == ZIP_ER_CANCELLED || aborted() ? ZipStatus::Aborted
                                                           : ZipStatus::CannotWriteArchive;
     }
     // Committed. An abort that arrived after libzip's last cancel check is
@@ -476,7 +475,7 @@ qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
     // Nothing more to flush: the archive file source wrote the new archive to
     // the disk before renaming it over the old one, and flushed the folder
     // after, so a crash leaves either archive whole, never an empty one.
-    call.reportAdding(100);
+    reportAdding(100);
     return ZipStatus::Success;
 }
 
