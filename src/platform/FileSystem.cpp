@@ -1,16 +1,19 @@
 #include "platform/FileSystem.h"
 
+#include "platform/FileReplacement.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vexlo::platform {
 
@@ -206,6 +209,21 @@ bool makeWritable(const QString& path)
     return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
+bool resetAttributesForReplace(const QString& path)
+{
+    const QByteArray native = encodeName(resolvePath(path));
+    struct stat st;
+    if (::stat(native.constData(), &st) != 0)
+        return false;
+    if (!canKeepOwnership(st)) {
+        errno = EPERM;
+        return false;
+    }
+    if ((st.st_mode & S_IWUSR) != 0)
+        return true;
+    return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
 bool removeFile(const QString& path)
 {
     return unlinkNative(encodeName(resolvePath(path)));
@@ -384,6 +402,69 @@ bool isWritableFolder(const QString& folder)
     if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
     return ::access(native.constData(), W_OK | X_OK) == 0;
+}
+
+bool copyFileRange(int from, quint64 fromOffset, int to, quint64 toOffset, quint64 length)
+{
+    off_t inAt = off_t(fromOffset);
+    off_t outAt = off_t(toOffset);
+    quint64 left = length;
+    bool kernel = true;
+    std::vector<char> buffer;
+    while (left > 0) {
+        const size_t want = size_t(std::min<quint64>(left, quint64(1) << 30));
+        if (kernel) {
+            const ssize_t n = ::copy_file_range(from, &inAt, to, &outAt, want, 0);
+            if (n > 0) {
+                left -= quint64(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0) {
+                errno = EIO; // the source ended early
+                return false;
+            }
+            if (errno != ENOSYS && errno != EXDEV && errno != EOPNOTSUPP && errno != EINVAL)
+                return false;
+            kernel = false; // not between these files: through a buffer
+            buffer.resize(size_t(1) << 20);
+            continue;
+        }
+        const ssize_t got = ::pread(from, buffer.data(), std::min(want, buffer.size()), inAt);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        if (!writeAllAt(to, QByteArray::fromRawData(buffer.data(), qsizetype(got)),
+                        quint64(outAt)))
+            return false;
+        inAt += got;
+        outAt += got;
+        left -= quint64(got);
+    }
+    return true;
+}
+
+bool writeAllAt(int fd, const QByteArray& bytes, quint64 offset)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done),
+                                     off_t(offset + quint64(done)));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += put;
+    }
+    return true;
 }
 
 QString lastErrorText()

@@ -61,6 +61,11 @@ bool listDirectory(const QString& folder, std::vector<DirEntry>& out);
 
 // Makes the file writable by its owner: what "normal attributes" means here.
 bool makeWritable(const QString& path);
+// The same before a file is replaced by a new version (Save diz): an
+// owner's read-only file becomes writable, as on DOS. False, with nothing
+// changed, for a file the new version could not keep the owner or group of
+// (someone else's file, even one we may write): it is never replaced.
+bool resetAttributesForReplace(const QString& path);
 // Deletes a file (never a folder). Returns false and leaves errno set on failure.
 bool removeFile(const QString& path);
 
@@ -82,6 +87,13 @@ bool writeFileAtomic(const QString& path, const QByteArray& bytes);
 
 // Flushes a file, and the folder that holds it, to the disk.
 bool syncFileAndFolder(const QString& path);
+
+// Copies length bytes between open files at the given offsets, in the
+// kernel where it can (never through our memory; shared blocks where the
+// file system clones). Returns false and leaves errno set on failure.
+bool copyFileRange(int from, quint64 fromOffset, int to, quint64 toOffset, quint64 length);
+// Writes all the bytes at the offset.
+bool writeAllAt(int fd, const QByteArray& bytes, quint64 offset);
 
 // True when the folder exists and this user may create files in it.
 bool isWritableFolder(const QString& folder);

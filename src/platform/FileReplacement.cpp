@@ -1,0 +1,417 @@
+#include "platform/FileReplacement.h"
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vexlo::platform {
+
+namespace {
+
+constexpr char kLeftoverMark[] = ".vexlo32-";
+constexpr qsizetype kMarkLength = sizeof kLeftoverMark - 1;
+constexpr qsizetype kRandomLength = 10;
+constexpr qsizetype kNameMax = 255;
+constexpr char kRandomLetters[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+constexpr int kNameAttempts = 100;
+constexpr int kLockPollMs = 20;
+
+bool isRandomLetter(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+} // namespace
+
+bool canKeepOwnership(const struct stat& st)
+{
+    const uid_t uid = ::geteuid();
+    if (uid == 0)
+        return true; // root may; a refusal (a squashed root on NFS) shows at fchown
+    if (st.st_uid != uid)
+        return false;
+    if (st.st_gid == ::getegid())
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i) {
+        if (groups[size_t(i)] == st.st_gid)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+QByteArray procPath(int fd)
+{
+    return QByteArray("/proc/self/fd/") + QByteArray::number(fd);
+}
+
+QByteArray hiddenNameFor(const QByteArray& fileName)
+{
+    QByteArray name = '.' + FileReplacement::ownerKey(fileName) + kLeftoverMark;
+    QRandomGenerator* random = QRandomGenerator::global();
+    for (qsizetype i = 0; i < kRandomLength; ++i)
+        name += kRandomLetters[random->bounded(int(sizeof kRandomLetters - 1))];
+    return name;
+}
+
+// Copies the extended attributes of one open file to another. POSIX ACLs
+// (system.*) must arrive: without them the new version could be open to
+// someone the old one shut out. Other names the kernel sets itself or
+// keeps for the privileged (security.*, trusted.*) are taken where allowed.
+bool copyExtendedAttributes(int from, int to)
+{
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size < 0)
+        return errno == ENOTSUP || errno == ENOSYS; // none on this file system
+    std::vector<char> names;
+    for (int attempt = 0; attempt < 5 && size > 0; ++attempt) {
+        names.resize(size_t(size));
+        size = ::flistxattr(from, names.data(), names.size());
+        if (size >= 0 || errno != ERANGE)
+            break;
+        size = ::flistxattr(from, nullptr, 0);
+    }
+    if (size < 0)
+        return false;
+    names.resize(size_t(size));
+    std::vector<char> value;
+    for (size_t at = 0; at < names.size();) {
+        const char* name = names.data() + at;
+        const size_t length = std::strlen(name);
+        at += length + 1;
+        const bool required = std::strncmp(name, "system.", 7) == 0;
+        ssize_t got = ::fgetxattr(from, name, nullptr, 0);
+        if (got >= 0) {
+            value.resize(size_t(got) + 1);
+            got = ::fgetxattr(from, name, value.data(), value.size());
+        }
+        if (got < 0 || ::fsetxattr(to, name, value.data(), size_t(got), 0) != 0) {
+            if (required)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+FileReplacement::~FileReplacement()
+{
+    discard();
+}
+
+FileReplacement::Result FileReplacement::fail(Result result, int error)
+{
+    m_errno = error;
+    return result;
+}
+
+QByteArray FileReplacement::ownerKey(const QByteArray& fileName)
+{
+    const qsizetype room = kNameMax - 1 - kMarkLength - kRandomLength;
+    return fileName.size() > room ? fileName.left(room) : fileName;
+}
+
+QByteArray FileReplacement::leftoverOwnerKey(const QByteArray& name)
+{
+    const qsizetype keyLength = name.size() - 1 - kMarkLength - kRandomLength;
+    if (keyLength < 1 || name.at(0) != '.' ||
+        std::memcmp(name.constData() + 1 + keyLength, kLeftoverMark, size_t(kMarkLength)) != 0)
+        return QByteArray();
+    for (qsizetype i = name.size() - kRandomLength; i < name.size(); ++i) {
+        if (!isRandomLetter(name.at(i)))
+            return QByteArray();
+    }
+    return name.mid(1, keyLength);
+}
+
+bool FileReplacement::isLeftoverName(const QByteArray& name, const QByteArray& fileName)
+{
+    const QByteArray key = leftoverOwnerKey(name);
+    return !key.isEmpty() && key == ownerKey(fileName);
+}
+
+FileReplacement::Result FileReplacement::open(const QByteArray& path, int lockWaitMs)
+{
+    discard();
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0    ? QByteArray(".")
+                              : slash == 0 ? QByteArray("/")
+                                           : path.left(slash);
+    m_name = path.mid(slash + 1);
+    if (m_name.isEmpty() || m_name == "." || m_name == "..")
+        return fail(Result::CannotOpen, EINVAL);
+    m_dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_dirFd < 0)
+        return fail(Result::CannotOpen, errno);
+    // O_NOFOLLOW: a link put at the name since it was resolved is refused.
+    // O_NONBLOCK: a FIFO there never blocks us.
+    m_fd = ::openat(m_dirFd, m_name.constData(),
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (m_fd < 0) {
+        const int error = errno;
+        closeRead();
+        return fail(Result::CannotOpen, error);
+    }
+    if (::fstat(m_fd, &m_original) != 0) {
+        const int error = errno;
+        closeRead();
+        return fail(Result::CannotOpen, error);
+    }
+    if (!S_ISREG(m_original.st_mode)) {
+        const bool folder = S_ISDIR(m_original.st_mode);
+        closeRead();
+        return folder ? fail(Result::CannotOpen, EISDIR) : fail(Result::NotRegular, EINVAL);
+    }
+    if (m_original.st_nlink > 1) {
+        closeRead();
+        return fail(Result::HardLinked, EMLINK);
+    }
+    if (!canKeepOwnership(m_original)) {
+        closeRead();
+        return fail(Result::NotPermitted, EPERM);
+    }
+    const Result locked = lock(lockWaitMs);
+    if (locked != Result::Ok) {
+        closeRead();
+        return locked;
+    }
+    // While we waited, another update may have put a new version in place:
+    // then ours is the old one, and the caller must open the name again.
+    struct stat now;
+    if (::fstatat(m_dirFd, m_name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !sameFile(now, m_original)) {
+        closeRead();
+        return fail(Result::Moved, ESTALE);
+    }
+    // What it is as the lock was taken: what the commit compares with.
+    if (::fstat(m_fd, &m_original) != 0 || m_original.st_nlink > 1) {
+        const int error = errno;
+        closeRead();
+        return fail(Result::Changed, error);
+    }
+    return Result::Ok;
+}
+
+FileReplacement::Result FileReplacement::lock(int lockWaitMs)
+{
+    // A write lock needs a descriptor open for writing: the same file opened
+    // again through our own descriptor, so that it cannot be another one.
+    // A read-only file of ours (which the update may still replace) gets a
+    // read lock: two copies of the program are then told apart by the check
+    // of the name at the commit instead.
+    m_lockFd = ::open(procPath(m_fd).constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat reopened;
+    if (m_lockFd >= 0 && (::fstat(m_lockFd, &reopened) != 0 || !sameFile(reopened, m_original))) {
+        ::close(m_lockFd);
+        m_lockFd = -1;
+    }
+    struct flock range {};
+    range.l_type = m_lockFd >= 0 ? F_WRLCK : F_RDLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 0; // the whole file
+    const int lockOn = m_lockFd >= 0 ? m_lockFd : m_fd;
+    struct timespec start {};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (::fcntl(lockOn, F_OFD_SETLK, &range) == 0)
+            return Result::Ok;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EACCES)
+            return Result::Ok; // no such locks here (ENOLCK, EINVAL): the checks remain
+        struct timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const qint64 waited =
+            qint64(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (waited >= lockWaitMs)
+            return fail(Result::Busy, EAGAIN);
+        const struct timespec pause = {0, kLockPollMs * 1000000L};
+        ::nanosleep(&pause, nullptr);
+        range.l_pid = 0;
+    }
+}
+
+FileReplacement::Result FileReplacement::beginWrite()
+{
+    if (m_fd < 0 || m_writeFd >= 0)
+        return fail(Result::CannotWrite, EINVAL);
+    m_writeFd = ::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (m_writeFd >= 0)
+        return Result::Ok;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+        return fail(Result::CannotWrite, errno);
+    // No unnamed files here: a hidden name of our own form.
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QByteArray name = hiddenNameFor(m_name);
+        m_writeFd = ::openat(m_dirFd, name.constData(),
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_writeFd >= 0) {
+            m_writeName = name;
+            return Result::Ok;
+        }
+        if (errno != EEXIST)
+            return fail(Result::CannotWrite, errno);
+    }
+    return fail(Result::CannotWrite, EEXIST);
+}
+
+bool FileReplacement::sameAsOpened(const struct stat& st) const
+{
+    return sameFile(st, m_original);
+}
+
+bool FileReplacement::unchangedSinceOpened() const
+{
+    struct stat now;
+    return ::fstat(m_fd, &now) == 0 && now.st_size == m_original.st_size &&
+           now.st_nlink == m_original.st_nlink && sameTime(now.st_mtim, m_original.st_mtim) &&
+           sameTime(now.st_ctim, m_original.st_ctim);
+}
+
+FileReplacement::Result FileReplacement::commit()
+{
+    if (m_writeFd < 0)
+        return fail(Result::CannotWrite, EINVAL);
+    struct stat written;
+    if (::fstat(m_writeFd, &written) != 0)
+        return fail(Result::CannotWrite, errno);
+    // The owner first: changing it clears the set-id bits that fchmod then
+    // sets again.
+    if ((written.st_uid != m_original.st_uid || written.st_gid != m_original.st_gid) &&
+        ::fchown(m_writeFd, m_original.st_uid, m_original.st_gid) != 0)
+        return fail(Result::NotPermitted, errno);
+    if (!copyExtendedAttributes(m_fd, m_writeFd))
+        return fail(Result::CannotWrite, errno);
+    if (::fchmod(m_writeFd, m_original.st_mode & 07777) != 0)
+        return fail(Result::CannotWrite, errno);
+    // The data must be on the disk before a name points at it, or a crash
+    // could leave an empty or torn file behind the old name.
+    if (::fsync(m_writeFd) != 0)
+        return fail(Result::CannotWrite, errno);
+    if (m_writeName.isEmpty()) {
+        const Result named = nameTheNewFile();
+        if (named != Result::Ok)
+            return named;
+    }
+    const Result placed = putInPlace();
+    if (placed != Result::Ok)
+        return placed;
+    // The exchange and the removal live in the folder. Some network and FUSE
+    // file systems cannot flush a folder and say so; the rename is done.
+    int error = 0;
+    if (::fsync(m_dirFd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS)
+        error = errno;
+    ::close(m_writeFd);
+    m_writeFd = -1;
+    closeRead();
+    return error ? fail(Result::CannotWrite, error) : Result::Ok;
+}
+
+FileReplacement::Result FileReplacement::nameTheNewFile()
+{
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QByteArray name = hiddenNameFor(m_name);
+        if (::linkat(AT_FDCWD, procPath(m_writeFd).constData(), m_dirFd, name.constData(),
+                     AT_SYMLINK_FOLLOW) == 0 ||
+            // Without /proc: what only a privileged process may do.
+            (errno == ENOENT &&
+             ::linkat(m_writeFd, "", m_dirFd, name.constData(), AT_EMPTY_PATH) == 0)) {
+            m_writeName = name;
+            return Result::Ok;
+        }
+        if (errno != EEXIST)
+            return fail(Result::CannotWrite, errno);
+    }
+    return fail(Result::CannotWrite, EEXIST);
+}
+
+FileReplacement::Result FileReplacement::putInPlace()
+{
+    auto stillOurs = [this](struct stat& st) {
+        return ::fstatat(m_dirFd, m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               sameAsOpened(st);
+    };
+    struct stat there;
+    if (!unchangedSinceOpened() || !stillOurs(there))
+        return fail(Result::Changed, ESTALE);
+
+    if (::renameat2(m_dirFd, m_writeName.constData(), m_dirFd, m_name.constData(),
+                    RENAME_EXCHANGE) == 0) {
+        // What the exchange took out must be the file we read. If another
+        // program put its version there at the last moment, it goes back.
+        struct stat out;
+        if (::fstatat(m_dirFd, m_writeName.constData(), &out, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameAsOpened(out)) {
+            ::unlinkat(m_dirFd, m_writeName.constData(), 0);
+            m_writeName.clear();
+            return Result::Ok;
+        }
+        if (::renameat2(m_dirFd, m_writeName.constData(), m_dirFd, m_name.constData(),
+                        RENAME_EXCHANGE) != 0)
+            return fail(Result::CannotWrite, errno); // both files kept, under both names
+        return fail(Result::Changed, ESTALE);
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return fail(Result::CannotWrite, errno);
+    // No exchange on this file system: the check above is the last word.
+    if (::renameat(m_dirFd, m_writeName.constData(), m_dirFd, m_name.constData()) != 0)
+        return fail(Result::CannotWrite, errno);
+    m_writeName.clear();
+    return Result::Ok;
+}
+
+void FileReplacement::closeRead()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
+    if (m_fd >= 0)
+        ::close(m_fd); // lets go of the lock as well
+    m_fd = -1;
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
+    m_dirFd = -1;
+}
+
+void FileReplacement::discard()
+{
+    if (m_writeFd >= 0) {
+        // A named new version goes, but only while that name is still it.
+        struct stat mine, there;
+        if (!m_writeName.isEmpty() && m_dirFd >= 0 && ::fstat(m_writeFd, &mine) == 0 &&
+            ::fstatat(m_dirFd, m_writeName.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameFile(mine, there))
+            ::unlinkat(m_dirFd, m_writeName.constData(), 0);
+        ::close(m_writeFd);
+    }
+    m_writeFd = -1;
+    m_writeName.clear();
+    closeRead();
+}
+
+} // namespace vexlo::platform

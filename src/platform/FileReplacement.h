@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <sys/stat.h>
+
+namespace vexlo::platform {
+
+// Replaces a file that users keep with a new version of it, so that the old
+// one stays whole until the new one is complete on the disk, and so that
+// nothing but that one file is ever touched:
+//
+// - open() opens the file once and holds it: every read of the old version
+//   goes through that one descriptor, and an open file description lock
+//   (write lock where we may write the file, read lock otherwise) keeps a
+//   second copy of the program off it until we are done. The file must be a
+//   regular file with one name (a hard-linked file would be split: its other
+//   names would keep the old content), whose owner and group the new version
+//   can keep.
+// - beginWrite() creates the new version as an unnamed file in the same
+//   folder (O_TMPFILE), which a killed process leaves nothing of. Where the
+//   file system has no unnamed files, it gets a hidden name of a form no user
+//   file has: "." + name + ".vexlo32-" + ten letters and digits
+//   (isLeftoverName).
+// - commit() gives it the old file's owner, group, mode and extended
+//   attributes (ACLs among them), flushes it to the disk, and only then puts
+//   it in the old file's place, provided the name still holds the very file
+//   that was opened, unchanged (device, inode, size, times). With
+//   RENAME_EXCHANGE the check is made again on what the exchange took out, so
+//   another program's version that arrived at the last moment is put back,
+//   never lost. The folder is flushed after.
+//
+// Anything that fails leaves the old file as it was and removes the new one.
+class FileReplacement {
+public:
+    enum class Result {
+        Ok,
+        CannotOpen,   // missing, unreadable, or a folder or link there
+        NotRegular,   // a FIFO, a device or another special file
+        HardLinked,   // more than one name
+        NotPermitted, // we could not keep its owner or group (someone else's file)
+        Busy,         // another update holds the file's lock
+        Moved,        // the name held another file once the lock was ours: open again
+        Changed,      // the file changed, or was replaced, while we worked on it
+        CannotWrite,  // the new version could not be written, flushed or put in place
+    };
+
+    FileReplacement() = default;
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // path: the real path of the file (links already followed; a link found
+    // at the name now is refused). lockWaitMs: how long another holder of
+    // the lock is waited for.
+    Result open(const QByteArray& path, int lockWaitMs);
+
+    // The old version, open for reading, and what fstat said of it.
+    int fd() const { return m_fd; }
+    const struct stat& original() const { return m_original; }
+
+    Result beginWrite();
+    // The new version, open for reading and writing.
+    int writeFd() const { return m_writeFd; }
+
+    Result commit();
+
+    // Drops the new version (the old file is never touched) and lets go of
+    // the old one. Also what the destructor does.
+    void discard();
+
+    // errno of the failure behind the last result other than Ok.
+    int errorNumber() const { return m_errno; }
+
+    // Whether name (a name in the file's folder) has the form of a new
+    // version of fileName that was given a name: what a killed update leaves.
+    static bool isLeftoverName(const QByteArray& name, const QByteArray& fileName);
+    // The file name a leftover belongs to, as isLeftoverName compares it
+    // (long names are shortened); empty when name is no leftover.
+    static QByteArray leftoverOwnerKey(const QByteArray& name);
+    static QByteArray ownerKey(const QByteArray& fileName);
+
+private:
+    Result fail(Result result, int error);
+    Result lock(int lockWaitMs);
+    Result nameTheNewFile();
+    Result putInPlace();
+    bool sameAsOpened(const struct stat& st) const;
+    bool unchangedSinceOpened() const;
+    void closeRead();
+
+    int m_dirFd = -1;
+    int m_fd = -1;
+    int m_lockFd = -1; // m_fd reopened for writing, when we may; else m_fd
+    QByteArray m_name; // the file's name in its folder
+    struct stat m_original {};
+    int m_writeFd = -1;
+    QByteArray m_writeName; // the new version's hidden name, once it has one
+    int m_errno = 0;
+};
+
+// Whether this process may give a new file the owner and group of st: its
+// owner who belongs to its group, or root. Replacing a file any other user
+// may write would make it ours: such a file is never replaced.
+bool canKeepOwnership(const struct stat& st);
+
+} // namespace vexlo::platform
