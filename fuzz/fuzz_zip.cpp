@@ -3,15 +3,30 @@
 // crashing, hanging or growing, the component must keep its promises:
 // nothing lands in the target folder but the one member, extraction and
 // reading agree, and an update either leaves the archive byte-identical or
-// stores the description so that it reads back.
+// stores the description so that it reads back, changing no byte beyond the
+// description, the offsets it moved and the end records (as an independent
+// reading of both archives, tests/zip_regions.h, sees them), and leaving an
+// archive libzip opens strictly if it opened the input strictly.
 
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
 #include "fuzz_support.h"
+#include "zip_regions.h"
+
+#include <zip.h>
 
 using namespace vexlo;
 
 namespace {
+
+bool opensStrictly(const QString& path)
+{
+    int error = 0;
+    zip_t* z = zip_open(platform::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (z)
+        zip_discard(z);
+    return z != nullptr;
+}
 
 const QString kDiz = QStringLiteral("file_id.diz");
 
@@ -78,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (readStatus != diz::ZipStatus::Success && !read.isEmpty())
         fuzz::fail("a failed ReadMember returned bytes");
 
+    const bool strictBefore = opensStrictly(f.archive);
     zip.setMemberMask(f.source + u'\r');
     const qint16 updated = zip.UpdateMembers(0);
     QByteArray after;
@@ -90,6 +106,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (zip.ReadMember(f.archive, kDiz, stored) != diz::ZipStatus::Success ||
             stored != QByteArrayLiteral("FUZZ DESCRIPTION\r\n"))
             fuzz::fail("a successful update does not read back");
+        const QString changed = test::zipChangesBeyondOneMember(input, after);
+        if (!changed.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(changed));
+            fuzz::fail("a successful update changed bytes beyond the description");
+        }
+        if (strictBefore && !opensStrictly(f.archive))
+            fuzz::fail("a successful update made a consistent archive inconsistent");
     }
     const std::vector<QString> beside = fuzz::namesIn(f.archiveFolder);
     if (beside.size() != 1)

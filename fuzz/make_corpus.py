@@ -13,6 +13,7 @@ import io
 import os
 import struct
 import zipfile
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DIZ = b"GREAT GAME v1.0\r\n  for DOS\r\n"
@@ -54,6 +55,47 @@ def set_encrypted_flag(data):
     return bytes(b)
 
 
+class _Stream(io.RawIOBase):
+    """An unseekable stream: zipfile then writes data descriptors."""
+
+    def __init__(self):
+        self.out = io.BytesIO()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        return self.out.write(b)
+
+
+def streamed(members):
+    s = _Stream()
+    with zipfile.ZipFile(s, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in members:
+            z.writestr(zipfile.ZipInfo(name, date_time=(1998, 9, 16, 14, 30, 0)), data)
+    return s.out.getvalue()
+
+
+def unicode_path(members):
+    """A member named in ASCII with an Info-ZIP Unicode path field (0x7075)."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        info = zipfile.ZipInfo("cafe.txt", date_time=(1998, 9, 16, 14, 30, 0))
+        utf8 = "caf\u00e9.txt".encode()
+        info.extra = struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, zlib.crc32(b"cafe.txt")) + utf8
+        z.writestr(info, b"x")
+        for name, data in members:
+            z.writestr(zipfile.ZipInfo(name, date_time=(1998, 9, 16, 14, 30, 0)), data)
+    return out.getvalue()
+
+
+def with_comment(data, comment):
+    b = bytearray(data)
+    end = b.rfind(b"PK\x05\x06")
+    struct.pack_into("<H", b, end + 20, len(comment))
+    return bytes(b) + comment
+
+
 def zip_seeds():
     plain = archive([("FILE_ID.DIZ", DIZ)])
     deflated = archive([("readme.txt", b"x" * 200), ("file_id.diz", DIZ)], zipfile.ZIP_DEFLATED)
@@ -71,6 +113,14 @@ def zip_seeds():
         "encrypted-flag": set_encrypted_flag(plain),
         "truncated-central-directory": plain[: cd + 20],
         "no-end-record": plain[: plain.find(b"PK\x05\x06")],
+        # Shapes an update must keep byte for byte.
+        "description-first": archive([("file_id.diz", DIZ), ("game.exe", b"\x4d\x5a" * 300),
+                                      ("readme.txt", b"r" * 50)], zipfile.ZIP_DEFLATED),
+        "data-descriptors": streamed([("FILE_ID.DIZ", DIZ), ("game.exe", b"game" * 100)]),
+        "unicode-path": unicode_path([("FILE_ID.DIZ", DIZ)]),
+        "stub-not-adjusted": b"MZ" + b"\0" * 510 + deflated,
+        "comment": with_comment(deflated, b"An archive comment\r\n"),
+        "bzip2": archive([("game.exe", b"g" * 500), ("file_id.diz", DIZ)], zipfile.ZIP_BZIP2),
     }
 
 

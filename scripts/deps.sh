@@ -8,16 +8,16 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-multimedia-dev libgl-dev
-  libzip-dev
+  libzip-dev zlib1g-dev
   fonts-dejavu-core
 )
 for option in "$@"; do
   case $option in
   --test)
-    # unzip checks archives in the tests and zip makes ZIP64 ones; strace
-    # checks that updates are flushed; xvfb and xauth serve the screenshot
-    # script.
-    packages+=(unzip zip strace xvfb xauth)
+    # unzip checks archives in the tests; zip and python3 (zipfile) make
+    # archives of other writers; strace checks that updates are flushed;
+    # xvfb and xauth serve the screenshot script.
+    packages+=(unzip zip python3 strace xvfb xauth)
     ;;
   --shot)
     packages+=(xvfb xauth imagemagick x11-utils)

@@ -12,7 +12,8 @@ target_link_libraries(test_kill_save PRIVATE z)
 foreach(target zip url settings)
   add_executable(replay_fuzz_${target} ${PROJECT_SOURCE_DIR}/fuzz/fuzz_${target}.cpp
                                        ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
-  target_include_directories(replay_fuzz_${target} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)
+  target_include_directories(replay_fuzz_${target} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz
+                                                           ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(replay_fuzz_${target} PRIVATE vexlo32_core)
   add_test(NAME regress_fuzz_${target}
            COMMAND replay_fuzz_${target} ${PROJECT_SOURCE_DIR}/fuzz/corpus/${target}
@@ -25,3 +26,9 @@ target_link_libraries(test_hostile_fs PRIVATE z)
 
 vexlo32_test(test_full_fs test_full_fs.cpp test_catalog_support.h ${VEXLO32_RELIABILITY_SUPPORT})
 target_link_libraries(test_full_fs PRIVATE z)
+# Makes the program's folder flushes fail, for the file systems that cannot.
+add_library(dir_fsync_shim MODULE dir_fsync_shim.cpp)
+target_link_libraries(dir_fsync_shim PRIVATE ${CMAKE_DL_LIBS})
+add_dependencies(test_full_fs dir_fsync_shim)
+target_compile_definitions(test_full_fs PRIVATE
+  VEXLO32_DIR_FSYNC_SHIM="$<TARGET_FILE:dir_fsync_shim>")

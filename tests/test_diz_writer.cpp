@@ -3,6 +3,7 @@
 #include "diz/ZipComponent.h"
 #include "pane/core/FolderListing.h"
 #include "platform/Paths.h"
+#include "reliability_support.h"
 #include "test_diz_fakes.h"
 #include "testsupport.h"
 
@@ -10,6 +11,9 @@
 #include <QtTest>
 
 #include <zip.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vexlo;
 using namespace vexlo::diz;
@@ -420,6 +424,62 @@ private slots:
         QVERIFY2(host.box.startsWith("          Error # "), qPrintable(host.box));
         QVERIFY(host.box.mid(18).toInt() > 0);
         platform::setProgramFolderOverride(QString());
+    }
+
+    // Someone else's archive (its owner could not be kept), even one this
+    // user may write, counts as one whose attributes cannot be reset: the
+    // run ends there, with that archive untouched and highlighted.
+    void someoneElsesArchiveEndsTheRun()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to make a file of another user");
+        QTemporaryDir dir;
+        const QString prog = dir.path() + "/prog";
+        const QString folder = dir.path() + "/zips";
+        QVERIFY(QDir().mkpath(prog));
+        QVERIFY(QDir().mkpath(folder));
+        for (const QString& path : {dir.path(), prog, folder})
+            QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0777), 0);
+        QStringList archives;
+        for (const char* name : {"a.zip", "b.zip", "c.zip"}) {
+            archives << folder + '/' + name;
+            QVERIFY(test::makeZip(archives.last(), {{"readme.txt", "r"}, {"FILE_ID.DIZ", "old"}}));
+        }
+        QCOMPARE(::chown(QFile::encodeName(archives[0]).constData(), 65534, 65534), 0);
+        QCOMPARE(::chown(QFile::encodeName(archives[2]).constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(QFile::encodeName(archives[1]).constData(), 0666), 0); // root's
+        const QByteArray rootsBefore = test::readBytes(archives[1]);
+
+        const int rc = test::inChild([&]() -> int {
+            if (!test::dropToNobody())
+                return test::kChildCannot;
+            platform::setProgramFolderOverride(prog);
+            ZipComponent zip;
+            FakeHost host;
+            FolderListing listing;
+            if (!listing.setFolderPath(folder) || listing.count() != 3)
+                return 2;
+            SharedState state;
+            state.selectedFilePath = archives[0];
+            DizWriter writer(zip, host, listing, state);
+            for (int i = 0; i < 3; ++i)
+                listing.setSelected(i, true);
+            host.box = QStringLiteral("new");
+            writer.press();
+            if (memberOf(archives[0], "file_id.diz") != "new\r\n")
+                return 3; // the first one is ours and stored
+            if (test::readBytes(archives[1]) != rootsBefore)
+                return 4;
+            if (memberOf(archives[2], "file_id.diz") != "old")
+                return 5; // the run ended before it
+            if (listing.isSelected(0) || !listing.isSelected(1) || listing.isSelected(2))
+                return 6;
+            return host.caption == DizWriter::kIdleCaption && !state.KeepRunning ? 0 : 7;
+        });
+        if (rc == test::kChildCannot)
+            QSKIP("cannot run as another user");
+        QCOMPARE(rc, 0);
+        QCOMPARE(test::readBytes(archives[1]), rootsBefore);
     }
 };
 

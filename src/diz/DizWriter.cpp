@@ -174,8 +174,10 @@ void DizWriter::run()
         // An archive that cannot be prepared ends the run; it stays
         // highlighted. The name is the one listed, taken exactly: a vanished
         // archive is never matched to a sibling that differs only in case.
+        // Someone else's archive, whose owner the update could not keep,
+        // counts as one whose attributes cannot be reset.
         const QString archive = platform::resolveFolderPart(path);
-        if (!platform::statExact(path).ok || !platform::makeWritable(archive))
+        if (!platform::statExact(path).ok || !platform::resetAttributesForReplace(archive))
             break;
 
         m_zip.setKeepPaths(false);

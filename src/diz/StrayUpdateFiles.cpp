@@ -1,5 +1,6 @@
 #include "diz/StrayUpdateFiles.h"
 
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -16,40 +17,6 @@
 namespace vexlo::diz {
 
 namespace {
-
-constexpr int kTempLetters = 6;
-
-bool isTempLetter(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool matchesPattern(const QByteArray& name, const QByteArray& archiveName)
-{
-    if (name.size() != archiveName.size() + 1 + kTempLetters || !name.startsWith(archiveName) ||
-        name.at(archiveName.size()) != '.')
-        return false;
-    for (qsizetype i = archiveName.size() + 1; i < name.size(); ++i) {
-        if (!isTempLetter(name.at(i)))
-            return false;
-    }
-    return true;
-}
-
-// Empty, or the first bytes are (the start of) a local header "PK\3\4" or
-// an end record "PK\5\6".
-bool startsLikeUpdateOutput(int fd, off_t size)
-{
-    if (size == 0)
-        return true;
-    char head[4] = {};
-    const ssize_t got = ::pread(fd, head, sizeof head, 0);
-    if (got <= 0)
-        return false;
-    static const char local[4] = {'P', 'K', 3, 4};
-    static const char end[4] = {'P', 'K', 5, 6};
-    return std::memcmp(head, local, size_t(got)) == 0 || std::memcmp(head, end, size_t(got)) == 0;
-}
 
 class Fd {
 public:
@@ -83,7 +50,7 @@ bool removeIfStray(int dirFd, const char* name, const struct stat& archive)
         return false;
     struct stat opened;
     if (::fstat(fd.get(), &opened) != 0 || opened.st_dev != st.st_dev ||
-        opened.st_ino != st.st_ino || !startsLikeUpdateOutput(fd.get(), opened.st_size))
+        opened.st_ino != st.st_ino)
         return false;
     // Granted only when no other descriptor of the file is open anywhere.
     // An open by another process while we hold it would send us SIGIO: no
@@ -105,7 +72,8 @@ bool removeIfStray(int dirFd, const char* name, const struct stat& archive)
 
 bool isUpdateTempName(const QString& name, const QString& archiveName)
 {
-    return matchesPattern(platform::encodeName(name), platform::encodeName(archiveName));
+    return platform::FileReplacement::isLeftoverName(platform::encodeName(name),
+                                                     platform::encodeName(archiveName));
 }
 
 int removeStrayUpdateFiles(const QString& realArchive)
@@ -122,20 +90,6 @@ QByteArray folderOf(const QString& realArchive)
     if (folder.isEmpty())
         folder = QStringLiteral(".");
     return platform::encodeName(folder);
-}
-
-// The archive name a candidate leftover belongs to: the name without its
-// "." and six letters; empty when the name is no candidate.
-QByteArray leftoverBase(const QByteArray& name)
-{
-    const qsizetype baseLength = name.size() - 1 - kTempLetters;
-    if (baseLength < 1 || name.at(baseLength) != '.')
-        return QByteArray();
-    for (qsizetype i = baseLength + 1; i < name.size(); ++i) {
-        if (!isTempLetter(name.at(i)))
-            return QByteArray();
-    }
-    return name.left(baseLength);
 }
 
 } // namespace
@@ -157,6 +111,7 @@ int StrayUpdateCleaner::removeFor(const QString& realArchive)
     const QByteArray archiveName = platform::encodeName(platform::lastComponent(realArchive));
     if (archiveName.isEmpty())
         return 0;
+    const QByteArray key = platform::FileReplacement::ownerKey(archiveName);
     const QByteArray folder = folderOf(realArchive);
     struct stat archive;
     if (::stat(platform::encodeName(realArchive).constData(), &archive) != 0)
@@ -182,16 +137,16 @@ int StrayUpdateCleaner::removeFor(const QString& realArchive)
         }
         while (dirent* ent = ::readdir(dir)) {
             const QByteArray name(ent->d_name);
-            const QByteArray base = leftoverBase(name);
-            if (!base.isEmpty())
-                m_byArchive[base].push_back(name);
+            const QByteArray owner = platform::FileReplacement::leftoverOwnerKey(name);
+            if (!owner.isEmpty())
+                m_byArchive[owner].push_back(name);
         }
         ::closedir(dir);
         m_folder = folder;
         m_stamp = now;
     }
 
-    const auto found = m_byArchive.find(archiveName);
+    const auto found = m_byArchive.find(key);
     if (found == m_byArchive.end())
         return 0;
     // SIGIO ends a process by default; a lease broken by another process's

@@ -8,21 +8,21 @@
 
 namespace vexlo::diz {
 
-// An update writes the new archive to "<archive>.XXXXXX" beside it (six
-// letters and digits: Debian's libzip 1.7.3 takes glibc's mkstemp, which
-// uses A-Z, a-z and 0-9; our own file source uses 0-9 and a-z) and renames
-// that over the archive. A run killed before the rename leaves the
-// file behind; nothing else ever removes it. Before each update the zip
-// layer removes the leftovers of that one archive, and since a wrong guess
-// would delete a user's file, only a file that passes every test below:
+// An update writes the new archive into an unnamed file, which a killed run
+// leaves nothing of; it gets a name only for the moment of the exchange, or
+// where the file system has no unnamed files: "." + archive name +
+// ".vexlo32-" + ten letters and digits (platform/FileReplacement.h). A run
+// killed then leaves that file behind, and nothing else ever removes it.
+// Before each update the zip layer removes the leftovers of that one
+// archive, and since a wrong guess would delete a user's file, only a file
+// that passes every test below:
 //
-// - its name is the archive's own name, ".", and six letters or digits
-//   (ASCII), in the archive's folder (no other pattern, no other folder);
+// - its name has exactly that form for the archive's own name, in the
+//   archive's folder: no user file is named so ("game.zip.backup" or
+//   "game.zip.201224" never match);
 // - it is a regular file (never a link or a folder), has no other hard
 //   link, and belongs to this user or to the archive's owner;
 // - it is not the archive itself;
-// - it is empty or starts like a ZIP archive (a local header or an end
-//   record, or the first bytes of one): what libzip writes first;
 // - no process has it open: a write lease, which the kernel grants only
 //   then, is held while it is removed, so a running update of another
 //   process is never disturbed. Where leases are not available nothing is

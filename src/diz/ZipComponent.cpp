@@ -1,8 +1,11 @@
 #include "diz/ZipComponent.h"
 
-#include "diz/ArchiveFileSource.h"
+#include "diz/DescriptorSource.h"
 #include "diz/StrayUpdateFiles.h"
+#include "diz/ZipLayout.h"
+#include "diz/ZipSplice.h"
 
+#include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -16,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,19 +32,13 @@ namespace {
 struct ArchiveDiscard {
     void operator()(zip_t* archive) const { zip_discard(archive); }
 };
-// An open archive that is dropped unless committed: zip_discard throws away
-// every pending change and libzip's temporary file with it.
+// libzip reads archives only: updates are written by our own splice.
 using ArchivePtr = std::unique_ptr<zip_t, ArchiveDiscard>;
 
 struct MemberClose {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
 using MemberPtr = std::unique_ptr<zip_file_t, MemberClose>;
-
-struct SourceFree {
-    void operator()(zip_source_t* source) const { zip_source_free(source); }
-};
-using SourcePtr = std::unique_ptr<zip_source_t, SourceFree>;
 
 struct CFree {
     void operator()(char* p) const { std::free(p); }
@@ -49,6 +47,13 @@ struct CFree {
 // Members are read in chunks so that Status fires, and an abort set from its
 // slot is seen, while a large member is being read.
 constexpr qint64 kChunkSize = 32 * 1024;
+
+// An update waits this long for another one of the same archive to end, and
+// opens the archive again at most so many times when that one replaced it.
+constexpr int kLockWaitMs = 10000;
+constexpr int kOpenAttempts = 5;
+// Unchanged bytes are copied in steps of this size, an abort seen between.
+constexpr quint64 kCopyStep = quint64(64) << 20;
 
 // A name we are willing to use as a member name at the archive root and as a
 // file name in the target folder: no folder part of either kind of
@@ -84,30 +89,25 @@ zip_int64_t findRootMember(zip_t* archive, const QString& name)
 // libzip says "not a zip archive" both for a file that never was one and for
 // one whose end (the central directory) is missing. A file that starts like
 // a ZIP archive is a damaged one.
-bool startsLikeZip(const QByteArray& native)
+bool startsLikeZip(int fd)
 {
-    SourcePtr source(zip_source_file_create(native.constData(), 0, 4, nullptr));
-    if (!source || zip_source_open(source.get()) != 0)
-        return false;
     char head[4] = {};
-    const zip_int64_t got = zip_source_read(source.get(), head, sizeof head);
-    zip_source_close(source.get());
-    return got == 4 && head[0] == 'P' && head[1] == 'K' &&
+    return ::pread(fd, head, sizeof head, 0) == 4 && head[0] == 'P' && head[1] == 'K' &&
            ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6) ||
             (head[2] == 7 && head[3] == 8));
 }
 
-qint16 statusForOpenError(int code, const QByteArray& native)
+qint16 statusForOpenError(int code, int fd)
 {
     switch (code) {
     case ZIP_ER_NOZIP:
-        return startsLikeZip(native) ? ZipStatus::CorruptArchive : ZipStatus::NotAZipArchive;
+        return startsLikeZip(fd) ? ZipStatus::CorruptArchive : ZipStatus::NotAZipArchive;
     case ZIP_ER_INCONS:
     case ZIP_ER_EOF:
     case ZIP_ER_CRC:
     case ZIP_ER_MULTIDISK: // one part of a split archive is incomplete on its own
         return ZipStatus::CorruptArchive;
-    default: // missing, unreadable, out of memory
+    default: // unreadable, out of memory
         return ZipStatus::CannotOpenArchive;
     }
 }
@@ -133,30 +133,67 @@ qint16 statusForMemberError(int code)
     }
 }
 
-// Opens an archive that must already exist as a regular file. A 0-byte file
-// would be taken by libzip as an empty archive in write mode; it is no
-// archive, and an update must never turn it into one.
-ArchivePtr openArchive(const QString& realPath, int flags, qint16& status)
+// An open file, closed with its owner.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+// Opens an archive to read: a regular file (never a FIFO we would wait on).
+// A 0-byte file is no archive, though libzip would take it for an empty one.
+int openForReading(const QString& realPath, qint16& status)
 {
-    const platform::FileStat st = platform::statReal(realPath); // resolved by every caller
-    if (!st.ok || !st.isFile) {
-        status = ZipStatus::CannotOpenArchive;
-        return ArchivePtr();
-    }
-    if (st.size == 0) {
-        status = ZipStatus::NotAZipArchive;
-        return ArchivePtr();
-    }
     const QByteArray native = platform::encodeName(realPath);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        status = ZipStatus::CannotOpenArchive;
+        return -1;
+    }
+    if (st.st_size == 0) {
+        ::close(fd);
+        status = ZipStatus::NotAZipArchive;
+        return -1;
+    }
+    status = ZipStatus::Success;
+    return fd;
+}
+
+// libzip over an archive we hold open. No ZIP_CHECKCONS unless asked: it
+// rejects archives that common packers write with small header differences;
+// the CRC check while reading guards the data. An archive whose offsets do
+// not count the stub in front of it (a self-extractor never adjusted, which
+// unzip reads with a warning) is opened past the stub. prefix: where libzip's
+// view of the file starts.
+ArchivePtr openHeld(int fd, int flags, qint16& status, quint64& prefix)
+{
+    prefix = 0;
     int error = ZIP_ER_OK;
-    // No ZIP_CHECKCONS: it rejects archives that common packers write with
-    // small header differences; the CRC check while reading guards the data.
-    // An update goes through our own file source, which flushes the new
-    // archive to the disk before renaming it over the old one.
-    zip_t* archive = (flags & ZIP_RDONLY) ? zip_open(native.constData(), flags, &error)
-                                          : openArchiveFile(native, flags, &error);
+    zip_t* archive = openArchiveAt(fd, 0, flags, &error);
+    if (!archive && (error == ZIP_ER_NOZIP || error == ZIP_ER_INCONS)) {
+        const DescriptorBytes bytes(fd);
+        quint64 found = 0;
+        int again = ZIP_ER_OK;
+        if (bytes.ok() && findArchivePrefix(bytes, found) && found > 0 &&
+            (archive = openArchiveAt(fd, found, flags, &again)) != nullptr)
+            prefix = found;
+    }
     if (!archive) {
-        status = statusForOpenError(error, native);
+        status = statusForOpenError(error, fd);
         return ArchivePtr();
     }
     status = ZipStatus::Success;
@@ -171,6 +208,57 @@ bool linkTarget(const QString& path, QString& out)
     if (!real)
         return false;
     out = platform::decodeName(QByteArray(real.get()));
+    return true;
+}
+
+qint16 statusForReplacement(platform::FileReplacement::Result result)
+{
+    using Result = platform::FileReplacement::Result;
+    switch (result) {
+    case Result::Ok: return ZipStatus::Success;
+    case Result::CannotOpen:
+    case Result::NotRegular: return ZipStatus::CannotOpenArchive;
+    case Result::HardLinked: return ZipStatus::ArchiveHardLinked;
+    case Result::NotPermitted: return ZipStatus::ArchiveNotPermitted;
+    case Result::Busy: return ZipStatus::ArchiveBusy;
+    case Result::Moved:
+    case Result::Changed: return ZipStatus::ArchiveChanged;
+    case Result::CannotWrite: break;
+    }
+    return ZipStatus::CannotWriteArchive;
+}
+
+qint16 statusForLayout(LayoutStatus status)
+{
+    switch (status) {
+    case LayoutStatus::Ok: return ZipStatus::Success;
+    case LayoutStatus::NotAZip: return ZipStatus::NotAZipArchive;
+    case LayoutStatus::Damaged: return ZipStatus::CorruptArchive;
+    case LayoutStatus::Overlapping: return ZipStatus::OverlappingMembers;
+    case LayoutStatus::Disagreeing: return ZipStatus::InconsistentRecords;
+    case LayoutStatus::TooLarge: break;
+    }
+    return ZipStatus::CannotWriteArchive;
+}
+
+// libzip and our own reading must see the same directory: the same members
+// in the same order, with the same names and sizes. Otherwise which member
+// is the description, and what the update keeps, would be in doubt.
+bool sameDirectory(zip_t* archive, const ZipLayout& layout)
+{
+    if (zip_get_num_entries(archive, 0) != zip_int64_t(layout.entries.size()))
+        return false;
+    for (size_t i = 0; i < layout.entries.size(); ++i) {
+        const ZipEntryRecord& entry = layout.entries[i];
+        const char* raw = zip_get_name(archive, zip_uint64_t(i), ZIP_FL_ENC_RAW);
+        zip_stat_t st;
+        zip_stat_init(&st);
+        // libzip gives a Unicode path field's name in place of the stored one.
+        const bool sameName = raw && (entry.hasUnicodeName || QByteArray(raw) == entry.name);
+        if (!sameName || zip_stat_index(archive, i, 0, &st) != 0 ||
+            !(st.valid & ZIP_STAT_COMP_SIZE) || st.comp_size != entry.compressedSize)
+            return false;
+    }
     return true;
 }
 
@@ -205,12 +293,16 @@ public:
 
     qint16 readRootMember(const QString& archivePath, const QString& name, QByteArray& out);
     qint16 update(const std::vector<SourceFile>& sources);
-    qint16 readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out);
-
-    static void onProgress(zip_t*, double done, void* self);
-    static int onCancel(zip_t*, void* self);
 
 private:
+    enum class Progress { Report, Quiet };
+    qint16 readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out, Progress progress);
+    qint16 updateHeld(platform::FileReplacement& file, const std::vector<SourceFile>& sources);
+    qint16 writeSpliced(platform::FileReplacement& file, const SplicePlan& plan);
+    qint16 checkResult(platform::FileReplacement& file, quint64 prefix, const SplicePlan& plan,
+                       const std::vector<SourceFile>& sources,
+                       const std::vector<zip_int64_t>& indices);
+
     ZipComponent& m_component;
     const quint64 m_mark;
     int m_lastAdding = -1;
@@ -221,7 +313,11 @@ qint16 ZipRunningCall::readRootMember(const QString& archivePath, const QString&
 {
     out.clear();
     qint16 status = ZipStatus::Success;
-    ArchivePtr archive = openArchive(platform::resolvePath(archivePath), ZIP_RDONLY, status);
+    const Descriptor fd(openForReading(platform::resolvePath(archivePath), status));
+    if (fd.get() < 0)
+        return status;
+    quint64 prefix = 0;
+    ArchivePtr archive = openHeld(fd.get(), 0, status, prefix);
     if (!archive)
         return status;
     const zip_int64_t index = findRootMember(archive.get(), name);
@@ -229,13 +325,14 @@ qint16 ZipRunningCall::readRootMember(const QString& archivePath, const QString&
         return ZipStatus::NothingMatched;
     if (aborted())
         return ZipStatus::Aborted;
-    status = readMemberData(archive.get(), zip_uint64_t(index), out);
+    status = readMemberData(archive.get(), zip_uint64_t(index), out, Progress::Report);
     if (status != ZipStatus::Success)
         out.clear();
     return status;
 }
 
-qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out)
+qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out,
+                                      Progress progress)
 {
     zip_stat_t st;
     zip_stat_init(&st);
@@ -269,9 +366,12 @@ qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteA
         out.append(buffer.data(), qsizetype(got));
         if (out.size() > kMaxMemberSize)
             return ZipStatus::MemberTooLarge;
-        // 100 is kept for the end of the whole call.
-        const qint64 total = sized && st.size > 0 ? qint64(st.size) : out.size();
-        reportStatus(int(std::min<qint64>(99, out.size() * 100 / std::max<qint64>(1, total))));
+        if (progress == Progress::Report) {
+            // 100 is kept for the end of the whole call.
+            const qint64 total = sized && st.size > 0 ? qint64(st.size) : out.size();
+            reportStatus(
+                int(std::min<qint64>(99, out.size() * 100 / std::max<qint64>(1, total))));
+        }
         if (aborted())
             return ZipStatus::Aborted;
     }
@@ -280,17 +380,6 @@ qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteA
     if (sized && zip_uint64_t(out.size()) != st.size)
         return ZipStatus::CorruptArchive;
     return ZipStatus::Success;
-}
-
-void ZipRunningCall::onProgress(zip_t*, double done, void* self)
-{
-    // 100 is reported only once the new archive is on the disk.
-    static_cast<ZipRunningCall*>(self)->reportAdding(std::clamp(int(done * 100.0), 0, 99));
-}
-
-int ZipRunningCall::onCancel(zip_t*, void* self)
-{
-    return static_cast<ZipRunningCall*>(self)->aborted() ? 1 : 0;
 }
 
 ZipComponent::ZipComponent(QObject* parent) : QObject(parent) {}
@@ -391,91 +480,165 @@ qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
     QString real;
     if (!linkTarget(platform::resolvePath(archivePath), real))
         return ZipStatus::CannotOpenArchive;
-    const QByteArray native = platform::encodeName(real);
-    struct stat before;
-    if (::stat(native.constData(), &before) != 0)
-        return ZipStatus::CannotOpenArchive;
     // What a killed earlier update of this archive left beside it.
     strays.removeFor(real);
 
-    // No ZIP_CREATE: an update never makes an archive where there was none.
+    // The archive is opened once and held: everything read comes from that
+    // one open file. Another update that held it while we waited may have
+    // put a new version in place; that one is then opened in its turn.
+    platform::FileReplacement file;
+    platform::FileReplacement::Result opened = platform::FileReplacement::Result::Moved;
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        opened = file.open(platform::encodeName(real), kLockWaitMs);
+        if (opened != platform::FileReplacement::Result::Moved)
+            break;
+    }
+    if (opened != platform::FileReplacement::Result::Ok)
+        return statusForReplacement(opened);
+    const qint16 status = updateHeld(file, sources);
+    file.discard();
+    // The new file, and the exchange when it came to that, were ours.
+    strays.noteOwnChange(real);
+    if (status == ZipStatus::Success)
+        reportAdding(100);
+    return status;
+}
+
+qint16 ZipRunningCall::updateHeld(platform::FileReplacement& file,
+                                  const std::vector<SourceFile>& sources)
+{
+    if (file.original().st_size == 0)
+        return ZipStatus::NotAZipArchive; // never made into an archive
     qint16 status = ZipStatus::Success;
-    ArchivePtr archive = openArchive(real, 0, status);
+    quint64 prefix = 0;
+    ArchivePtr archive = openHeld(file.fd(), 0, status, prefix);
     if (!archive)
         return status;
+    const DescriptorBytes bytes(file.fd());
+    ZipLayout layout;
+    if (!bytes.ok())
+        return ZipStatus::CannotOpenArchive;
+    status = statusForLayout(readZipLayout(bytes, layout));
+    if (status != ZipStatus::Success)
+        return status;
+    if (layout.prefix != prefix || !sameDirectory(archive.get(), layout))
+        return ZipStatus::InconsistentRecords;
 
+    // Each source replaces the member libzip finds by its name (so the same
+    // rule as when reading picks the description), or is added; a later
+    // source of the same name takes the place of an earlier one.
+    std::vector<NewMember> members;
+    std::vector<SourceFile> stored;   // what each member holds, to read back
+    std::vector<zip_int64_t> indices; // where each member will be in the new directory
+    zip_int64_t next = zip_int64_t(layout.entries.size());
     for (const SourceFile& source : sources) {
-        SourcePtr data(zip_source_buffer(archive.get(), source.data.constData(),
-                                         zip_uint64_t(source.data.size()), 0));
-        if (!data)
-            return ZipStatus::CannotWriteArchive;
-        zip_int64_t index = findRootMember(archive.get(), source.name);
-        if (index >= 0) {
-            // Replacing keeps the member's stored name, letter case and all.
-            if (zip_file_replace(archive.get(), zip_uint64_t(index), data.get(), 0) != 0)
-                return ZipStatus::CannotWriteArchive;
-            data.release(); // the archive owns the source now
-        } else {
-            const QByteArray name = platform::encodeName(source.name);
-            index = zip_file_add(archive.get(), name.constData(), data.get(), ZIP_FL_ENC_GUESS);
-            if (index < 0)
-                return ZipStatus::CannotWriteArchive;
-            data.release();
-            // A plain file readable by all, for the unpackers that apply
-            // the stored Unix mode.
-            if (zip_file_set_external_attributes(archive.get(), zip_uint64_t(index), 0,
-                                                 ZIP_OPSYS_UNIX,
-                                                 zip_uint32_t(S_IFREG | 0644) << 16) != 0)
-                return ZipStatus::CannotWriteArchive;
+        const zip_int64_t found = findRootMember(archive.get(), source.name);
+        NewMember member =
+            encodeMember(found >= 0 ? layout.entries[size_t(found)].name
+                                    : platform::encodeName(source.name),
+                         source.data, source.modified);
+        member.replaces = int(found);
+        size_t same = 0;
+        while (same < members.size() &&
+               !(found >= 0 ? members[same].replaces == found
+                            : members[same].replaces < 0 &&
+                                  stored[same].name.compare(source.name, Qt::CaseInsensitive) == 0))
+            ++same;
+        if (same < members.size()) {
+            members[same] = member;
+            stored[same] = source;
+            continue;
         }
-        if (zip_file_set_mtime(archive.get(), zip_uint64_t(index), source.modified, 0) != 0)
-            return ZipStatus::CannotWriteArchive;
+        members.push_back(member);
+        stored.push_back(source);
+        indices.push_back(found >= 0 ? found : next++);
     }
+    archive.reset();
 
-    // zip_close writes a temporary file beside the archive, copying the
-    // unchanged members raw, and renames it over the archive; the cancel
-    // callback lets an abort set from an Adding slot stop it.
-    if (zip_register_progress_callback_with_state(archive.get(), 0.01, &ZipRunningCall::onProgress,
-                                                  nullptr, this) != 0 ||
-        zip_register_cancel_callback_with_state(archive.get(), &ZipRunningCall::onCancel, nullptr,
-                                                this) != 0)
+    const SplicePlan plan = planSplice(layout, members);
+    if (plan.pieces.empty() || plan.entries != size_t(next))
         return ZipStatus::CannotWriteArchive;
     if (aborted())
         return ZipStatus::Aborted;
-    const int closed = zip_close(archive.get());
-    // The temporary file, and the rename when it came to that, were ours.
-    strays.noteOwnChange(real);
-    if (closed != 0) {
-        // The archive is still open: discarding it (the deleter) removes
-        // libzip's temporary file; the original was never touched.
-        const int code = zip_error_code_zip(zip_get_error(archive.get()));
-        return code == ZIP_ER_CANCELLED || aborted() ? ZipStatus::Aborted
-                                                          : ZipStatus::CannotWriteArchive;
-    }
-    // Committed. An abort that arrived after libzip's last cancel check is
-    // too late to undo anything, so the call reports what happened: success.
-    archive.release(); // zip_close has freed it
-
-    // The new file was created by us: give it back the archive's owner (only
-    // possible, and only needed, when we run as root; a refusal leaves it
-    // ours) and its permission bits, which libzip may not copy.
-    struct stat after;
-    if (::stat(native.constData(), &after) != 0)
+    if (file.beginWrite() != platform::FileReplacement::Result::Ok)
         return ZipStatus::CannotWriteArchive;
-    if (after.st_uid != before.st_uid || after.st_gid != before.st_gid) {
-        if (::chown(native.constData(), before.st_uid, before.st_gid) != 0) {
-            // Best effort: ownership is not ours to insist on.
+    status = writeSpliced(file, plan);
+    if (status != ZipStatus::Success)
+        return status;
+    status = checkResult(file, prefix, plan, stored, indices);
+    if (status != ZipStatus::Success)
+        return status;
+    // The last moment an abort can stop the update.
+    if (aborted())
+        return ZipStatus::Aborted;
+    return statusForReplacement(file.commit());
+}
+
+qint16 ZipRunningCall::writeSpliced(platform::FileReplacement& file, const SplicePlan& plan)
+{
+    const quint64 total = std::max<quint64>(1, plan.size);
+    quint64 at = 0;
+    for (const SplicePiece& piece : plan.pieces) {
+        if (!piece.bytes.isEmpty()) {
+            if (!platform::writeAllAt(file.writeFd(), piece.bytes, at))
+                return ZipStatus::CannotWriteArchive;
+            at += quint64(piece.bytes.size());
+        } else {
+            // In steps, so that an abort is seen during a large copy.
+            for (quint64 done = 0; done < piece.length;) {
+                const quint64 step = std::min<quint64>(piece.length - done, kCopyStep);
+                if (!platform::copyFileRange(file.fd(), piece.from + done, file.writeFd(), at,
+                                             step))
+                    return ZipStatus::CannotWriteArchive;
+                done += step;
+                at += step;
+                reportAdding(int(std::min<quint64>(98, at * 100 / total)));
+                if (aborted())
+                    return ZipStatus::Aborted;
+            }
         }
     }
-    const mode_t wanted = before.st_mode & 07777;
-    if ((after.st_mode & 07777) != wanted || after.st_uid != before.st_uid) {
-        if (::chmod(native.constData(), wanted) != 0)
+    return ZipStatus::Success;
+}
+
+// The last word before the old archive goes: what was written must parse as
+// the archive it was meant to be (its directory and end record where they
+// were put), libzip must see the same directory (strictly, when it opened
+// the old archive strictly) and read every stored member back.
+qint16 ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 prefix,
+                                   const SplicePlan& plan, const std::vector<SourceFile>& sources,
+                                   const std::vector<zip_int64_t>& indices)
+{
+    const DescriptorBytes bytes(file.writeFd());
+    ZipLayout written;
+    if (!bytes.ok() || bytes.size() != plan.size ||
+        readZipLayout(bytes, written) != LayoutStatus::Ok || written.prefix != prefix ||
+        written.directoryStart != plan.directoryStart ||
+        written.directoryEnd != plan.directoryEnd || written.tailStart != plan.tailStart ||
+        written.entries.size() != plan.entries)
+        return ZipStatus::CannotWriteArchive;
+    int error = ZIP_ER_OK;
+    ArchivePtr archive(openArchiveAt(file.writeFd(), prefix, ZIP_CHECKCONS, &error));
+    if (!archive) {
+        // Only an archive that was no more consistent before may be so after.
+        ArchivePtr before(openArchiveAt(file.fd(), prefix, ZIP_CHECKCONS, &error));
+        if (before)
+            return ZipStatus::CannotWriteArchive;
+        archive.reset(openArchiveAt(file.writeFd(), prefix, 0, &error));
+        if (!archive)
             return ZipStatus::CannotWriteArchive;
     }
-    // Nothing more to flush: the archive file source wrote the new archive to
-    // the disk before renaming it over the old one, and flushed the folder
-    // after, so a crash leaves either archive whole, never an empty one.
-    reportAdding(100);
+    if (!sameDirectory(archive.get(), written))
+        return ZipStatus::CannotWriteArchive;
+    for (size_t k = 0; k < sources.size(); ++k) {
+        QByteArray back;
+        if (findRootMember(archive.get(), sources[k].name) != indices[k] ||
+            readMemberData(archive.get(), zip_uint64_t(indices[k]), back, Progress::Quiet) !=
+                ZipStatus::Success ||
+            back != sources[k].data)
+            return ZipStatus::CannotWriteArchive;
+    }
+    reportAdding(99);
     return ZipStatus::Success;
 }
 

@@ -59,8 +59,13 @@ public:
 
     // Stores the files named by MemberMask (CR-separated full paths) at the
     // root of ArchivePath. A member of the same name (any letter case) is
-    // replaced and keeps its stored name; other members stay byte-identical.
-    // The archive is replaced atomically and keeps its permissions.
+    // replaced and keeps its stored name; a new one is added after the last
+    // member. Nothing else of the archive changes, byte for byte (ZipSplice.h
+    // says what may): an archive whose records overlap or disagree is
+    // refused. The archive is replaced atomically, keeping owner, group, mode
+    // and extended attributes, and only if it is still the file that was read
+    // (platform/FileReplacement.h); a hard-linked archive, or someone else's
+    // whose owner we could not keep, is refused.
     qint16 UpdateMembers(int reserved);
 
     // The same update with the member's bytes given instead of a file:

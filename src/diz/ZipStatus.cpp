@@ -18,6 +18,18 @@ QString zipStatusText(qint16 status)
     case ZipStatus::CannotReadSource: return QStringLiteral("cannot read the file to store");
     case ZipStatus::CannotWriteArchive: return QStringLiteral("cannot write the archive");
     case ZipStatus::BadArguments: return QStringLiteral("no archive or member given");
+    case ZipStatus::OverlappingMembers:
+        return QStringLiteral("members of the archive overlap; it is not rewritten");
+    case ZipStatus::InconsistentRecords:
+        return QStringLiteral("the archive's local and central records disagree; it is not rewritten");
+    case ZipStatus::ArchiveChanged:
+        return QStringLiteral("the archive changed during the update; it was left as it is now");
+    case ZipStatus::ArchiveHardLinked:
+        return QStringLiteral("the archive has other hard links, which would keep the old content");
+    case ZipStatus::ArchiveNotPermitted:
+        return QStringLiteral("the archive belongs to someone else; it is not replaced");
+    case ZipStatus::ArchiveBusy:
+        return QStringLiteral("another update of the archive is running");
     case ZipStatus::NothingMatched: return QStringLiteral("no description in the archive");
     case ZipStatus::Aborted: return QStringLiteral("aborted");
     default: return QStringLiteral("status %1").arg(status);

@@ -22,6 +22,13 @@ inline constexpr qint16 CannotWriteTarget = 109;   // extraction target cannot b
 inline constexpr qint16 CannotReadSource = 110;    // a file named for an update cannot be read
 inline constexpr qint16 CannotWriteArchive = 111;  // the updated archive cannot be written
 inline constexpr qint16 BadArguments = 112;        // empty archive path or member mask
+// An update refuses, leaving the archive untouched:
+inline constexpr qint16 OverlappingMembers = 113;  // members share bytes: never rewritten
+inline constexpr qint16 InconsistentRecords = 114; // local and central records disagree
+inline constexpr qint16 ArchiveChanged = 115;      // changed or replaced while we worked on it
+inline constexpr qint16 ArchiveHardLinked = 116;   // other names would keep the old content
+inline constexpr qint16 ArchiveNotPermitted = 117; // someone else's archive: owner not keepable
+inline constexpr qint16 ArchiveBusy = 118;         // another update holds the archive
 inline constexpr qint16 NothingMatched = 140;      // no member matched the mask
 inline constexpr qint16 Aborted = 190;             // AbortRequest stopped the call
 }  // namespace ZipStatus
