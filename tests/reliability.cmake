@@ -26,9 +26,9 @@ target_link_libraries(test_hostile_fs PRIVATE z)
 
 vexlo32_test(test_full_fs test_full_fs.cpp test_catalog_support.h ${VEXLO32_RELIABILITY_SUPPORT})
 target_link_libraries(test_full_fs PRIVATE z)
-# Makes the program's folder flushes fail, for the file systems that cannot.
-add_library(dir_fsync_shim MODULE dir_fsync_shim.cpp)
-target_link_libraries(dir_fsync_shim PRIVATE ${CMAKE_DL_LIBS})
-add_dependencies(test_full_fs dir_fsync_shim)
-target_compile_definitions(test_full_fs PRIVATE
-  VEXLO32_DIR_FSYNC_SHIM="$<TARGET_FILE:dir_fsync_shim>")
+# File systems that misbehave, and other programs at the worst moment,
+# preloaded into the program.
+add_library(fault_shim MODULE fault_shim.cpp)
+target_link_libraries(fault_shim PRIVATE ${CMAKE_DL_LIBS})
+add_dependencies(test_full_fs fault_shim)
+target_compile_definitions(test_full_fs PRIVATE VEXLO32_FAULT_SHIM="$<TARGET_FILE:fault_shim>")

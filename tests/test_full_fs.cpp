@@ -298,41 +298,55 @@ private slots:
     }
 
     // Some network and FUSE file systems cannot flush a folder: the update
-    // that was put in place is no failure there; any other error still is.
-    void folderFlushFailures_data()
+    // that was put in place is no failure there; any other error is told as
+    // what it is. And another program that writes into the archive just
+    // before the exchange keeps what it wrote.
+    void faultsAtTheLastMoment_data()
     {
+        QTest::addColumn<QString>("variable");
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("EINVAL") << EINVAL << 0;
-        QTest::newRow("ENOTSUP") << ENOTSUP << 0;
-        QTest::newRow("EIO") << EIO << 1;
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("folder flush: EINVAL") << "VEXLO32_DIR_FSYNC_ERRNO" << EINVAL << 0 << QByteArray();
+        QTest::newRow("folder flush: ENOTSUP") << "VEXLO32_DIR_FSYNC_ERRNO" << ENOTSUP << 0 << QByteArray();
+        QTest::newRow("folder flush: EIO")
+            << "VEXLO32_DIR_FSYNC_ERRNO" << EIO << 1 << QByteArray("could not be flushed");
+        QTest::newRow("bytes appended before the exchange")
+            << "VEXLO32_APPEND_BEFORE_EXCHANGE" << 0 << 1 << QByteArray("changed during the update");
     }
-    void folderFlushFailures()
+    void faultsAtTheLastMoment()
     {
+        QFETCH(QString, variable);
         QFETCH(int, error);
         QFETCH(int, exitCode);
-        const QString folder = m_root.path() + "/flush" + QString::number(error);
+        QFETCH(QByteArray, message);
+        const QString folder = m_root.path() + "/fault" + QString::number(qHash(variable) + uint(error));
         QVERIFY(QDir().mkpath(folder));
         const QString archive = folder + "/game.zip";
         QVERIFY(makeZip(archive, {{"file_id.diz", "old\r\n"}}));
+        const QByteArray original = readBytes(archive);
         const QString diz = folder + "/new.diz";
         QVERIFY(writeBytes(diz, "NEW\r\n"));
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LD_PRELOAD", VEXLO32_DIR_FSYNC_SHIM);
-        env.insert("VEXLO32_DIR_FSYNC_ERRNO", QString::number(error));
+        env.insert("LD_PRELOAD", VEXLO32_FAULT_SHIM);
+        env.insert(variable, error ? QString::number(error) : archive);
         // A sanitizer build wants its runtime first; the shim goes before it.
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         p.setProcessEnvironment(env);
         p.start(qEnvironmentVariable("VEXLO32_BINARY"), {"--save-diz", diz, archive});
         QVERIFY(p.waitForFinished(60000));
+        const QByteArray err = p.readAllStandardError();
         QCOMPARE(p.exitCode(), exitCode);
-        QVERIFY2(exitCode == 0 || p.readAllStandardError().contains("cannot write"),
-                 "an error is not reported");
-        diz::ZipComponent zip;
-        QByteArray stored;
-        QCOMPARE(zip.ReadMember(archive, "file_id.diz", stored), diz::ZipStatus::Success);
-        QCOMPARE(stored, QByteArray("NEW\r\n")); // in place in every case
+        QVERIFY2(err.contains(message), err.constData());
+        if (variable == "VEXLO32_APPEND_BEFORE_EXCHANGE") {
+            QCOMPARE(readBytes(archive), original + "appended");
+        } else {
+            diz::ZipComponent zip;
+            QByteArray stored;
+            QCOMPARE(zip.ReadMember(archive, "file_id.diz", stored), diz::ZipStatus::Success);
+            QCOMPARE(stored, QByteArray("NEW\r\n")); // in place in every case
+        }
         QCOMPARE(namesIn(folder), (QStringList{"game.zip", "new.diz"}));
     }
 };

@@ -535,12 +535,63 @@ private slots:
             QCOMPARE(QByteArray(value), QByteArray("kept"));
         }
 
+        // A default ACL of the folder would give the new file rights the old
+        // one never had: the new version has exactly the old one's.
+        QByteArray acl;
+        auto entry = [&](quint16 tag, quint16 perm, quint32 id) {
+            for (quint64 v : {quint64(tag), quint64(perm)})
+                acl.append(char(v & 0xff)).append(char(v >> 8));
+            for (int i = 0; i < 4; ++i)
+                acl.append(char((id >> (8 * i)) & 0xff));
+        };
+        acl = QByteArray("\x02\0\0\0", 4); // version 2
+        entry(0x01, 7, 0xFFFFFFFFu);         // owner
+        entry(0x02, 4, 1234);                // a user who may read
+        entry(0x04, 5, 0xFFFFFFFFu);         // group
+        entry(0x10, 5, 0xFFFFFFFFu);         // mask
+        entry(0x20, 0, 0xFFFFFFFFu);         // others
+        if (::setxattr(nativeOf(folder).constData(), "system.posix_acl_default", acl.constData(),
+                       size_t(acl.size()), 0) == 0) {
+            QCOMPARE(::chmod(nativeOf(archive).constData(), 0640), 0);
+            QCOMPARE(update(archive, "no ACL"), ZipStatus::Success);
+            QCOMPARE(::getxattr(nativeOf(archive).constData(), "system.posix_acl_access", nullptr,
+                                0),
+                     ssize_t(-1));
+            QCOMPARE(int(StatOf(archive).st.st_mode & 07777), 0640);
+        }
+
         QVERIFY(::link(nativeOf(archive).constData(), nativeOf(folder + "/copy.zip").constData()) ==
                 0);
         const QByteArray linked = readBytes(archive);
         QCOMPARE(update(archive, "split?"), ZipStatus::ArchiveHardLinked);
         QCOMPARE(readBytes(archive), linked);
         QCOMPARE(StatOf(archive).st.st_ino, StatOf(folder + "/copy.zip").st.st_ino);
+    }
+
+    // Whatever the old description was stored as (a link, a folder), the
+    // new one is a plain file that keeps the old permissions.
+    void replacedDescriptionIsAPlainFile()
+    {
+        const QString folder = freshFolder();
+        const QString archive = folder + "/a.zip";
+        const int made = shell(folder, "python3 -c \"import zipfile\nz = zipfile.ZipFile('a.zip', "
+                                       "'w')\ni = zipfile.ZipInfo('FILE_ID.DIZ')\ni.create_system = 3\n"
+                                       "i.external_attr = (0o120000 | 0o751) << 16 | 0x10\n"
+                                       "z.writestr(i, 'elsewhere')\nz.close()\"");
+        if (made == 127)
+            QSKIP("python3 is not installed");
+        QCOMPARE(made, 0);
+        QCOMPARE(update(archive), ZipStatus::Success);
+        int error = 0;
+        zip_t* z = zip_open(nativeOf(archive).constData(), ZIP_RDONLY, &error);
+        QVERIFY(z);
+        zip_uint8_t system = 0;
+        zip_uint32_t attributes = 0;
+        QCOMPARE(zip_file_get_external_attributes(z, 0, 0, &system, &attributes), 0);
+        zip_discard(z);
+        QCOMPARE(int(system), 3);
+        QCOMPARE(attributes >> 16, zip_uint32_t(S_IFREG | 0751));
+        QCOMPARE(attributes & 0x10, zip_uint32_t(0));
     }
 
     // Someone else's archive in a folder we may write: never replaced (it

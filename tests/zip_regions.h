@@ -63,8 +63,9 @@ inline bool readDirectory(const QByteArray& zip, quint64 cdStart, quint64 cdEnd,
             return false;
         const qsizetype a = qsizetype(at);
         const quint64 n = le(zip, a + 28, 2), m = le(zip, a + 30, 2), k = le(zip, a + 32, 2);
-        if (at + 46 + n + m + k > cdEnd)
-            return false;
+        const quint64 disk = le(zip, a + 34, 2);
+        if (at + 46 + n + m + k > cdEnd || (disk != 0 && disk != 0xFFFF))
+            return false; // a member on another disk: no directory of this archive
         ZipRegions::Member member;
         member.central = zip.mid(a, qsizetype(46 + n + m + k));
         member.name = member.central.mid(46, qsizetype(n));

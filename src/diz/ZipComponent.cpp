@@ -223,6 +223,8 @@ qint16 statusForReplacement(platform::FileReplacement::Result result)
     case Result::Busy: return ZipStatus::ArchiveBusy;
     case Result::Moved:
     case Result::Changed: return ZipStatus::ArchiveChanged;
+    case Result::NotFlushed: return ZipStatus::ArchiveNotFlushed;
+    case Result::Conflict: return ZipStatus::ArchiveConflict;
     case Result::CannotWrite: break;
     }
     return ZipStatus::CannotWriteArchive;
@@ -255,8 +257,9 @@ bool sameDirectory(zip_t* archive, const ZipLayout& layout)
         zip_stat_init(&st);
         // libzip gives a Unicode path field's name in place of the stored one.
         const bool sameName = raw && (entry.hasUnicodeName || QByteArray(raw) == entry.name);
-        if (!sameName || zip_stat_index(archive, i, 0, &st) != 0 ||
-            !(st.valid & ZIP_STAT_COMP_SIZE) || st.comp_size != entry.compressedSize)
+        const zip_uint64_t wanted = ZIP_STAT_COMP_SIZE | ZIP_STAT_SIZE | ZIP_STAT_CRC;
+        if (!sameName || zip_stat_index(archive, i, 0, &st) != 0 || (st.valid & wanted) != wanted ||
+            st.comp_size != entry.compressedSize || st.size != entry.size || st.crc != entry.crc)
             return false;
     }
     return true;

@@ -29,6 +29,7 @@ constexpr quint64 kLocalLength = 30;
 constexpr quint64 kMaxComment = 0xFFFF;
 // A directory of a million members is about 100 MB; beyond this we decline.
 constexpr quint64 kMaxDirectory = quint64(256) << 20;
+constexpr quint64 kMaxExtensible = quint64(64) << 10;
 
 constexpr quint32 kMark32 = 0xFFFFFFFFu;
 constexpr quint16 kMark16 = 0xFFFF;
@@ -116,7 +117,12 @@ LayoutStatus readEnds(const ByteSource& in, quint64 at, Ends& out)
             found = true;
             break;
         }
-        if (!found || !readBytes(in, recordAt, recordEnd - recordAt, out.zip64Record))
+        if (!found)
+            return LayoutStatus::Damaged;
+        // Its extensible data is kept as it is: a few bytes, if any.
+        if (recordEnd - recordAt > kZip64EndLength + kMaxExtensible)
+            return LayoutStatus::TooLarge;
+        if (!readBytes(in, recordAt, recordEnd - recordAt, out.zip64Record))
             return LayoutStatus::Damaged;
         const char* z = out.zip64Record.constData();
         out.zip64 = true;

@@ -139,6 +139,13 @@ QByteArray centralRecord(const NewMember& m, const ZipEntryRecord* old, quint64 
         madeBy = le16(h + 4);
         internal = le16(h + 36);
         external = le32(h + 38);
+        // Whatever the old one was (a link, a folder), the new description
+        // is a plain file: its permissions stay, its type does not.
+        constexpr quint16 kUnixHost = 3;
+        const quint32 type = (external >> 16) & S_IFMT;
+        if ((madeBy >> 8) == kUnixHost && type != 0 && type != S_IFREG)
+            external = (external & ~(quint32(S_IFMT) << 16)) | (quint32(S_IFREG) << 16);
+        external &= ~quint32(0x10); // the DOS folder attribute
         const qsizetype commentAt = kCentralLength + le16(h + 28) + le16(h + 30);
         comment = old->central.mid(commentAt, le16(h + 32));
     }

@@ -30,6 +30,11 @@ QString zipStatusText(qint16 status)
         return QStringLiteral("the archive belongs to someone else; it is not replaced");
     case ZipStatus::ArchiveBusy:
         return QStringLiteral("another update of the archive is running");
+    case ZipStatus::ArchiveNotFlushed:
+        return QStringLiteral("the archive was updated, but could not be flushed to the disk");
+    case ZipStatus::ArchiveConflict:
+        return QStringLiteral("another program replaced the archive at the last moment; its "
+                              "version is kept beside it as \".other-version-\"");
     case ZipStatus::NothingMatched: return QStringLiteral("no description in the archive");
     case ZipStatus::Aborted: return QStringLiteral("aborted");
     default: return QStringLiteral("status %1").arg(status);

@@ -29,6 +29,9 @@ inline constexpr qint16 ArchiveChanged = 115;      // changed or replaced while 
 inline constexpr qint16 ArchiveHardLinked = 116;   // other names would keep the old content
 inline constexpr qint16 ArchiveNotPermitted = 117; // someone else's archive: owner not keepable
 inline constexpr qint16 ArchiveBusy = 118;         // another update holds the archive
+// An update that was put in place, but:
+inline constexpr qint16 ArchiveNotFlushed = 119;   // ...its folder could not be flushed
+inline constexpr qint16 ArchiveConflict = 120;     // ...another version arrived meanwhile: kept beside
 inline constexpr qint16 NothingMatched = 140;      // no member matched the mask
 inline constexpr qint16 Aborted = 190;             // AbortRequest stopped the call
 }  // namespace ZipStatus

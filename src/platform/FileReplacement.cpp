@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -81,37 +82,61 @@ QByteArray hiddenNameFor(const QByteArray& fileName)
 // (system.*) must arrive: without them the new version could be open to
 // someone the old one shut out. Other names the kernel sets itself or
 // keeps for the privileged (security.*, trusted.*) are taken where allowed.
+// The names of a file's extended attributes; false when they cannot be
+// listed (none at all where the file system has none).
+bool attributeNames(int fd, std::vector<QByteArray>& out)
+{
+    out.clear();
+    std::vector<char> names;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const ssize_t size = ::flistxattr(fd, nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP || errno == ENOSYS;
+        names.resize(size_t(size));
+        const ssize_t got = size > 0 ? ::flistxattr(fd, names.data(), names.size()) : 0;
+        if (got >= 0) {
+            names.resize(size_t(got));
+            for (size_t at = 0; at < names.size();) {
+                const QByteArray name(names.data() + at);
+                at += size_t(name.size()) + 1;
+                if (!name.isEmpty())
+                    out.push_back(name);
+            }
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+    return false;
+}
+
+// Gives one open file the extended attributes of another: POSIX ACLs
+// (system.*) must arrive, and those the new file got from its folder (a
+// default ACL) but the old one lacks must go, or the new version could be
+// open to someone the old one shut out. Other names the kernel sets itself
+// or keeps for the privileged (security.*, trusted.*) are taken where
+// allowed.
 bool copyExtendedAttributes(int from, int to)
 {
-    ssize_t size = ::flistxattr(from, nullptr, 0);
-    if (size < 0)
-        return errno == ENOTSUP || errno == ENOSYS; // none on this file system
-    std::vector<char> names;
-    for (int attempt = 0; attempt < 5 && size > 0; ++attempt) {
-        names.resize(size_t(size));
-        size = ::flistxattr(from, names.data(), names.size());
-        if (size >= 0 || errno != ERANGE)
-            break;
-        size = ::flistxattr(from, nullptr, 0);
-    }
-    if (size < 0)
+    std::vector<QByteArray> wanted, present;
+    if (!attributeNames(from, wanted) || !attributeNames(to, present))
         return false;
-    names.resize(size_t(size));
+    auto required = [](const QByteArray& name) { return name.startsWith("system."); };
+    for (const QByteArray& name : present) {
+        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
+            ::fremovexattr(to, name.constData()) != 0 && required(name) && errno != ENODATA)
+            return false;
+    }
     std::vector<char> value;
-    for (size_t at = 0; at < names.size();) {
-        const char* name = names.data() + at;
-        const size_t length = std::strlen(name);
-        at += length + 1;
-        const bool required = std::strncmp(name, "system.", 7) == 0;
-        ssize_t got = ::fgetxattr(from, name, nullptr, 0);
+    for (const QByteArray& name : wanted) {
+        ssize_t got = ::fgetxattr(from, name.constData(), nullptr, 0);
         if (got >= 0) {
             value.resize(size_t(got) + 1);
-            got = ::fgetxattr(from, name, value.data(), value.size());
+            got = ::fgetxattr(from, name.constData(), value.data(), value.size());
         }
-        if (got < 0 || ::fsetxattr(to, name, value.data(), size_t(got), 0) != 0) {
-            if (required)
-                return false;
-        }
+        if ((got < 0 || ::fsetxattr(to, name.constData(), value.data(), size_t(got), 0) != 0) &&
+            required(name))
+            return false;
     }
     return true;
 }
@@ -329,7 +354,7 @@ FileReplacement::Result FileReplacement::commit()
     ::close(m_writeFd);
     m_writeFd = -1;
     closeRead();
-    return error ? fail(Result::CannotWrite, error) : Result::Ok;
+    return error ? fail(Result::NotFlushed, error) : Result::Ok;
 }
 
 FileReplacement::Result FileReplacement::nameTheNewFile()
@@ -362,19 +387,38 @@ FileReplacement::Result FileReplacement::putInPlace()
 
     if (::renameat2(m_dirFd, m_writeName.constData(), m_dirFd, m_name.constData(),
                     RENAME_EXCHANGE) == 0) {
-        // What the exchange took out must be the file we read. If another
-        // program put its version there at the last moment, it goes back.
-        struct stat out;
+        // What the exchange took out must be the file we read, still as we
+        // read it (its change time moved with the exchange itself). If
+        // another program put its version there, or wrote into ours, at
+        // the last moment, that goes back.
+        struct stat out, now;
         if (::fstatat(m_dirFd, m_writeName.constData(), &out, AT_SYMLINK_NOFOLLOW) == 0 &&
-            sameAsOpened(out)) {
+            sameAsOpened(out) && ::fstat(m_fd, &now) == 0 && now.st_size == m_original.st_size &&
+            sameTime(now.st_mtim, m_original.st_mtim)) {
             ::unlinkat(m_dirFd, m_writeName.constData(), 0);
             m_writeName.clear();
             return Result::Ok;
         }
         if (::renameat2(m_dirFd, m_writeName.constData(), m_dirFd, m_name.constData(),
-                        RENAME_EXCHANGE) != 0)
-            return fail(Result::CannotWrite, errno); // both files kept, under both names
-        return fail(Result::Changed, ESTALE);
+                        RENAME_EXCHANGE) == 0)
+            return fail(Result::Changed, ESTALE);
+        // Ours is at the name and theirs under our hidden one, where the
+        // clean-up of leftovers would take it: it gets a name of its own.
+        const int error = errno;
+        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+            QByteArray kept = m_name + ".other-version-";
+            QRandomGenerator* random = QRandomGenerator::global();
+            for (qsizetype i = 0; i < kRandomLength; ++i)
+                kept += kRandomLetters[random->bounded(int(sizeof kRandomLetters - 1))];
+            if (::renameat2(m_dirFd, m_writeName.constData(), m_dirFd, kept.constData(),
+                            RENAME_NOREPLACE) == 0) {
+                m_writeName.clear();
+                break;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        return fail(Result::Conflict, error);
     }
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return fail(Result::CannotWrite, errno);

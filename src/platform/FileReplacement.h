@@ -43,6 +43,9 @@ public:
         Moved,        // the name held another file once the lock was ours: open again
         Changed,      // the file changed, or was replaced, while we worked on it
         CannotWrite,  // the new version could not be written, flushed or put in place
+        Conflict,     // another version arrived at the last moment and could not be put
+                      // back: ours is in place, theirs kept as "<name>.other-version-..."
+        NotFlushed,   // in place, but the folder could not be flushed to the disk
     };
 
     FileReplacement() = default;
