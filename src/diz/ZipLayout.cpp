@@ -147,24 +147,21 @@ bool startsWithCentral(const ByteSource& in, quint64 at)
     return at + 4 <= in.size() && in.readAt(at, sig, 4) && le32(sig) == kCentralSig;
 }
 
-// Where the directory is: right before the end records (the offsets then
-// tell how long a stub they do not count is), or where the offset says.
-bool placeDirectory(const ByteSource& in, const Ends& ends, quint64& start, quint64& prefix)
+// Where the directory may be: right before the end records (the offsets
+// then tell how long a stub they do not count is), or where the offset says.
+// Each is a (start, prefix) pair, the likelier first.
+std::vector<std::pair<quint64, quint64>> directoryPlaces(const ByteSource& in, const Ends& ends)
 {
+    std::vector<std::pair<quint64, quint64>> out;
     const quint64 adjacent = ends.endStart - ends.directorySize;
     const bool empty = ends.entries == 0 && ends.directorySize == 0;
-    if (adjacent >= ends.directoryOffset && (empty || startsWithCentral(in, adjacent))) {
-        start = adjacent;
-        prefix = adjacent - ends.directoryOffset;
-        return true;
-    }
-    if (ends.directoryOffset + ends.directorySize <= ends.endStart &&
-        (empty || startsWithCentral(in, ends.directoryOffset))) {
-        start = ends.directoryOffset;
-        prefix = 0;
-        return true;
-    }
-    return false;
+    if (adjacent >= ends.directoryOffset && (empty || startsWithCentral(in, adjacent)))
+        out.emplace_back(adjacent, adjacent - ends.directoryOffset);
+    if (ends.directoryOffset != adjacent &&
+        ends.directoryOffset + ends.directorySize <= ends.endStart &&
+        (empty || startsWithCentral(in, ends.directoryOffset)))
+        out.emplace_back(ends.directoryOffset, 0);
+    return out;
 }
 
 // Candidate end records, the last in the file first.
@@ -355,16 +352,13 @@ LayoutStatus readLocal(const ByteSource& in, const ZipLayout& layout, ZipEntryRe
     return LayoutStatus::Disagreeing;
 }
 
-LayoutStatus readFromEnd(const ByteSource& in, quint64 endAt, ZipLayout& out)
+LayoutStatus readWithDirectoryAt(const ByteSource& in, const Ends& ends, quint64 start,
+                                 quint64 prefix, ZipLayout& out)
 {
-    Ends ends;
-    const LayoutStatus endStatus = readEnds(in, endAt, ends);
-    if (endStatus != LayoutStatus::Ok)
-        return endStatus;
     ZipLayout layout;
     layout.fileSize = in.size();
-    if (!placeDirectory(in, ends, layout.directoryStart, layout.prefix))
-        return LayoutStatus::Damaged;
+    layout.directoryStart = start;
+    layout.prefix = prefix;
     layout.directoryEnd = layout.directoryStart + ends.directorySize;
     layout.endStart = ends.endStart;
     layout.tailStart = ends.tailStart;
@@ -410,6 +404,22 @@ LayoutStatus readFromEnd(const ByteSource& in, quint64 endAt, ZipLayout& out)
         order.empty() ? layout.directoryStart : layout.entries[order.front()].localStart;
     out = std::move(layout);
     return LayoutStatus::Ok;
+}
+
+LayoutStatus readFromEnd(const ByteSource& in, quint64 endAt, ZipLayout& out)
+{
+    Ends ends;
+    const LayoutStatus endStatus = readEnds(in, endAt, ends);
+    if (endStatus != LayoutStatus::Ok)
+        return endStatus;
+    // A directory that does not parse where it first seems to be may still
+    // be where the offset says.
+    for (const auto& [start, prefix] : directoryPlaces(in, ends)) {
+        const LayoutStatus status = readWithDirectoryAt(in, ends, start, prefix, out);
+        if (status != LayoutStatus::Damaged)
+            return status;
+    }
+    return LayoutStatus::Damaged;
 }
 
 } // namespace
@@ -463,9 +473,13 @@ bool findArchivePrefix(const ByteSource& in, quint64& prefix)
 {
     for (const quint64 at : endCandidates(in)) {
         Ends ends;
-        quint64 start = 0;
-        if (readEnds(in, at, ends) == LayoutStatus::Ok && placeDirectory(in, ends, start, prefix))
+        if (readEnds(in, at, ends) != LayoutStatus::Ok)
+            continue;
+        const auto places = directoryPlaces(in, ends);
+        if (!places.empty()) {
+            prefix = places.front().second;
             return true;
+        }
     }
     return false;
 }
