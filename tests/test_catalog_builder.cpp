@@ -71,18 +71,41 @@ private slots:
                                                         "  \r\n");
     }
 
+    // A size of ten digits or more widens its field and pushes the date
+    // (and the description after it) right, always a space apart.
+    void hugeFileWidensTheSizeField_data()
+    {
+        QTest::addColumn<bool>("longLayout");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QByteArray>("line");
+        const QByteArray d = kDate;
+        QTest::newRow("long, 10 digits") << true << qint64(1234567890)
+                                         << "BIG.BIN" + spaces(35) + "1234567890 " + d + "  \r\n";
+        QTest::newRow("long, 11 digits")
+            << true << qint64(12345678901) << "BIG.BIN" + spaces(35) + "12345678901 " + d + " \r\n";
+        QTest::newRow("long, 13 digits") << true << qint64(1234567890123)
+                                         << "BIG.BIN" + spaces(35) + "1234567890123 " + d + " \r\n";
+        QTest::newRow("short, 9 digits")
+            << false << qint64(123456789) << "BIG.BIN" + spaces(5) + "123456789  " + d + "  \r\n";
+        QTest::newRow("short, 11 digits")
+            << false << qint64(12345678901) << "BIG.BIN" + spaces(5) + "12345678901 " + d + " \r\n";
+        QTest::newRow("short, 12 digits")
+            << false << qint64(123456789012) << "BIG.BIN" + spaces(5) + "123456789012 " + d + " \r\n";
+    }
     void hugeFileWidensTheSizeField()
     {
+        QFETCH(bool, longLayout);
+        QFETCH(qint64, size);
+        QFETCH(QByteArray, line);
         ListFixture fx;
         const QString big = fx.folder + "/big.bin";
         QVERIFY(writeBytes(big, ""));
-        QCOMPARE(::truncate(QFile::encodeName(big).constData(), 1234567890), 0);
+        if (::truncate(QFile::encodeName(big).constData(), off_t(size)) != 0)
+            QSKIP("the file system cannot hold a file of that size");
         QVERIFY(setModified(big, kSeptember16));
         BuildRun run;
-        // Ten digits end in column 52, so one space reaches the date column.
-        QCOMPARE(run.build(fx.folder, fx.listFile), folderHeader(fx.folder) + "BIG.BIN" +
-                                                        spaces(35) + "1234567890" + " " + kDate +
-                                                        "  \r\n");
+        run.host.longFormat = longLayout;
+        QCOMPARE(run.build(fx.folder, fx.listFile), folderHeader(fx.folder) + line);
     }
 
     void nameOf42Or43Characters()
@@ -157,9 +180,9 @@ private slots:
         QTest::newRow("leading spaces dropped, sentence case")
             << QByteArray("   GREAT GAME FOR DOS\r\nsecond line\r\n")
             << QByteArray("Great game for dos");
-        QTest::newRow("DOS bytes keep their case")
+        QTest::newRow("DOS letters in sentence case")
             << QByteArray("\x8e\x84RGER \x99L \xc9\xcd\xbb\r\n")
-            << QByteArray("\x8e\x84rger \x99l \xc9\xcd\xbb");
+            << QByteArray("\x8e\x84rger \x94l \xc9\xcd\xbb");
         QTest::newRow("only the first line")
             << QByteArray("one\r\ntwo\r\nthree") << QByteArray("One");
         QTest::newRow("LF line ends") << QByteArray("first\nsecond\n") << QByteArray("First");
@@ -566,29 +589,43 @@ private slots:
         QCOMPARE(run.build(fx.folder, fx.listFile), QByteArray());
     }
 
-    void readOnlyDriveLeavesAttributes_data()
+    // Listing reads and never changes: no archive is made writable, on a
+    // writable drive or not, and a link is never followed to change what it
+    // leads to.
+    void listingChangesNoPermissions_data()
     {
         QTest::addColumn<bool>("readOnlyDrive");
-        QTest::newRow("writable drive: reset") << false;
-        QTest::newRow("read-only drive: untouched") << true;
+        QTest::newRow("writable drive") << false;
+        QTest::newRow("read-only drive") << true;
     }
-    void readOnlyDriveLeavesAttributes()
+    void listingChangesNoPermissions()
     {
         QFETCH(bool, readOnlyDrive);
         ListFixture fx;
-        const QString zip = fx.folder + "/game.zip";
+        const QString zip = fx.folder + "/ro.zip";
         const QString other = fx.folder + "/other.txt";
+        QTemporaryDir elsewhere;
+        const QString kept = elsewhere.path() + "/keep.zip";
         QVERIFY(writeDated(zip, "zipdata"));
         QVERIFY(writeDated(other, "x"));
-        QVERIFY(QFile::setPermissions(zip, QFileDevice::ReadOwner));
-        QVERIFY(QFile::setPermissions(other, QFileDevice::ReadOwner));
+        QVERIFY(writeDated(kept, "outside"));
+        QVERIFY(QFile::link(kept, fx.folder + "/evil.zip"));
+        auto modeOf = [](const QString& path) {
+            struct stat st;
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777)
+                                                                         : -1;
+        };
+        QCOMPARE(::chmod(QFile::encodeName(zip).constData(), 0444), 0);
+        QCOMPARE(::chmod(QFile::encodeName(other).constData(), 0400), 0);
+        QCOMPARE(::chmod(QFile::encodeName(kept).constData(), 0400), 0);
         FakeDescriptions descriptions;
         BuildRun run;
         run.descriptions = &descriptions;
         run.state.ReadOnlyDrive = readOnlyDrive;
         run.build(fx.folder, fx.listFile);
-        QCOMPARE(bool(QFile::permissions(zip) & QFileDevice::WriteOwner), !readOnlyDrive);
-        QVERIFY(!(QFile::permissions(other) & QFileDevice::WriteOwner)); // not an archive
+        QCOMPARE(modeOf(zip), 0444);
+        QCOMPARE(modeOf(other), 0400);
+        QCOMPARE(modeOf(kept), 0400);
         QFile::setPermissions(zip, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 

@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vexlo;
 using namespace vexlo::catalog;
@@ -173,6 +175,66 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.startsWith("vexlo32: cannot write the list file /dev/full: "));
         QCOMPARE(r.err.count('\n'), 1);
+    }
+
+    // Whatever stands at the list's path: a link someone else planted is
+    // replaced, never followed; our own link is followed to the file it
+    // names, which is replaced; a FIFO is replaced, never waited on; "-" is
+    // standard output; a device is written into and stays a device. And the
+    // old list stays whole until the new one is complete.
+    void listDestinations_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a link someone else planted") << "planted";
+        QTest::newRow("a dangling link someone else planted") << "planted dangling";
+        QTest::newRow("our own link") << "own link";
+        QTest::newRow("a FIFO") << "fifo";
+        QTest::newRow("standard output") << "-";
+        QTest::newRow("a character device") << "/dev/null";
+    }
+    void listDestinations()
+    {
+        QFETCH(QString, kind);
+        ListFixture fx;
+        QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
+        const QString list = kind == "-" || kind.startsWith('/') ? kind : fx.root.path() + "/list.txt";
+        const QString target = fx.root.path() + "/target.txt";
+        const QByteArray native = QFile::encodeName(list);
+        if (kind.startsWith("planted")) {
+            if (!runningAsRoot())
+                QSKIP("needs root to make a link of another user");
+            if (!kind.endsWith("dangling"))
+                QVERIFY(writeBytes(target, "keep me"));
+            QCOMPARE(::symlink(QFile::encodeName(target).constData(), native.constData()), 0);
+            QCOMPARE(::lchown(native.constData(), 65534, 65534), 0);
+        } else if (kind == "own link") {
+            QVERIFY(writeBytes(target, "old list"));
+            QCOMPARE(::symlink("target.txt", native.constData()), 0);
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(native.constData(), 0644), 0);
+        }
+        const RunResult r =
+            runProgram({"--make-list", fx.folder, "--output", list}, QByteArray(), 20000);
+        QCOMPARE(r.exitCode, 0);
+        struct stat st;
+        if (kind == "-") {
+            QVERIFY(r.out.contains("A.TXT"));
+            QVERIFY(!QFile::exists(fx.folder + "/-") && !QFile::exists("-"));
+        } else if (kind.startsWith('/')) {
+            QVERIFY(::stat(native.constData(), &st) == 0 && S_ISCHR(st.st_mode));
+        } else if (kind == "own link") {
+            QVERIFY(::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode));
+            QVERIFY(readBytes(target).contains("A.TXT"));
+        } else {
+            QVERIFY(::lstat(native.constData(), &st) == 0 && S_ISREG(st.st_mode));
+            QVERIFY(readBytes(list).contains("A.TXT"));
+            if (kind == "planted")
+                QCOMPARE(readBytes(target), QByteArray("keep me"));
+            if (kind == "planted dangling")
+                QVERIFY(!QFile::exists(target));
+        }
+        QCOMPARE(QDir(fx.root.path()).entryList(QDir::Hidden | QDir::Files).filter(".vexlo32-"),
+                 QStringList());
     }
 
     void badArguments_data()

@@ -109,35 +109,73 @@ private slots:
                  folderHeader(fx.folder) + folderHeader(fx.folder + "/only"));
     }
 
-    void linkLoopEnds()
+    // Links to folders: every real folder gets its section at its own place;
+    // a link into the tree is not followed (its folder is listed where it
+    // is), nor one to the start folder or above it (which would list the
+    // tree again, or the whole file system); a link out of the tree is
+    // followed once per run and listed under the link's own path.
+    void linksInTheTree_data()
     {
-        ListFixture fx;
-        QVERIFY(writeDated(fx.folder + "/sub/s.txt", "x"));
-        QCOMPARE(::symlink("..", QFile::encodeName(fx.folder + "/sub/up").constData()), 0);
-        QCOMPARE(::symlink(QFile::encodeName(fx.folder).constData(),
-                           QFile::encodeName(fx.folder + "/self").constData()),
-                 0);
-        BuildRun run;
-        const QByteArray out = run.walk(fx.folder, fx.listFile);
-        const QString lower = platform::lowerPath(fx.folder);
-        QCOMPARE(folderLines(out), QStringList({lower, lower + "/sub"}));
+        QTest::addColumn<QStringList>("links");   // "name>target" below the start folder
+        QTest::addColumn<QStringList>("folders"); // the folder lines, below the start folder
+        const QStringList real = {"", "/mixed case dir", "/sub"};
+        QTest::newRow("into the tree, met first")
+            << QStringList{"/aaa>Mixed Case Dir", "/sub/zzz>../Mixed Case Dir"} << real;
+        QTest::newRow("to the start folder") << QStringList{"/self>.", "/sub/up>.."} << real;
+        QTest::newRow("to the root of the file system") << QStringList{"/root>/"} << real;
+        QTest::newRow("above the start folder") << QStringList{"/above>../.."} << real;
+        QTest::newRow("out of the tree, twice")
+            << QStringList{"/link1>OUTSIDE", "/link2>OUTSIDE"}
+            << QStringList{"", "/link1", "/mixed case dir", "/sub"};
+        QTest::newRow("out of the tree and back in")
+            << QStringList{"/link1>OUTSIDE", "@/back>TREE/sub"}
+            << QStringList{"", "/link1", "/mixed case dir", "/sub"};
     }
-
-    void linkToAnotherFolderIsFollowedOnce()
+    void linksInTheTree()
     {
+        QFETCH(QStringList, links);
+        QFETCH(QStringList, folders);
         ListFixture fx;
         const QString outside = fx.root.path() + "/outside";
         QVERIFY(writeDated(outside + "/o.txt", "x"));
-        QCOMPARE(::symlink(QFile::encodeName(outside).constData(),
-                           QFile::encodeName(fx.folder + "/link1").constData()),
-                 0);
-        QCOMPARE(::symlink(QFile::encodeName(outside).constData(),
-                           QFile::encodeName(fx.folder + "/link2").constData()),
-                 0);
+        QVERIFY(writeDated(fx.folder + "/Mixed Case Dir/m.txt", "x"));
+        QVERIFY(writeDated(fx.folder + "/sub/s.txt", "x"));
+        for (const QString& link : links) {
+            const bool inOutside = link.startsWith(u'@');
+            const QString name = link.section(u'>', 0, 0).mid(inOutside ? 1 : 0);
+            QString target = link.section(u'>', 1);
+            target.replace("OUTSIDE", outside).replace("TREE", fx.folder);
+            const QString at = (inOutside ? outside : fx.folder) + name;
+            QCOMPARE(::symlink(QFile::encodeName(target).constData(),
+                               QFile::encodeName(at).constData()),
+                     0);
+        }
         BuildRun run;
         const QByteArray out = run.walk(fx.folder, fx.listFile);
-        QCOMPARE(out.count("O.TXT"), 1);
-        QCOMPARE(folderLines(out).size(), 2);
+        QStringList expected;
+        for (const QString& folder : folders)
+            expected << platform::lowerPath(fx.folder) + folder;
+        QCOMPARE(folderLines(out), expected);
+        QCOMPARE(int(out.count("M.TXT")), 1);
+        QCOMPARE(int(out.count("O.TXT")), folders.contains("/link1") ? 1 : 0);
+    }
+
+    // Sub-folders come in the pane's order whatever order the file system
+    // keeps them in: letter case ignored, names that differ only in case in
+    // the order of their bytes.
+    void subFoldersInThePanesOrder()
+    {
+        ListFixture fx;
+        for (const char* name : {"gamma", "Alpha", "delta", "Beta"})
+            QVERIFY(writeDated(fx.folder + '/' + name + '/' + name + ".txt", "x"));
+        QVERIFY(writeDated(fx.folder + "/a/lower.txt", "x"));
+        QVERIFY(writeDated(fx.folder + "/A/upper.txt", "x"));
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        const QString lower = platform::lowerPath(fx.folder);
+        QCOMPARE(folderLines(out), (QStringList{lower, lower + "/a", lower + "/a", lower + "/alpha",
+                                                lower + "/beta", lower + "/delta", lower + "/gamma"}));
+        QVERIFY(out.indexOf("UPPER.TXT") < out.indexOf("LOWER.TXT")); // "A" before "a"
     }
 
     void unreadableFolderKeepsItsSection()

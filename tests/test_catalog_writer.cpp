@@ -212,8 +212,13 @@ private slots:
         QTest::newRow("lower") << QByteArray("great") << QByteArray("Great");
         QTest::newRow("empty") << QByteArray() << QByteArray();
         QTest::newRow("leading space stays") << QByteArray("  ABC") << QByteArray("  abc");
-        QTest::newRow("DOS bytes untouched") << QByteArray("\x8e\x84RGER \x99L \xc9\xcd\xbb")
-                                             << QByteArray("\x8e\x84rger \x99l \xc9\xcd\xbb");
+        QTest::newRow("DOS letter pairs change, box drawing stays")
+            << QByteArray("\x8e\x84RGER \x99L \xc9\xcd\xbb") << QByteArray("\x8e\x84rger \x94l \xc9\xcd\xbb");
+        QTest::newRow("every DOS pair")
+            << QByteArray("\x87\x80\x9a\x90\x8e\x8f\x92\x99\xa5")
+            << QByteArray("\x80\x87\x81\x82\x84\x86\x91\x94\xa4");
+        QTest::newRow("DOS bytes without a pair") << QByteArray("\xe1\x98\xa0\xe1") // ß ÿ á
+                                                  << QByteArray("\xe1\x98\xa0\xe1");
         QTest::newRow("letter then DOS bytes")
             << QByteArray("a\x84\x94 \x81X") << QByteArray("A\x84\x94 \x81x");
     }

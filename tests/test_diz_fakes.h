@@ -102,6 +102,12 @@ public:
         folder = text;
         return true;
     }
+    void setFolderEntries(const QString& text, const QStringList& entryNames) override
+    {
+        folder = text;
+        names = entryNames;
+        selected.assign(size_t(names.size()), false);
+    }
     bool refresh() override { return true; }
     int count() const override { return int(names.size()); }
     QString name(int index) const override { return names.value(index); }

@@ -143,12 +143,15 @@ private slots:
             [&]() -> int {
                 if (!mountPrivateTmpfs(QFile::encodeName(mnt), 64))
                     return kChildCannot;
+                // The previous list, which a failed run must leave whole.
+                const QString list = mnt + "/list.txt";
+                const QByteArray previous = "\r\n/the previous list\r\nA.TXT  1\r\n";
+                CHILD_CHECK(writeBytes(list, previous));
                 if (readOnly)
                     CHILD_CHECK(remountReadOnly(QFile::encodeName(mnt)));
                 else
                     CHILD_CHECK(fill(mnt) && ::unlink(QFile::encodeName(mnt + "/filler")) == 0 &&
-                                writeBytes(mnt + "/filler", QByteArray(60 * 1024 - 4096, 'f')));
-                const QString list = mnt + "/list.txt";
+                                writeBytes(mnt + "/filler", QByteArray(60 * 1024 - 8192, 'f')));
 
                 SharedState state;
                 state.KeepRunning = true;
@@ -164,6 +167,8 @@ private slots:
                 QByteArray err;
                 CHILD_CHECK(runProgramRaw({"--make-list", QFile::encodeName(listed), "--output",
                                            QFile::encodeName(list)}) == 1);
+                CHILD_CHECK(readBytes(list) == previous);
+                CHILD_CHECK(namesIn(mnt).filter(".vexlo32-").isEmpty());
                 return 0;
             },
             "a list file on a full or read-only file system");

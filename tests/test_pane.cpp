@@ -288,6 +288,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("locked"));
         touch(dir.filePath("locked/a.zip"));
+        QFile::setPermissions(dir.filePath("locked/a.zip"), QFileDevice::ReadOwner);
         QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         Form1 window;
         window.File1->setFolderPath(dir.filePath("locked"));
@@ -297,6 +298,9 @@ private slots:
         QFile::setPermissions(dir.filePath("locked"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(names(*window.File1), QStringList({"a.zip"}));
+        // Not deleted, and not made writable on the way either.
+        QCOMPARE(QFile::permissions(dir.filePath("locked/a.zip")),
+                 QFileDevice::Permissions(QFileDevice::ReadOwner | QFileDevice::ReadUser));
     }
 
     void deletesNonUtf8Names()

@@ -1,11 +1,17 @@
 #include "catalog/ListBuilder.h"
 
 #include "platform/FileSystem.h"
+#include "platform/NativeName.h"
 #include "platform/Paths.h"
 #include "platform/ShortName.h"
 
+#include <QHash>
+
+#include <cerrno>
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vexlo::catalog {
 
@@ -35,10 +41,8 @@ const QString kDescriptionMember = QStringLiteral("file_id.diz");
 
 void removeTemporaryDescription(const QString& temp)
 {
-    if (platform::isRegularFile(temp)) {
-        platform::makeWritable(temp);
+    if (platform::isRegularFile(temp))
         platform::removeFile(temp);
-    }
 }
 
 // Positions in code points, so a cut never splits a character in two.
@@ -62,16 +66,59 @@ QString shortcutDisplayName(const QString& name)
 }
 
 // The second line of an Internet shortcut from its fifth byte on: the text
-// after "URL=". Empty when the file cannot be read or has no such line.
-QByteArray shortcutTarget(const QString& path)
+// after "URL=". Empty when the file cannot be read or has no such line. Only
+// the first two lines are read, however large the file (and of the second
+// at most a limit); a FIFO or device is never read or waited on.
+QByteArray shortcutTargetOf(int fd)
 {
-    QByteArray bytes;
-    if (!platform::readFile(path, bytes, kShortcutReadLimit))
+    QByteArray second;
+    int line = 0;
+    bool afterCr = false; // a LF right after it ends no line of its own
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return QByteArray();
+        if (got == 0)
+            break;
+        for (ssize_t k = 0; k < got; ++k) {
+            const char c = buffer[k];
+            if (afterCr) {
+                afterCr = false;
+                if (c == '\n')
+                    continue;
+            }
+            if (c == '\r' || c == '\n') {
+                afterCr = c == '\r';
+                if (++line == 2)
+                    return second.mid(4);
+                continue;
+            }
+            if (line == 1 && second.size() < kShortcutReadLimit)
+                second.append(c);
+        }
+    }
+    return line >= 1 ? second.mid(4) : QByteArray();
+}
+
+QByteArray shortcutTarget(int folderFd, const QByteArray& name, const QString& path)
+{
+    const int fd = folderFd >= 0 ? platform::openRegularAt(folderFd, name)
+                                 : platform::openRegularAt(AT_FDCWD, platform::encodeName(path));
+    if (fd < 0)
         return QByteArray();
-    const QList<QByteArray> lines = splitLines(bytes);
-    if (lines.size() < 2)
+    // An empty file has no target. Files of the kernel's (/proc) say they
+    // are empty too, and reading one may wait or take what others would read.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size == 0) {
+        ::close(fd);
         return QByteArray();
-    return lines.at(1).mid(4);
+    }
+    const QByteArray target = shortcutTargetOf(fd);
+    ::close(fd);
+    return target;
 }
 
 QByteArray withoutLeadingSpaces(const QByteArray& line)
@@ -116,7 +163,8 @@ void writeDescription(CatalogJob& job, const QByteArray& bytes)
     // new line under the description column, and an empty line writes nothing.
     for (qsizetype k = 0; k < lines.size(); ++k) {
         const Columns& columns = job.host.longFileFormat() ? kLongColumns : kShortColumns;
-        writer.PadToColumn(columns.description);
+        if (k > 0) // the first line starts where the entry put it
+            writer.PadToColumn(columns.description);
         writer.writeBytes(k == 0 ? sentenceCase(lines.at(k)) : lines.at(k));
     }
     writer.endLine();
@@ -174,7 +222,60 @@ ArchiveDescription MemoryDescriptionReader::read(const QString& archivePath)
     return out;
 }
 
-void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
+ArchiveDescription MemoryDescriptionReader::readAt(int folderFd, const QString& name,
+                                                   const QString& path)
+{
+    ArchiveDescription out;
+    m_zip.setKeepPaths(false);
+    m_zip.setMemberMask(kDescriptionMember);
+    m_zip.setArchivePath(path);
+    out.status = m_zip.ReadMemberAt(folderFd, name, kDescriptionMember, out.bytes);
+    out.present = out.status == diz::ZipStatus::Success;
+    return out;
+}
+
+namespace {
+
+// What the walk would have read, for a caller that has not: the pane's
+// folder read once, its files aligned with the pane's entries.
+struct ReadHere {
+    FolderContents contents;
+    ~ReadHere()
+    {
+        if (contents.fd >= 0)
+            ::close(contents.fd);
+    }
+};
+
+void readFolderForPane(const QString& realFolder, const PaneModel& pane, FolderContents& out)
+{
+    out.fd = platform::openFolderAt(AT_FDCWD, platform::encodeName(realFolder), true);
+    std::vector<platform::FolderItem> items;
+    if (out.fd >= 0)
+        platform::readFolderAt(out.fd, items);
+    QHash<QString, size_t> where;
+    for (size_t k = 0; k < items.size(); ++k) {
+        out.allNames.append(items[k].name);
+        where.insert(items[k].name, k);
+    }
+    for (int i = 0; i < pane.count(); ++i) {
+        const auto found = where.constFind(pane.name(i));
+        if (found != where.constEnd()) {
+            out.files.push_back(items[found.value()]);
+        } else {
+            // Not there (any more): the entry gets blank fields.
+            platform::FolderItem missing;
+            missing.name = pane.name(i);
+            missing.native = platform::encodeName(missing.name);
+            out.files.push_back(missing);
+        }
+    }
+}
+
+} // namespace
+
+void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
+                        const FolderContents* given)
 {
     SharedState& state = job.state;
     PaneModel& pane = job.pane;
@@ -199,6 +300,10 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
     // texts stored and shown keep the pane's own.
     const QString realFolder =
         knownRealFolder.isEmpty() ? platform::resolvePath(folder) : knownRealFolder;
+    ReadHere readHere;
+    if (!given)
+        readFolderForPane(realFolder, pane, readHere.contents);
+    const FolderContents& contents = given ? *given : readHere.contents;
     std::optional<platform::ShortNameTable> shortNames; // made when first needed
     ExtractingDescriptionReader extracting(job.zip);
     DescriptionReader& descriptions = job.descriptions ? *job.descriptions : extracting;
@@ -223,9 +328,14 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
         state.selectedFilePath = fullPath;
 
         // A file that vanished or cannot be asked about still gets its entry,
-        // with a blank size and date, and the list goes on. The name was read
-        // from the real folder, so the path needs no resolving.
-        const platform::FileStat info = platform::statReal(filePath);
+        // with a blank size and date, and the list goes on. What the folder
+        // read said of it is all we ask.
+        const bool aligned = size_t(i) < contents.files.size() &&
+                             contents.files[size_t(i)].name == name;
+        const platform::FileStat info =
+            aligned ? contents.files[size_t(i)].stat : platform::statReal(filePath);
+        const QByteArray native = aligned ? contents.files[size_t(i)].native
+                                          : platform::encodeName(name);
         const QByteArray sizeText = sizeField(info.ok ? info.size : 0);
         QByteArray dateText = dateField(info.ok ? info.modified : QDateTime());
 
@@ -235,19 +345,21 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
         host.fileStarted(fullPath);
         host.yieldToEvents();
 
-        if (platform::upperName(name) == kListFileName)
+        // The list never lists itself: under the default name, and by what
+        // it is, whatever it is called.
+        if (platform::upperName(name) == kListFileName ||
+            (info.ok && writer.isListFile(info.device, info.inode)))
             continue;
 
         const bool zip = endsInZip(name);
         ArchiveDescription description;
         if (zip) {
-            description = descriptions.read(filePath);
+            // Read only: an archive's attributes and permissions stay as
+            // they are (Linux has no archive attributes to reset).
+            description = contents.fd >= 0 ? descriptions.readAt(contents.fd, name, filePath)
+                                           : descriptions.read(filePath);
             temporaryMayExist = readerLeavesFile;
             host.setProgress(0);
-            // Most archives are writable already; the stat above says so
-            // without another look at the disk.
-            if (!state.ReadOnlyDrive && !(info.ok && (info.mode & S_IWUSR) != 0))
-                platform::makeWritable(filePath);
             if (description.status == diz::ZipStatus::Aborted) {
                 if (i > 0)
                     pane.setSelected(i - 1, false);
@@ -258,7 +370,7 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
 
         const bool shortcut = isShortcut(fullPath);
         if (shortcut)
-            dateText = shortcutTarget(filePath);
+            dateText = shortcutTarget(contents.fd, native, filePath);
 
         const bool longLayout = host.longFileFormat();
         const Columns& columns = longLayout ? kLongColumns : kShortColumns;
@@ -268,7 +380,10 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
         } else {
             if (!shortNames) {
                 shortNames.emplace();
-                shortNames->load(realFolder);
+                if (contents.fd >= 0)
+                    shortNames->setNames(contents.allNames);
+                else
+                    shortNames->load(realFolder);
             }
             displayName = shortNames->shortName(name);
             if (displayName.isEmpty()) // came after the folder was read
@@ -277,10 +392,11 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder)
         writer.writeName(platform::upperName(displayName));
         writer.PadToColumn(columns.size);
         writer.writeBytes(sizeText);
-        writer.PadToColumn(columns.date);
+        // A size of ten digits or more pushes the date right, never into it.
+        writer.PadOrSpace(columns.date);
         writer.writeBytes(dateText);
         if (!shortcut)
-            writer.PadToColumn(columns.description);
+            writer.PadOrSpace(columns.description);
 
         if (status != diz::ZipStatus::Success && status != diz::ZipStatus::NothingMatched &&
             status > 100) {

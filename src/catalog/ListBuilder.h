@@ -3,11 +3,15 @@
 #include "catalog/ListWriter.h"
 #include "diz/ZipComponent.h"
 #include "pane/core/PaneModel.h"
+#include "platform/FileSystem.h"
 #include "shell/core/SharedState.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 namespace vexlo::catalog {
 
@@ -35,6 +39,12 @@ public:
     // needs neither.
     virtual void folderStarted(const QString& shownFolder) { Q_UNUSED(shownFolder); }
     virtual void fileStarted(const QString& fullPath) { Q_UNUSED(fullPath); }
+    // A folder that could not be read (it still gets its section, empty).
+    virtual void folderUnreadable(const QString& shownFolder, int error)
+    {
+        Q_UNUSED(shownFolder);
+        Q_UNUSED(error);
+    }
 };
 
 // The description of one archive as the list needs it: the zip status, and
@@ -52,6 +62,14 @@ class DescriptionReader {
 public:
     virtual ~DescriptionReader() = default;
     virtual ArchiveDescription read(const QString& archivePath) = 0;
+    // The same for the archive name in the folder open as folderFd (path
+    // names it for the user); a reader that can works through the folder.
+    virtual ArchiveDescription readAt(int folderFd, const QString& name, const QString& path)
+    {
+        Q_UNUSED(folderFd);
+        Q_UNUSED(name);
+        return read(path);
+    }
     // True when read() may leave the temporary description file behind; the
     // builder then removes it before the next file. A reader that never
     // writes it spares the builder that look at the disk for every file.
@@ -79,6 +97,7 @@ class MemoryDescriptionReader : public DescriptionReader {
 public:
     explicit MemoryDescriptionReader(diz::ZipComponent& zip) : m_zip(zip) {}
     ArchiveDescription read(const QString& archivePath) override;
+    ArchiveDescription readAt(int folderFd, const QString& name, const QString& path) override;
     bool leavesTemporaryFile() const override { return false; }
 
 private:
@@ -96,13 +115,26 @@ struct CatalogJob {
     DescriptionReader* descriptions = nullptr;
 };
 
+// A folder the walk holds open, with what one read of it gave: the builder
+// looks at nothing again, and reaches every file through the folder's
+// descriptor (so that paths longer than the system takes still work).
+struct FolderContents {
+    int fd = -1;                             // the folder, open for reading
+    std::vector<platform::FolderItem> files; // the pane's files, in its order
+    QStringList allNames;                    // every entry, for the short names
+};
+
 // Writes the section of the folder the pane shows: an empty line, the
 // folder's path in lower case, then one entry per file of the pane. The list
 // file must be open. Stops before the next file when KeepRunning is false or
-// the list file failed; writes nothing when ListAborted is set.
-// realFolder: where the pane's folder is on disk, when the caller knows it
-// (the walk does); otherwise the pane's text is resolved.
-void BuildFolderEntries(CatalogJob& job, const QString& realFolder = QString());
+// the list file failed; writes nothing when ListAborted is set. The list
+// file itself is never listed, wherever it lies and whatever it is called.
+// Nothing but the list file and the temporary description file is changed.
+// realFolder: where the pane's folder is on disk, when the caller knows it;
+// otherwise the pane's text is resolved. contents: what the walk read of the
+// folder; without it the folder is read here.
+void BuildFolderEntries(CatalogJob& job, const QString& realFolder = QString(),
+                        const FolderContents* contents = nullptr);
 
 // The lines of a description or shortcut file. DOS files end their lines in
 // CR LF; we also take a lone CR or a lone LF as a line end, so that files

@@ -31,21 +31,48 @@ bool ListWriter::open(const QString& path)
     m_error.clear();
     m_buffer.clear();
     m_column = 1;
-    const QByteArray native = platform::encodeName(platform::resolvePath(path));
-    m_fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0) {
-        fail(errno);
-        return false;
+    m_streaming = false;
+    if (path == QLatin1String("-")) {
+        m_fd = STDOUT_FILENO;
+        return true;
     }
-    return true;
+    const platform::OutputTarget target =
+        platform::outputTargetFor(platform::encodeName(platform::resolvePath(path)));
+    switch (target.kind) {
+    case platform::OutputTarget::Kind::Replace:
+        if (!m_file.begin(target.path)) {
+            fail(errno);
+            return false;
+        }
+        m_fd = m_file.fd();
+        return true;
+    case platform::OutputTarget::Kind::Stream:
+        m_fd = platform::openOutputStream(target.path);
+        m_streaming = m_fd >= 0;
+        if (m_fd < 0) {
+            fail(errno);
+            return false;
+        }
+        return true;
+    case platform::OutputTarget::Kind::Refuse:
+        break;
+    }
+    fail(target.error);
+    return false;
 }
 
 bool ListWriter::close()
 {
     if (isOpen()) {
         flush();
-        if (::close(m_fd) != 0 && !failed())
+        if (m_streaming) {
+            if (::close(m_fd) != 0 && !failed())
+                fail(errno);
+        } else if (m_fd != STDOUT_FILENO && !failed() && !m_file.commit()) {
             fail(errno);
+        }
+        m_file.discard();
+        m_streaming = false;
         m_fd = -1;
     }
     m_buffer.clear();
@@ -84,7 +111,12 @@ void ListWriter::flush()
 
 void ListWriter::writeName(const QString& text)
 {
-    writeBytesCounted(platform::encodeName(text), nameColumns(text));
+    QByteArray bytes = platform::encodeName(text);
+    for (char& c : bytes) {
+        if (quint8(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    writeBytesCounted(bytes, nameColumns(text));
 }
 
 void ListWriter::writeBytes(const QByteArray& bytes)
@@ -108,6 +140,14 @@ void ListWriter::PadToColumn(int n)
         endLine();
     if (m_column < n)
         writeBytes(QByteArray(n - m_column, ' '));
+}
+
+void ListWriter::PadOrSpace(int n)
+{
+    if (m_column < n)
+        PadToColumn(n);
+    else
+        writeBytes(QByteArrayLiteral(" "));
 }
 
 void ListWriter::endLine()
@@ -143,16 +183,42 @@ QByteArray dateField(const QDateTime& modified)
     return modified.toLocalTime().toString(QStringLiteral("MM-dd-yy")).toLatin1();
 }
 
+namespace {
+
+// The letter pairs of the DOS code page: upper case, lower case.
+constexpr unsigned char kDosLetterPairs[][2] = {{0x80, 0x87}, {0x9A, 0x81}, {0x90, 0x82},
+                                                 {0x8E, 0x84}, {0x8F, 0x86}, {0x92, 0x91},
+                                                 {0x99, 0x94}, {0xA5, 0xA4}};
+
+char toUpperDos(char c)
+{
+    if (c >= 'a' && c <= 'z')
+        return char(c - 'a' + 'A');
+    for (const auto& pair : kDosLetterPairs) {
+        if (quint8(c) == pair[1])
+            return char(pair[0]);
+    }
+    return c;
+}
+
+char toLowerDos(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return char(c - 'A' + 'a');
+    for (const auto& pair : kDosLetterPairs) {
+        if (quint8(c) == pair[0])
+            return char(pair[1]);
+    }
+    return c;
+}
+
+} // namespace
+
 QByteArray sentenceCase(const QByteArray& text)
 {
     QByteArray out = text;
-    for (qsizetype i = 0; i < out.size(); ++i) {
-        const char c = out.at(i);
-        if (i == 0 && c >= 'a' && c <= 'z')
-            out[i] = char(c - 'a' + 'A');
-        else if (i > 0 && c >= 'A' && c <= 'Z')
-            out[i] = char(c - 'A' + 'a');
-    }
+    for (qsizetype i = 0; i < out.size(); ++i)
+        out[i] = i == 0 ? toUpperDos(out.at(i)) : toLowerDos(out.at(i));
     return out;
 }
 

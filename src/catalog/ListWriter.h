@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include "platform/FileReplacement.h"
+
 namespace vexlo::catalog {
 
 // Writes the list file: raw bytes, CR LF line ends, and the current column of
@@ -23,15 +25,23 @@ public:
     ListWriter(const ListWriter&) = delete;
     ListWriter& operator=(const ListWriter&) = delete;
 
-    // Creates the file, or empties an existing one (the list is replaced,
-    // never extended). The path is resolved like every program path.
+    // Starts a new list that replaces the file at path when it is closed:
+    // until then the previous list stays as it was, and a list that could
+    // not be written completely never replaces it. A link planted by someone
+    // else, or a FIFO, at the path is replaced, never followed or waited on
+    // (platform::outputTargetFor says the whole rule). The path is resolved
+    // like every program path; "-" is standard output.
     bool open(const QString& path);
-    // Writes what is buffered and closes the file. False when this or any
-    // earlier step failed.
+    // Writes what is buffered and puts the list in place. False when this or
+    // any earlier step failed; the previous list is then kept.
     bool close();
     bool isOpen() const { return m_fd >= 0; }
+    // Whether a file is the list being written or the one it replaces.
+    bool isListFile(dev_t device, ino_t inode) const { return m_file.isThisFile(device, inode); }
 
-    // File names and folder paths, written as the bytes they stand for.
+    // File names and folder paths, written as the bytes they stand for, but
+    // for control bytes (0x00-0x1F, 0x7F), which become "?": a name must not
+    // break the list's lines.
     void writeName(const QString& text);
     // Bytes taken from files (descriptions, shortcut targets) and the ASCII
     // fields, unchanged.
@@ -39,6 +49,9 @@ public:
     // Moves to column n: spaces up to it; nothing when there; when already
     // past it, a new line and n - 1 spaces.
     void PadToColumn(int n);
+    // The same, but one space instead of a new line when already at or past
+    // it: a field that grew pushes the next one right.
+    void PadOrSpace(int n);
     void endLine();
 
     int column() const { return m_column; }
@@ -51,6 +64,8 @@ private:
     void flush();
 
     int m_fd = -1;
+    platform::NewFileAt m_file; // not open for standard output or a stream
+    bool m_streaming = false;   // written into a device or pipe the path leads to
     int m_column = 1;
     QByteArray m_buffer;
     QString m_error;
@@ -62,14 +77,16 @@ int nameColumns(const QString& text);
 
 // The size field: the length in decimal without leading zeros, right-aligned
 // in 9 characters; 0 has no digits and is 9 spaces. Lengths of 1,000,000,000
-// and more keep all their digits and so widen the field.
+// and more keep all their digits and so widen the field (the writer keeps a
+// space before what follows).
 QByteArray sizeField(qint64 size);
 // The date field "mm-dd-yy" of a local time; 8 spaces when it is unknown, so
 // that the columns after it stay in place.
 QByteArray dateField(const QDateTime& modified);
-// First byte upper case, the rest lower case. Only ASCII letters change:
-// descriptions are DOS text, and another code page's case mapping would turn
-// their line-drawing and accented glyphs into different ones.
+// First byte upper case, the rest lower case. Descriptions are DOS text: the
+// ASCII letters and the letter pairs of the DOS code page (Ç ç, Ü ü, É é,
+// Ä ä, Å å, Æ æ, Ö ö, Ñ ñ) change; every other byte, line drawing included,
+// stays as it is.
 QByteArray sentenceCase(const QByteArray& text);
 
 } // namespace vexlo::catalog

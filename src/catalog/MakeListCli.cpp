@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <climits>
+#include <cstring>
 #include <cstdio>
 #include <unistd.h>
 
@@ -26,14 +27,15 @@ const char kMakeListUsage[] =
     "Usage: vexlo32 --make-list FOLDER [--output FILE] [--long] [--multi-line]\n"
     "Writes the file list of FOLDER and all its sub-folders, as \"Make list\" does.\n"
     "\n"
-    "  --output FILE   the list file (replaced if it exists); default FOLDER/Vexlo.txt\n"
+    "  --output FILE   the list file (replaced when the list is complete), or - for\n"
+    "                  standard output; default FOLDER/Vexlo.txt\n"
     "  --long          long filename format (otherwise short 8.3 names)\n"
     "  --multi-line    every line of each FILE_ID.DIZ (otherwise the first only)\n"
     "  --help          show this help and exit\n"
     "\n"
     "Folders are written as the absolute path of FOLDER in lower case.\n"
-    "Exit status: 0 when the list was written, 1 when it could not be, 2 for\n"
-    "bad arguments.\n";
+    "Exit status: 0 when the list was written, 1 when it could not be or a\n"
+    "folder could not be read (each is named), 2 for bad arguments.\n";
 
 void printError(const QString& text)
 {
@@ -100,11 +102,19 @@ public:
         show(false);
     }
 
+    void folderUnreadable(const QString& shownFolder, int error) override
+    {
+        m_unreadable.append({shownFolder, error});
+    }
+
     void finish()
     {
         if (m_showProgress)
             std::fputs("\r\x1b[K", stderr);
     }
+
+    // Folders that could not be read, with why: they got empty sections.
+    QList<QPair<QString, int>> unreadable() const { return m_unreadable; }
 
 private:
     void show(bool always)
@@ -126,6 +136,7 @@ private:
     int m_files = 0;
     QString m_current;
     QElapsedTimer m_sinceShown;
+    QList<QPair<QString, int>> m_unreadable;
 };
 
 struct Options {
@@ -188,9 +199,11 @@ int runMakeListCommand(const QStringList& args)
         printError(QStringLiteral("%1: no such folder").arg(options.folder));
         return 1;
     }
+    // "-" is standard output.
     const QString listFile = options.output.isEmpty()
                                  ? platform::joinPath(realFolder, QStringLiteral("Vexlo.txt"))
-                                 : absolutePath(options.output);
+                             : options.output == QLatin1String("-") ? options.output
+                                                                    : absolutePath(options.output);
 
     // Our own temporary description file, so that a run never touches the
     // one a window of the program may be showing, nor another run's.
@@ -224,7 +237,11 @@ int runMakeListCommand(const QStringList& args)
         printError(result.errorText);
         return 1;
     }
-    return 0;
+    // The list is written, but it misses what these folders hold.
+    for (const auto& [folder, error] : host.unreadable())
+        printError(QStringLiteral("%1: cannot read the folder: %2")
+                       .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
+    return host.unreadable().isEmpty() ? 0 : 1;
 }
 
 } // namespace vexlo::catalog

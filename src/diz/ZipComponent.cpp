@@ -295,6 +295,7 @@ public:
     }
 
     qint16 readRootMember(const QString& archivePath, const QString& name, QByteArray& out);
+    qint16 readRootMemberOf(int fd, const QString& name, QByteArray& out);
     qint16 update(const std::vector<SourceFile>& sources);
 
 private:
@@ -319,8 +320,15 @@ qint16 ZipRunningCall::readRootMember(const QString& archivePath, const QString&
     const Descriptor fd(openForReading(platform::resolvePath(archivePath), status));
     if (fd.get() < 0)
         return status;
+    return readRootMemberOf(fd.get(), name, out);
+}
+
+qint16 ZipRunningCall::readRootMemberOf(int fd, const QString& name, QByteArray& out)
+{
+    out.clear();
+    qint16 status = ZipStatus::Success;
     quint64 prefix = 0;
-    ArchivePtr archive = openHeld(fd.get(), 0, status, prefix);
+    ArchivePtr archive = openHeld(fd, 0, status, prefix);
     if (!archive)
         return status;
     const zip_int64_t index = findRootMember(archive.get(), name);
@@ -420,6 +428,25 @@ qint16 ZipComponent::ReadMember(const QString& archive, const QString& memberNam
     if (archive.isEmpty() || !isPlainName(memberName))
         return ZipStatus::BadArguments;
     const qint16 status = call.readRootMember(archive, memberName, out);
+    if (status == ZipStatus::Success)
+        call.reportStatus(100);
+    return status;
+}
+
+qint16 ZipComponent::ReadMemberAt(int folderFd, const QString& archiveName,
+                                  const QString& memberName, QByteArray& out)
+{
+    ZipRunningCall call(*this);
+    out.clear();
+    if (archiveName.isEmpty() || !isPlainName(memberName))
+        return ZipStatus::BadArguments;
+    const Descriptor fd(platform::openRegularAt(folderFd, platform::encodeName(archiveName)));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        return ZipStatus::CannotOpenArchive;
+    if (st.st_size == 0)
+        return ZipStatus::NotAZipArchive;
+    const qint16 status = call.readRootMemberOf(fd.get(), memberName, out);
     if (status == ZipStatus::Success)
         call.reportStatus(100);
     return status;

@@ -29,6 +29,12 @@ bool ArchivePane::setFolderPath(const QString& folder)
     return refresh();
 }
 
+void ArchivePane::setFolderEntries(const QString& folder, const QStringList& names)
+{
+    m_folder = folder;
+    load(names);
+}
+
 bool ArchivePane::refresh()
 {
     QStringList names;

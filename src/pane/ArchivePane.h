@@ -19,6 +19,7 @@ public:
 
     QString folderPath() const override { return m_folder; }
     bool setFolderPath(const QString& folder) override;
+    void setFolderEntries(const QString& folder, const QStringList& names) override;
     bool refresh() override;
     int count() const override { return int(m_names.size()); }
     QString name(int index) const override { return m_names.value(index); }

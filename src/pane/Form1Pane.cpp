@@ -101,9 +101,10 @@ void Form1::delete_Click()
         const bool regular = st.isLink ? platform::statExact(path, true).isFile : st.isFile;
         if (!regular)
             continue;
-        // A link is deleted as a link; its target's permissions stay as they are.
-        if (!st.isLink)
-            platform::makeWritable(platform::resolveFolderPart(path));
+        // The attribute reset before deleting does nothing here: a
+        // write-protected file in a writable folder can be deleted, and a
+        // file that cannot be keeps its permissions. A link is deleted as a
+        // link.
         platform::removeExactFile(path);  // a failure passes over this file
     }
     File1->refresh();

@@ -82,6 +82,57 @@ QByteArray hiddenNameFor(const QByteArray& fileName)
 // (system.*) must arrive: without them the new version could be open to
 // someone the old one shut out. Other names the kernel sets itself or
 // keeps for the privileged (security.*, trusted.*) are taken where allowed.
+// Links an unnamed file into its folder under a hidden name of our form for
+// fileName. 0, or the errno of the failure.
+int giveHiddenName(int dirFd, int fd, const QByteArray& fileName, QByteArray& name)
+{
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        name = hiddenNameFor(fileName);
+        if (::linkat(AT_FDCWD, procPath(fd).constData(), dirFd, name.constData(),
+                     AT_SYMLINK_FOLLOW) == 0 ||
+            // Without /proc: what only a privileged process may do.
+            (errno == ENOENT && ::linkat(fd, "", dirFd, name.constData(), AT_EMPTY_PATH) == 0))
+            return 0;
+        if (errno != EEXIST) {
+            name.clear();
+            return errno;
+        }
+    }
+    name.clear();
+    return EEXIST;
+}
+
+// A new file in a folder: unnamed where the file system allows, otherwise
+// under a hidden name of our form (name set). -1 with errno on failure.
+int createNewFile(int dirFd, const QByteArray& fileName, mode_t mode, QByteArray& name)
+{
+    name.clear();
+    const int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT))
+        return fd;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QByteArray candidate = hiddenNameFor(fileName);
+        const int named = ::openat(dirFd, candidate.constData(),
+                                   O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (named >= 0) {
+            name = candidate;
+            return named;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Splits a path into its folder and its last component.
+void splitPath(const QByteArray& path, QByteArray& folder, QByteArray& name)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    name = path.mid(slash + 1);
+}
+
 // The names of a file's extended attributes; false when they cannot be
 // listed (none at all where the file system has none).
 bool attributeNames(int fd, std::vector<QByteArray>& out)
@@ -182,11 +233,8 @@ bool FileReplacement::isLeftoverName(const QByteArray& name, const QByteArray& f
 FileReplacement::Result FileReplacement::open(const QByteArray& path, int lockWaitMs)
 {
     discard();
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash < 0    ? QByteArray(".")
-                              : slash == 0 ? QByteArray("/")
-                                           : path.left(slash);
-    m_name = path.mid(slash + 1);
+    QByteArray folder;
+    splitPath(path, folder, m_name);
     if (m_name.isEmpty() || m_name == "." || m_name == "..")
         return fail(Result::CannotOpen, EINVAL);
     m_dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -285,24 +333,8 @@ FileReplacement::Result FileReplacement::beginWrite()
 {
     if (m_fd < 0 || m_writeFd >= 0)
         return fail(Result::CannotWrite, EINVAL);
-    m_writeFd = ::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (m_writeFd >= 0)
-        return Result::Ok;
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
-        return fail(Result::CannotWrite, errno);
-    // No unnamed files here: a hidden name of our own form.
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const QByteArray name = hiddenNameFor(m_name);
-        m_writeFd = ::openat(m_dirFd, name.constData(),
-                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (m_writeFd >= 0) {
-            m_writeName = name;
-            return Result::Ok;
-        }
-        if (errno != EEXIST)
-            return fail(Result::CannotWrite, errno);
-    }
-    return fail(Result::CannotWrite, EEXIST);
+    m_writeFd = createNewFile(m_dirFd, m_name, 0600, m_writeName);
+    return m_writeFd >= 0 ? Result::Ok : fail(Result::CannotWrite, errno);
 }
 
 bool FileReplacement::sameAsOpened(const struct stat& st) const
@@ -359,20 +391,8 @@ FileReplacement::Result FileReplacement::commit()
 
 FileReplacement::Result FileReplacement::nameTheNewFile()
 {
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const QByteArray name = hiddenNameFor(m_name);
-        if (::linkat(AT_FDCWD, procPath(m_writeFd).constData(), m_dirFd, name.constData(),
-                     AT_SYMLINK_FOLLOW) == 0 ||
-            // Without /proc: what only a privileged process may do.
-            (errno == ENOENT &&
-             ::linkat(m_writeFd, "", m_dirFd, name.constData(), AT_EMPTY_PATH) == 0)) {
-            m_writeName = name;
-            return Result::Ok;
-        }
-        if (errno != EEXIST)
-            return fail(Result::CannotWrite, errno);
-    }
-    return fail(Result::CannotWrite, EEXIST);
+    const int error = giveHiddenName(m_dirFd, m_writeFd, m_name, m_writeName);
+    return error ? fail(Result::CannotWrite, error) : Result::Ok;
 }
 
 FileReplacement::Result FileReplacement::putInPlace()
@@ -456,6 +476,174 @@ void FileReplacement::discard()
     m_writeFd = -1;
     m_writeName.clear();
     closeRead();
+}
+
+// --- a new file in place of whatever is at a name --------------------------
+
+NewFileAt::~NewFileAt()
+{
+    discard();
+}
+
+bool NewFileAt::begin(const QByteArray& path)
+{
+    discard();
+    QByteArray folder;
+    splitPath(path, folder, m_name);
+    if (m_name.isEmpty() || m_name == "." || m_name == "..") {
+        errno = EISDIR;
+        return false;
+    }
+    m_dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_dirFd < 0)
+        return false;
+    struct stat there;
+    m_hadFile = ::fstatat(m_dirFd, m_name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+    if (m_hadFile && S_ISDIR(there.st_mode)) {
+        discard();
+        errno = EISDIR;
+        return false;
+    }
+    if (m_hadFile)
+        m_previous = there;
+    // Created as any new file (0666 less the umask); a previous file of ours
+    // lends its permissions.
+    m_fd = createNewFile(m_dirFd, m_name, 0666, m_tempName);
+    if (m_fd < 0) {
+        const int error = errno;
+        discard();
+        errno = error;
+        return false;
+    }
+    if (m_hadFile && S_ISREG(there.st_mode) && there.st_uid == ::geteuid())
+        ::fchmod(m_fd, there.st_mode & 0777);
+    return ::fstat(m_fd, &m_new) == 0;
+}
+
+bool NewFileAt::isThisFile(dev_t device, ino_t inode) const
+{
+    auto is = [&](const struct stat& st) { return st.st_dev == device && st.st_ino == inode; };
+    return m_fd >= 0 && (is(m_new) || (m_hadFile && S_ISREG(m_previous.st_mode) && is(m_previous)));
+}
+
+bool NewFileAt::commit()
+{
+    if (m_fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (::fsync(m_fd) != 0)
+        return false;
+    if (m_tempName.isEmpty()) {
+        const int error = giveHiddenName(m_dirFd, m_fd, m_name, m_tempName);
+        if (error) {
+            errno = error;
+            return false;
+        }
+    }
+    // rename replaces the entry itself: a link there is never followed.
+    if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, m_name.constData()) != 0)
+        return false;
+    m_tempName.clear();
+    const bool flushed =
+        ::fsync(m_dirFd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
+    const int error = errno;
+    discard();
+    errno = error;
+    return flushed;
+}
+
+void NewFileAt::discard()
+{
+    if (m_fd >= 0) {
+        struct stat there;
+        if (!m_tempName.isEmpty() &&
+            ::fstatat(m_dirFd, m_tempName.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameFile(there, m_new))
+            ::unlinkat(m_dirFd, m_tempName.constData(), 0);
+        ::close(m_fd);
+    }
+    m_fd = -1;
+    m_tempName.clear();
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
+    m_dirFd = -1;
+    m_hadFile = false;
+}
+
+// --- where output goes ------------------------------------------------------
+
+OutputTarget outputTargetFor(const QByteArray& given)
+{
+    constexpr int kMaxLinks = 8;
+    QByteArray path = given;
+    OutputTarget out;
+    for (int hop = 0; hop <= kMaxLinks; ++hop) {
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0) {
+            if (errno != ENOENT) {
+                out.error = errno;
+                return out;
+            }
+            out.kind = OutputTarget::Kind::Replace; // created
+            out.path = path;
+            return out;
+        }
+        if (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) {
+            out.kind = OutputTarget::Kind::Replace;
+            out.path = path;
+            return out;
+        }
+        if (S_ISCHR(st.st_mode)) {
+            out.kind = OutputTarget::Kind::Stream;
+            out.path = path;
+            return out;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            out.error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            return out;
+        }
+        if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+            out.kind = OutputTarget::Kind::Replace; // a planted link goes
+            out.path = path;
+            return out;
+        }
+        struct stat target;
+        if (::stat(path.constData(), &target) == 0) {
+            if (S_ISDIR(target.st_mode)) {
+                out.error = EISDIR;
+                return out;
+            }
+            if (!S_ISREG(target.st_mode)) {
+                out.kind = OutputTarget::Kind::Stream; // through the link, as /dev/stdout
+                out.path = path;
+                return out;
+            }
+        }
+        // Our own link to a file, or to none yet: on to where it leads.
+        QByteArray link(4096, '\0');
+        const ssize_t length = ::readlink(path.constData(), link.data(), size_t(link.size()));
+        if (length < 0 || length >= link.size()) {
+            out.error = length < 0 ? errno : ENAMETOOLONG;
+            return out;
+        }
+        link.resize(length);
+        if (!link.startsWith('/')) {
+            const qsizetype slash = path.lastIndexOf('/');
+            link = (slash < 0 ? QByteArray() : path.left(slash + 1)) + link;
+        }
+        path = link;
+    }
+    out.error = ELOOP;
+    return out;
+}
+
+int openOutputStream(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 } // namespace vexlo::platform

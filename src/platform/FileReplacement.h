@@ -102,6 +102,58 @@ private:
     int m_errno = 0;
 };
 
+// A new file that takes the place of whatever is at a name once it is
+// complete: for output that users keep (the list file). It is written
+// unnamed in the destination's folder, flushed, and renamed over the name at
+// the commit; until then the previous file stays as it was, and a failed or
+// abandoned run leaves it so. What is at the name (a file, a link, a FIFO)
+// is replaced, never followed, written into or waited on. A previous file of
+// ours lends its permissions; otherwise the umask decides.
+class NewFileAt {
+public:
+    NewFileAt() = default;
+    ~NewFileAt();
+    NewFileAt(const NewFileAt&) = delete;
+    NewFileAt& operator=(const NewFileAt&) = delete;
+
+    bool begin(const QByteArray& path); // false with errno set
+    int fd() const { return m_fd; }
+    // Whether the file device/inode is the new file, or the one it will
+    // replace: a list must not list itself.
+    bool isThisFile(dev_t device, ino_t inode) const;
+    bool commit(); // false with errno set; the new file is then dropped
+    void discard();
+
+private:
+    int m_dirFd = -1;
+    int m_fd = -1;
+    QByteArray m_name;
+    QByteArray m_tempName; // once it has a name
+    bool m_hadFile = false;
+    struct stat m_previous {};
+    struct stat m_new {};
+};
+
+// Where output that users keep (the list file) goes for a path that was
+// typed or chosen. A file, nothing, or a FIFO at the path: a new file takes
+// its place (a FIFO is never opened, so never waited on). A link made by
+// someone else (planted in a folder others may write): the link is
+// replaced, never followed. A link of our own or root's is taken as meant:
+// a file it leads to is replaced (a missing one created), a device or pipe
+// it leads to (/dev/stdout) is written into, opened without waiting. A
+// character device at the path itself (/dev/null), which only the
+// privileged can make, is written into; a folder, block device or socket is
+// refused.
+struct OutputTarget {
+    enum class Kind { Replace, Stream, Refuse } kind = Kind::Refuse;
+    QByteArray path;
+    int error = 0; // for Refuse
+};
+OutputTarget outputTargetFor(const QByteArray& path);
+// Opens a Stream target for writing without waiting (a FIFO without a
+// reader fails at once); writes then block as usual. -1 with errno.
+int openOutputStream(const QByteArray& path);
+
 // Whether this process may give a new file the owner and group of st: its
 // owner who belongs to its group, or root. Replacing a file any other user
 // may write would make it ours: such a file is never replaced.

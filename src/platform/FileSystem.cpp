@@ -198,17 +198,6 @@ bool listDirectory(const QString& folder, std::vector<DirEntry>& out)
     return ok;
 }
 
-bool makeWritable(const QString& path)
-{
-    const QByteArray native = encodeName(resolvePath(path));
-    struct stat st;
-    if (::stat(native.constData(), &st) != 0)
-        return false;
-    if ((st.st_mode & S_IWUSR) != 0)
-        return true;
-    return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
-}
-
 bool resetAttributesForReplace(const QString& path)
 {
     const QByteArray native = encodeName(resolvePath(path));
@@ -246,11 +235,79 @@ int openRegularForReading(const QByteArray& native)
         errno = error;
         return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: regular files ignore it, and the few that only look
+    // regular (/proc/kmsg) then answer EAGAIN instead of blocking for good.
     return fd;
 }
 
 }  // namespace
+
+int openRegularAt(int dirFd, const QByteArray& name)
+{
+    const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = st.st_mode == 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+int openFolderAt(int dirFd, const QByteArray& name, bool followLinks)
+{
+    return ::openat(dirFd, name.constData(),
+                    O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+}
+
+bool readFolderAt(int dirFd, std::vector<FolderItem>& out)
+{
+    out.clear();
+    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        const int error = errno;
+        if (listFd >= 0)
+            ::close(listFd);
+        errno = error;
+        return false;
+    }
+    errno = 0;
+    while (dirent* ent = ::readdir(dir)) {
+        const char* name = ent->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            errno = 0;
+            continue;
+        }
+        FolderItem item;
+        item.native = QByteArray(name);
+        item.name = decodeName(item.native);
+        struct stat st;
+        // One look at each entry, links followed; only a link that leads
+        // nowhere is asked about itself.
+        if (::fstatat(dirFd, name, &st, 0) == 0) {
+            item.stat = fromStat(st);
+            item.isLink = ent->d_type == DT_LNK;
+            if (ent->d_type == DT_UNKNOWN) {
+                struct stat self;
+                item.isLink = ::fstatat(dirFd, name, &self, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISLNK(self.st_mode);
+            }
+        } else {
+            item.isLink = ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+        }
+        out.push_back(std::move(item));
+        errno = 0;
+    }
+    const bool ok = errno == 0;
+    const int error = errno;
+    ::closedir(dir);
+    errno = error;
+    return ok;
+}
 
 bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
 {

@@ -59,10 +59,30 @@ struct DirEntry {
 // "." and "..". Returns false when the folder cannot be read.
 bool listDirectory(const QString& folder, std::vector<DirEntry>& out);
 
-// Makes the file writable by its owner: what "normal attributes" means here.
-bool makeWritable(const QString& path);
-// The same before a file is replaced by a new version (Save diz): an
-// owner's read-only file becomes writable, as on DOS. False, with nothing
+// One entry of a folder read through its descriptor.
+struct FolderItem {
+    QString name;      // decoded as every name (NativeName.h)
+    QByteArray native; // its bytes
+    bool isLink = false; // the entry itself is a symbolic link
+    FileStat stat;       // what it is, links followed; not ok for a link to nothing
+};
+
+// Opens a folder relative to an open one (AT_FDCWD: a path), following a
+// link or not. The descriptor, or -1 with errno set.
+int openFolderAt(int dirFd, const QByteArray& name, bool followLinks);
+// Every entry of an open folder but "." and "..", in the order the file
+// system gives them: one directory read and one fstatat per entry, no path
+// resolution. False when the folder cannot be read (errno set; what was read
+// is kept).
+bool readFolderAt(int dirFd, std::vector<FolderItem>& out);
+// Opens a regular file relative to an open folder for reading, links
+// followed. A FIFO, device or folder there is never opened for good (-1,
+// errno EINVAL or EISDIR), nor waited on; the descriptor stays non-blocking.
+int openRegularAt(int dirFd, const QByteArray& name);
+
+// Before a file is replaced by a new version (Save diz), its attributes are
+// "reset to normal": here, its owner may write it (an owner's read-only file
+// becomes writable, as on DOS). False, with nothing
 // changed, for a file the new version could not keep the owner or group of
 // (someone else's file, even one we may write): it is never replaced.
 bool resetAttributesForReplace(const QString& path);

@@ -1,7 +1,7 @@
 #include "platform/ShortName.h"
 
-#include "pane/core/FolderListing.h"
 #include "platform/FileSystem.h"
+#include "platform/NameOrder.h"
 #include "platform/Paths.h"
 
 #include <QSet>
@@ -110,7 +110,7 @@ QStringList shortNamesFor(const QStringList& names)
 {
     // The pane's order decides who gets "~1": sort indexes, not the names.
     QStringList sorted = names;
-    sortPaneNames(sorted);
+    sortNames(sorted);
     std::vector<qsizetype> order;
     order.reserve(size_t(names.size()));
     {
@@ -171,14 +171,22 @@ bool ShortNameTable::load(const QString& folder)
     std::vector<DirEntry> entries;
     if (!listDirectory(folder.isEmpty() ? QStringLiteral(".") : folder, entries))
         return false;
-    m_names.reserve(qsizetype(entries.size()));
+    QStringList names;
+    names.reserve(qsizetype(entries.size()));
     for (const DirEntry& entry : entries)
-        m_names.append(entry.name);
+        names.append(entry.name);
+    setNames(names);
+    return true;
+}
+
+void ShortNameTable::setNames(const QStringList& names)
+{
+    m_names = names;
+    m_alias.clear();
     const QStringList aliases = shortNamesFor(m_names);
     m_alias.reserve(m_names.size());
     for (qsizetype i = 0; i < m_names.size(); ++i)
         m_alias.insert(m_names.at(i), aliases.at(i));
-    return true;
 }
 
 QString ShortNameTable::shortName(const QString& name) const

@@ -30,6 +30,8 @@ public:
     // Reads the folder. Returns false (and leaves the table empty) when it
     // cannot be read.
     bool load(const QString& folder);
+    // The same for every name of a folder that was read already.
+    void setNames(const QStringList& names);
     // The alias of an entry, looked up as written first, then without regard
     // to letter case (as the resolver finds files). Empty when the folder has
     // no such entry.

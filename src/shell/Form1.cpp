@@ -353,10 +353,8 @@ void Form1::Form_Unload()
 
     // 5. The temporary description file goes.
     const QString temp = platform::tempDizPath();
-    if (platform::exists(temp)) {
-        platform::makeWritable(temp);
+    if (platform::exists(temp))
         platform::removeFile(temp);
-    }
 }
 
 void Form1::exit_Click()

@@ -1,6 +1,7 @@
 #include "pane/core/FolderListing.h"
 
 #include "platform/FileSystem.h"
+#include "platform/NameOrder.h"
 
 #include <algorithm>
 
@@ -23,10 +24,14 @@ bool readPaneEntries(const QString& folder, QStringList& names)
 
 void sortPaneNames(QStringList& names)
 {
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        const int folded = a.compare(b, Qt::CaseInsensitive);
-        return folded != 0 ? folded < 0 : a < b;
-    });
+    platform::sortNames(names);
+}
+
+void FolderListing::setFolderEntries(const QString& folder, const QStringList& names)
+{
+    m_folder = folder;
+    m_names = names;
+    m_selected.assign(size_t(m_names.size()), false);
 }
 
 bool FolderListing::setFolderPath(const QString& folder)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace vexlo {
 
@@ -18,6 +19,9 @@ public:
     // Returns false when the folder cannot be read (the pane is then empty
     // and keeps the new text).
     virtual bool setFolderPath(const QString& folder) = 0;
+    // Points the pane at a folder whose files someone else has just read
+    // (the folder walk), in the pane's order: nothing is read again.
+    virtual void setFolderEntries(const QString& folder, const QStringList& names) = 0;
     // Re-reads the current folder; the selection is empty after.
     virtual bool refresh() = 0;
 
