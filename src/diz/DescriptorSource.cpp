@@ -37,9 +37,12 @@ private:
         return -1;
     }
 
-    // The length libzip sees: the file as it is when opened, less the start.
+    // The length libzip sees: the file as it is when first asked about, less
+    // the start (libzip asks often; the file we hold does not move).
     bool measure()
     {
+        if (m_measured)
+            return true;
         struct stat st {};
         if (::fstat(m_fd, &st) != 0)
             return false;
@@ -50,6 +53,7 @@ private:
         const zip_uint64_t size = zip_uint64_t(st.st_size);
         m_length = size > m_start ? size - m_start : 0;
         m_mtime = st.st_mtime;
+        m_measured = true;
         return true;
     }
 
@@ -127,6 +131,7 @@ private:
     zip_uint64_t m_length = 0;
     zip_uint64_t m_pos = 0;
     time_t m_mtime = 0;
+    bool m_measured = false;
     zip_error_t m_error;
 };
 

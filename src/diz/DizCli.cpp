@@ -101,6 +101,10 @@ int runSaveDizCommand(const QStringList& args)
             exitStatus = kExitFailure;
         }
     }
+    if (!zip.FlushUpdates()) {
+        printFailure(QStringLiteral("save-diz"), zipStatusText(ZipStatus::ArchiveNotFlushed));
+        exitStatus = kExitFailure;
+    }
     return exitStatus;
 }
 

@@ -193,6 +193,9 @@ void DizWriter::run()
         if (m_state.KeepRunning)
             m_host.yieldEvents();
     }
+    // The folder's record of the updates, flushed once for the run.
+    if (!m_zip.FlushUpdates())
+        m_host.setBoxText(kErrorText + statusNumberText(ZipStatus::ArchiveNotFlushed));
 
     restoreIdle();
 }

@@ -204,6 +204,11 @@ ArchivePtr openHeld(int fd, int flags, qint16& status, quint64& prefix)
 // archive itself and a link to it stays a link.
 bool linkTarget(const QString& path, QString& out)
 {
+    struct stat st;
+    if (::lstat(platform::encodeName(path).constData(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        out = path; // no link at the name: the path is the archive's
+        return true;
+    }
     std::unique_ptr<char, CFree> real(::realpath(platform::encodeName(path).constData(), nullptr));
     if (!real)
         return false;
@@ -215,17 +220,26 @@ qint16 statusForReplacement(platform::FileReplacement::Result result)
 {
     using Result = platform::FileReplacement::Result;
     switch (result) {
-    case Result::Ok: return ZipStatus::Success;
+    case Result::Ok:
+        return ZipStatus::Success;
     case Result::CannotOpen:
-    case Result::NotRegular: return ZipStatus::CannotOpenArchive;
-    case Result::HardLinked: return ZipStatus::ArchiveHardLinked;
-    case Result::NotPermitted: return ZipStatus::ArchiveNotPermitted;
-    case Result::Busy: return ZipStatus::ArchiveBusy;
+    case Result::NotRegular:
+        return ZipStatus::CannotOpenArchive;
+    case Result::HardLinked:
+        return ZipStatus::ArchiveHardLinked;
+    case Result::NotPermitted:
+        return ZipStatus::ArchiveNotPermitted;
+    case Result::Busy:
+        return ZipStatus::ArchiveBusy;
     case Result::Moved:
-    case Result::Changed: return ZipStatus::ArchiveChanged;
-    case Result::NotFlushed: return ZipStatus::ArchiveNotFlushed;
-    case Result::Conflict: return ZipStatus::ArchiveConflict;
-    case Result::CannotWrite: break;
+    case Result::Changed:
+        return ZipStatus::ArchiveChanged;
+    case Result::NotFlushed:
+        return ZipStatus::ArchiveNotFlushed;
+    case Result::Conflict:
+        return ZipStatus::ArchiveConflict;
+    case Result::CannotWrite:
+        break;
     }
     return ZipStatus::CannotWriteArchive;
 }
@@ -233,12 +247,18 @@ qint16 statusForReplacement(platform::FileReplacement::Result result)
 qint16 statusForLayout(LayoutStatus status)
 {
     switch (status) {
-    case LayoutStatus::Ok: return ZipStatus::Success;
-    case LayoutStatus::NotAZip: return ZipStatus::NotAZipArchive;
-    case LayoutStatus::Damaged: return ZipStatus::CorruptArchive;
-    case LayoutStatus::Overlapping: return ZipStatus::OverlappingMembers;
-    case LayoutStatus::Disagreeing: return ZipStatus::InconsistentRecords;
-    case LayoutStatus::TooLarge: break;
+    case LayoutStatus::Ok:
+        return ZipStatus::Success;
+    case LayoutStatus::NotAZip:
+        return ZipStatus::NotAZipArchive;
+    case LayoutStatus::Damaged:
+        return ZipStatus::CorruptArchive;
+    case LayoutStatus::Overlapping:
+        return ZipStatus::OverlappingMembers;
+    case LayoutStatus::Disagreeing:
+        return ZipStatus::InconsistentRecords;
+    case LayoutStatus::TooLarge:
+        break;
     }
     return ZipStatus::CannotWriteArchive;
 }
@@ -380,8 +400,7 @@ qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteA
         if (progress == Progress::Report) {
             // 100 is kept for the end of the whole call.
             const qint64 total = sized && st.size > 0 ? qint64(st.size) : out.size();
-            reportStatus(
-                int(std::min<qint64>(99, out.size() * 100 / std::max<qint64>(1, total))));
+            reportStatus(int(std::min<qint64>(99, out.size() * 100 / std::max<qint64>(1, total))));
         }
         if (aborted())
             return ZipStatus::Aborted;
@@ -394,6 +413,35 @@ qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteA
 }
 
 ZipComponent::ZipComponent(QObject* parent) : QObject(parent) {}
+
+ZipComponent::~ZipComponent()
+{
+    FlushUpdates();
+}
+
+// Flushes the folder of earlier updates, unless it is the one open as
+// sameAsFd (whose updates go on; -1: flush in any case).
+void ZipComponent::flushFolderUnless(int sameAsFd)
+{
+    if (m_unflushedFolder < 0)
+        return;
+    struct stat a, b;
+    if (sameAsFd >= 0 && ::fstat(m_unflushedFolder, &a) == 0 && ::fstat(sameAsFd, &b) == 0 &&
+        a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+        return;
+    if (!platform::flushFolder(m_unflushedFolder))
+        m_flushFailed = true;
+    ::close(m_unflushedFolder);
+    m_unflushedFolder = -1;
+}
+
+bool ZipComponent::FlushUpdates()
+{
+    flushFolderUnless(-1);
+    const bool ok = !m_flushFailed;
+    m_flushFailed = false;
+    return ok;
+}
 
 qint16 ZipComponent::ExtractMembers(int)
 {
@@ -563,10 +611,9 @@ qint16 ZipRunningCall::updateHeld(platform::FileReplacement& file,
     zip_int64_t next = zip_int64_t(layout.entries.size());
     for (const SourceFile& source : sources) {
         const zip_int64_t found = findRootMember(archive.get(), source.name);
-        NewMember member =
-            encodeMember(found >= 0 ? layout.entries[size_t(found)].name
-                                    : platform::encodeName(source.name),
-                         source.data, source.modified);
+        NewMember member = encodeMember(found >= 0 ? layout.entries[size_t(found)].name
+                                                   : platform::encodeName(source.name),
+                                        source.data, source.modified);
         member.replaces = int(found);
         size_t same = 0;
         while (same < members.size() &&
@@ -595,13 +642,25 @@ qint16 ZipRunningCall::updateHeld(platform::FileReplacement& file,
     status = writeSpliced(file, plan);
     if (status != ZipStatus::Success)
         return status;
+    // The disk may start on the new archive while it is checked; the flush
+    // before it takes the old one's place then has less to wait for.
+    ::sync_file_range(file.writeFd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     status = checkResult(file, prefix, plan, stored, indices);
     if (status != ZipStatus::Success)
         return status;
     // The last moment an abort can stop the update.
     if (aborted())
         return ZipStatus::Aborted;
-    return statusForReplacement(file.commit());
+    int folder = -1;
+    status = statusForReplacement(file.commit(&folder));
+    if (folder >= 0) {
+        m_component.flushFolderUnless(folder);
+        if (m_component.m_unflushedFolder < 0)
+            m_component.m_unflushedFolder = folder;
+        else
+            ::close(folder); // the same folder, already waiting for its flush
+    }
+    return status;
 }
 
 qint16 ZipRunningCall::writeSpliced(platform::FileReplacement& file, const SplicePlan& plan)

@@ -35,6 +35,7 @@ class ZipComponent : public QObject {
 
 public:
     explicit ZipComponent(QObject* parent = nullptr);
+    ~ZipComponent() override; // flushes what FlushUpdates would
 
     bool abortRequest() const { return m_abortRequest; }
     void setAbortRequest(bool on)
@@ -73,6 +74,14 @@ public:
     // now). For callers that have the bytes and no file of that name.
     qint16 UpdateMemberData(const QString& memberName, const QByteArray& data);
 
+    // An update puts the new archive on the disk before it replaces the old
+    // one, so a crash leaves either archive whole. The folder's record of
+    // the exchange is flushed once for many updates in one folder: when the
+    // next update is in another folder, here, or when the component goes.
+    // False when a flush since the last call failed (the archives are
+    // updated; a crash could bring back their old versions).
+    bool FlushUpdates();
+
     // Reads the root-level member matching memberName (without regard to
     // letter case) into memory, with the same checks and statuses as
     // ExtractMembers but without touching the disk.
@@ -96,6 +105,9 @@ private:
     QString m_targetFolder;
     QString m_archivePath;
     StrayUpdateCleaner m_strays; // what killed earlier updates left, folder by folder
+    int m_unflushedFolder = -1;  // the folder of the last updates, not yet flushed
+    bool m_flushFailed = false;
+    void flushFolderUnless(int sameAsFd);
 };
 
 } // namespace vexlo::diz

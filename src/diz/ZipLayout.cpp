@@ -27,6 +27,7 @@ constexpr quint64 kZip64EndLength = 56;
 constexpr quint64 kCentralLength = 46;
 constexpr quint64 kLocalLength = 30;
 constexpr quint64 kMaxComment = 0xFFFF;
+constexpr quint64 kShortTail = 4096; // read first: where nearly every end record is
 // A directory of a million members is about 100 MB; beyond this we decline.
 constexpr quint64 kMaxDirectory = quint64(256) << 20;
 constexpr quint64 kMaxExtensible = quint64(64) << 10;
@@ -164,14 +165,14 @@ std::vector<std::pair<quint64, quint64>> directoryPlaces(const ByteSource& in, c
     return out;
 }
 
-// Candidate end records, the last in the file first.
-std::vector<quint64> endCandidates(const ByteSource& in)
+// Candidate end records in the last span bytes, the last in the file first.
+std::vector<quint64> endCandidates(const ByteSource& in, quint64 span)
 {
     std::vector<quint64> out;
     const quint64 size = in.size();
     if (size < kEndLength)
         return out;
-    const quint64 span = std::min(size, kEndLength + kMaxComment);
+    span = std::min(size, span);
     QByteArray tail;
     if (!readBytes(in, size - span, span, tail))
         return out;
@@ -433,6 +434,11 @@ DescriptorBytes::DescriptorBytes(int fd) : m_fd(fd)
 
 bool DescriptorBytes::readAt(quint64 offset, char* out, size_t n) const
 {
+    if (offset >= m_keptAt && n <= quint64(m_kept.size()) &&
+        offset - m_keptAt <= quint64(m_kept.size()) - n) {
+        std::memcpy(out, m_kept.constData() + (offset - m_keptAt), n);
+        return true;
+    }
     size_t done = 0;
     while (done < n) {
         const ssize_t got = ::pread(m_fd, out + done, n - done, off_t(offset + done));
@@ -441,6 +447,10 @@ bool DescriptorBytes::readAt(quint64 offset, char* out, size_t n) const
         if (got <= 0)
             return false;
         done += size_t(got);
+    }
+    if (n >= kShortTail) {
+        m_kept = QByteArray(out, qsizetype(n));
+        m_keptAt = offset;
     }
     return true;
 }
@@ -455,23 +465,31 @@ bool MemoryBytes::readAt(quint64 offset, char* out, size_t n) const
 
 LayoutStatus readZipLayout(const ByteSource& in, ZipLayout& out)
 {
-    const std::vector<quint64> candidates = endCandidates(in);
-    if (candidates.empty())
-        return LayoutStatus::NotAZip;
     // An end record's bytes may also occur in a comment or in stored data:
     // the last one that leads to a directory is the archive's, and what its
     // directory says stands (an earlier candidate is never taken instead).
-    for (const quint64 at : candidates) {
-        const LayoutStatus status = readFromEnd(in, at, out);
-        if (status != LayoutStatus::Damaged)
-            return status;
+    // Most archives have a short comment or none: the last few KiB first.
+    bool any = false;
+    quint64 tried = in.size(); // candidates from here on were tried already
+    for (const quint64 span : {kShortTail, kEndLength + kMaxComment}) {
+        for (const quint64 at : endCandidates(in, span)) {
+            any = true;
+            if (at >= tried)
+                continue;
+            const LayoutStatus status = readFromEnd(in, at, out);
+            if (status != LayoutStatus::Damaged)
+                return status;
+        }
+        tried = in.size() - std::min(in.size(), span);
+        if (tried == 0)
+            break;
     }
-    return LayoutStatus::Damaged;
+    return any ? LayoutStatus::Damaged : LayoutStatus::NotAZip;
 }
 
 bool findArchivePrefix(const ByteSource& in, quint64& prefix)
 {
-    for (const quint64 at : endCandidates(in)) {
+    for (const quint64 at : endCandidates(in, kEndLength + kMaxComment)) {
         Ends ends;
         if (readEnds(in, at, ends) != LayoutStatus::Ok)
             continue;

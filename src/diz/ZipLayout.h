@@ -30,7 +30,9 @@ public:
     virtual bool readAt(quint64 offset, char* out, size_t n) const = 0;
 };
 
-// An open file, read with pread; its size as fstat gave it when made.
+// An open file, read with pread; its size as fstat gave it when made. The
+// last large read is kept, so that the end records and a small directory,
+// which lie in the tail read first, cost no read of their own.
 class DescriptorBytes : public ByteSource {
 public:
     explicit DescriptorBytes(int fd);
@@ -42,6 +44,8 @@ private:
     int m_fd;
     quint64 m_size = 0;
     bool m_ok = false;
+    mutable QByteArray m_kept;
+    mutable quint64 m_keptAt = 0;
 };
 
 // Bytes in memory (the tests and fuzz targets).

@@ -350,7 +350,12 @@ bool FileReplacement::unchangedSinceOpened() const
            sameTime(now.st_ctim, m_original.st_ctim);
 }
 
-FileReplacement::Result FileReplacement::commit()
+bool flushFolder(int dirFd)
+{
+    return ::fsync(dirFd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
+}
+
+FileReplacement::Result FileReplacement::commit(int* folderToFlush)
 {
     if (m_writeFd < 0)
         return fail(Result::CannotWrite, EINVAL);
@@ -378,10 +383,11 @@ FileReplacement::Result FileReplacement::commit()
     const Result placed = putInPlace();
     if (placed != Result::Ok)
         return placed;
-    // The exchange and the removal live in the folder. Some network and FUSE
-    // file systems cannot flush a folder and say so; the rename is done.
+    // The exchange and the removal live in the folder.
     int error = 0;
-    if (::fsync(m_dirFd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS)
+    if (folderToFlush)
+        *folderToFlush = ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
+    else if (!flushFolder(m_dirFd))
         error = errno;
     ::close(m_writeFd);
     m_writeFd = -1;
@@ -545,8 +551,7 @@ bool NewFileAt::commit()
     if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, m_name.constData()) != 0)
         return false;
     m_tempName.clear();
-    const bool flushed =
-        ::fsync(m_dirFd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
+    const bool flushed = flushFolder(m_dirFd);
     const int error = errno;
     discard();
     errno = error;

@@ -66,7 +66,10 @@ public:
     // The new version, open for reading and writing.
     int writeFd() const { return m_writeFd; }
 
-    Result commit();
+    // folderToFlush: when given, the folder is not flushed here but handed
+    // over (a descriptor the caller flushes with flushFolder and closes), so
+    // that many updates in one folder cost one flush of it.
+    Result commit(int* folderToFlush = nullptr);
 
     // Drops the new version (the old file is never touched) and lets go of
     // the old one. Also what the destructor does.
@@ -153,6 +156,10 @@ OutputTarget outputTargetFor(const QByteArray& path);
 // Opens a Stream target for writing without waiting (a FIFO without a
 // reader fails at once); writes then block as usual. -1 with errno.
 int openOutputStream(const QByteArray& path);
+
+// Flushes a folder (its renames) to the disk. Some network and FUSE file
+// systems cannot and say so (EINVAL, ENOTSUP): that is no failure.
+bool flushFolder(int dirFd);
 
 // Whether this process may give a new file the owner and group of st: its
 // owner who belongs to its group, or root. Replacing a file any other user
