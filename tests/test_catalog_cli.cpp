@@ -185,21 +185,27 @@ private slots:
     void listDestinations_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("a link someone else planted") << "planted";
-        QTest::newRow("a dangling link someone else planted") << "planted dangling";
-        QTest::newRow("our own link") << "own link";
-        QTest::newRow("a FIFO") << "fifo";
-        QTest::newRow("standard output") << "-";
-        QTest::newRow("a character device") << "/dev/null";
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("a link someone else planted") << "planted" << 0;
+        QTest::newRow("a dangling link someone else planted") << "planted dangling" << 0;
+        QTest::newRow("our own link") << "own link" << 0;
+        QTest::newRow("our link to someone else's link") << "chain" << 1;
+        QTest::newRow("a FIFO") << "fifo" << 0;
+        QTest::newRow("standard output") << "-" << 0;
+        QTest::newRow("a character device") << "/dev/null" << 0;
+        QTest::newRow("another name in another case") << "case" << 0;
+        QTest::newRow("someone else's list") << "theirs" << 0;
     }
     void listDestinations()
     {
         QFETCH(QString, kind);
+        QFETCH(int, exitCode);
         ListFixture fx;
         QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
         const QString list = kind == "-" || kind.startsWith('/') ? kind : fx.root.path() + "/list.txt";
         const QString target = fx.root.path() + "/target.txt";
         const QByteArray native = QFile::encodeName(list);
+        struct stat st0;
         if (kind.startsWith("planted")) {
             if (!runningAsRoot())
                 QSKIP("needs root to make a link of another user");
@@ -212,10 +218,38 @@ private slots:
             QCOMPARE(::symlink("target.txt", native.constData()), 0);
         } else if (kind == "fifo") {
             QCOMPARE(::mkfifo(native.constData(), 0644), 0);
+        } else if (kind == "chain" || kind == "theirs") {
+            if (!runningAsRoot())
+                QSKIP("needs root to make files of another user");
+            if (kind == "chain") {
+                // Ours leads to theirs, which leads to their FIFO.
+                const QByteArray theirs = QFile::encodeName(fx.root.path() + "/theirs");
+                QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0666), 0);
+                QCOMPARE(::symlink(QFile::encodeName(target).constData(), theirs.constData()), 0);
+                QCOMPARE(::lchown(theirs.constData(), 65534, 65534), 0);
+                QCOMPARE(::symlink(theirs.constData(), native.constData()), 0);
+            } else {
+                QVERIFY(writeBytes(list, "their old list"));
+                QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+                QCOMPARE(::chmod(native.constData(), 0600), 0);
+            }
+        } else if (kind == "case") {
+            QVERIFY(writeBytes(fx.root.path() + "/LIST.TXT", "precious"));
         }
         const RunResult r =
             runProgram({"--make-list", fx.folder, "--output", list}, QByteArray(), 20000);
-        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.exitCode, exitCode);
+        if (kind == "chain") {
+            QVERIFY(::lstat(native.constData(), &st0) == 0 && S_ISLNK(st0.st_mode));
+            return; // refused, and nothing was written into their FIFO (no reader waited)
+        }
+        if (kind == "case")
+            QCOMPARE(readBytes(fx.root.path() + "/LIST.TXT"), QByteArray("precious"));
+        if (kind == "theirs") {
+            QVERIFY(::stat(native.constData(), &st0) == 0);
+            QCOMPARE(int(st0.st_uid), 65534);
+            QCOMPARE(int(st0.st_mode & 0777), 0600);
+        }
         struct stat st;
         if (kind == "-") {
             QVERIFY(r.out.contains("A.TXT"));

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -296,6 +297,31 @@ private slots:
         for (int i = 1; i < folders.size(); ++i)
             QCOMPARE(folders.at(i), folders.at(i - 1) + "/d");
         QVERIFY(out.endsWith(entry("DEEP.TXT", 1)));
+    }
+
+    // A deep tree with a sibling at every level, with few descriptors
+    // allowed: the walk lets folders go and opens them again by name, and
+    // never runs out.
+    void deepWideTreeWithFewDescriptors()
+    {
+        ListFixture fx;
+        QString path = fx.folder;
+        const int depth = 150;
+        for (int i = 0; i < depth; ++i) {
+            QVERIFY(writeDated(path + "/b/leaf.txt", "x"));
+            path += "/a";
+        }
+        QVERIFY(QDir().mkpath(path));
+        struct rlimit old;
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &old), 0);
+        struct rlimit few = old;
+        few.rlim_cur = 100;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &few), 0);
+        BuildRun run;
+        const QByteArray out = run.walk(fx.folder, fx.listFile);
+        ::setrlimit(RLIMIT_NOFILE, &old);
+        QCOMPARE(int(folderLines(out).size()), 2 * depth + 1);
+        QCOMPARE(int(out.count("LEAF.TXT")), depth);
     }
 
     void undecodableFolderNames()

@@ -235,6 +235,33 @@ private slots:
         QCOMPARE(namesIn(folder), QStringList{"game.zip"});
     }
 
+    // A list in a folder where this user may not make files, but may write
+    // the list itself: it is written in place, as it always was.
+    void listInAFolderWeMayNotWrite()
+    {
+        const QString folder = m_root.path() + "/lists";
+        const QString listed = m_root.path() + "/listed-ro";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(writeBytes(listed + "/a.txt", "x"));
+        const QString list = folder + "/list.txt";
+        QVERIFY(writeBytes(list, "old list"));
+        ::chmod(QFile::encodeName(m_root.path()).constData(), 0755);
+        ::chmod(QFile::encodeName(listed).constData(), 0755);
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+        ::chmod(QFile::encodeName(list).constData(), 0666);
+        const int rc = inChild([&]() -> int {
+            if (!dropToNobody() || ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+                return kChildCannot;
+            return runProgramRaw({"--make-list", QFile::encodeName(listed), "--output",
+                                  QFile::encodeName(list)});
+        });
+        if (rc == kChildCannot)
+            QSKIP("cannot run as a user without write permission to the folder");
+        QCOMPARE(rc, 0);
+        QVERIFY(readBytes(list).contains("A.TXT"));
+        QCOMPARE(namesIn(folder), QStringList{"list.txt"});
+    }
+
     // Power loss: the new archive gets its mode and reaches the disk before
     // it takes the archive's place, and the folder is flushed after. Checked
     // on the system calls of the command line.

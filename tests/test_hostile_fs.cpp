@@ -328,6 +328,9 @@ private slots:
             QCOMPARE(::symlink("/proc/kmsg", QFile::encodeName(fx.folder + "/k.url").constData()), 0);
         QVERIFY(writeBytes(fx.folder + "/f.url",
                            "[x]\r\nURL=http://big/\r\n" + QByteArray(3 << 20, 'j')));
+        // 20 GiB of nothing (sparse): no line end to wait for.
+        QVERIFY(writeBytes(fx.folder + "/g.url", "x"));
+        QCOMPARE(::truncate(QFile::encodeName(fx.folder + "/g.url").constData(), off_t(20) << 30), 0);
         const int rc = inChild([&]() -> int {
             ::alarm(20);
             BuildRun run;
@@ -351,6 +354,54 @@ private slots:
             return 0;
         });
         QCOMPARE(rc, 0); // -1: the child hung and the alarm ended it
+    }
+
+    // Root lists a tree another user may write. That user's links must not
+    // make the list show what only root may read (a shortcut's target, an
+    // archive's description, a folder's files), and a link swapped after
+    // the walk looked at it leads nowhere.
+    void linksOfAnotherUserLeakNothing()
+    {
+        if (!runningAsRoot())
+            QSKIP("needs root to be the one who lists");
+        ListFixture fx;
+        const QString secret = fx.root.path() + "/secret";
+        QVERIFY(QDir().mkpath(secret + "/folder"));
+        QVERIFY(writeBytes(secret + "/key.url", "[x]\r\nURL=SECRET-KEY-LINE\r\n"));
+        QVERIFY(writeRaw(secret + "/private.zip", rawZip({{"file_id.diz", "Secret words\r\n"}})));
+        QVERIFY(writeBytes(secret + "/folder/hidden-in-root.txt", "x"));
+        for (const char* name : {"key.url", "private.zip"})
+            ::chmod(QFile::encodeName(secret + '/' + name).constData(), 0600);
+        auto plant = [&](const QString& target, const QString& link) {
+            QCOMPARE(::symlink(QFile::encodeName(target).constData(),
+                               QFile::encodeName(link).constData()),
+                     0);
+            QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
+        };
+        plant(secret + "/key.url", fx.folder + "/key.url");
+        plant(secret + "/private.zip", fx.folder + "/p.zip");
+        plant(secret + "/folder", fx.folder + "/f");
+        // Looked at as a harmless folder of the user's, then swapped.
+        QVERIFY(QDir().mkpath(fx.root.path() + "/harmless"));
+        plant(fx.root.path() + "/harmless", fx.folder + "/zz");
+        ::chown(QFile::encodeName(fx.root.path() + "/harmless").constData(), 65534, 65534);
+        BuildRun run;
+        catalog::MemoryDescriptionReader descriptions(run.zip);
+        run.descriptions = &descriptions;
+        run.host.onYield = [&](int) {
+            if (run.state.selectedFilePath.endsWith("/p.zip")) {
+                QFile::remove(fx.folder + "/zz");
+                ::symlink(QFile::encodeName(secret).constData(),
+                          QFile::encodeName(fx.folder + "/zz").constData());
+            }
+        };
+        const QByteArray list = run.walk(fx.folder, fx.listFile);
+        QVERIFY2(!list.contains("SECRET-KEY-LINE"), list.constData());
+        QVERIFY(!list.contains("Secret words"));
+        QVERIFY(!list.contains("HIDDEN-IN-ROOT"));
+        QVERIFY(!list.contains("PRIVATE.ZIP"));
+        QVERIFY(list.contains("KEY.URL") && list.contains("P.ZIP")); // listed, not read
+        QVERIFY(list.contains("** CRC Error ** 101"));
     }
 
     // The list file inside the listed folder, under any name (the default

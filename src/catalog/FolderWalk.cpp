@@ -60,6 +60,7 @@ struct Frame {
     int fd = -1;
     FileId id{};
     bool unreadable = false;
+    int error = 0; // why it could not be opened
     bool visited = false;
     std::vector<platform::FolderItem> subFolders; // in the pane's order
     size_t next = 0;
@@ -102,6 +103,7 @@ void Walk::run(const QString& text, const QString& real)
     Frame start;
     start.text = withSeparator(text);
     start.fd = platform::openFolderAt(AT_FDCWD, platform::encodeName(real), true);
+    start.error = start.fd >= 0 ? 0 : errno;
     if (start.fd >= 0 && idOf(start.fd, start.id)) {
         m_root = start.id;
         m_visited.insert(start.id);
@@ -148,13 +150,19 @@ void Walk::run(const QString& text, const QString& real)
         const int parentFd = frameFd(top);
         // A real folder is opened as one: if a link took its place meanwhile,
         // it is not followed.
+        // It must be the folder the read saw and the link rules were applied
+        // to: a link swapped for another meanwhile leads nowhere.
         child.fd = parentFd >= 0 ? platform::openFolderAt(parentFd, sub.native, sub.isLink) : -1;
-        if (child.fd >= 0 && idOf(child.fd, child.id)) {
+        child.error = child.fd >= 0 ? 0 : parentFd >= 0 ? errno : frame.error;
+        if (child.fd >= 0 && idOf(child.fd, child.id) &&
+            child.id == FileId{sub.stat.device, sub.stat.inode}) {
             if (!m_visited.insert(child.id).second) {
                 closeFrame(child); // reached again (a bind mount, a link)
                 continue;
             }
         } else {
+            if (child.fd >= 0)
+                child.error = ESTALE;
             closeFrame(child);
             child.unreadable = true;
         }
@@ -183,7 +191,8 @@ void Walk::visit(Frame& frame)
     const size_t index = size_t(&frame - m_frames.data());
     contents.fd = frame.unreadable ? -1 : frameFd(index);
     if (contents.fd < 0 || !platform::readFolderAt(contents.fd, items)) {
-        job.host.folderUnreadable(text, contents.fd < 0 ? ENOENT : errno);
+        const int error = contents.fd >= 0 ? errno : frame.error ? frame.error : ENOENT;
+        job.host.folderUnreadable(text, error);
         items.clear();
     }
     QStringList fileNames;
@@ -218,7 +227,8 @@ void Walk::visit(Frame& frame)
 // would list the tree again or the whole file system.
 bool Walk::followsLink(int parentFd, const platform::FolderItem& link)
 {
-    if (m_aboveRoot.count({link.stat.device, link.stat.inode}) > 0)
+    // Nor one whose owner could not list the folder it leads to himself.
+    if (!platform::mayFollow(link) || m_aboveRoot.count({link.stat.device, link.stat.inode}) > 0)
         return false;
     const int fd = platform::openFolderAt(parentFd, link.native, true);
     if (fd < 0)
@@ -265,6 +275,10 @@ int Walk::frameFd(size_t index)
         FileId id;
         if (frame.fd >= 0 && (!idOf(frame.fd, id) || id != frame.id))
             closeFrame(frame);
+        // The way down is let go again as it is walked, but for the start
+        // folder and the last few.
+        if (k - 1 > 0 && index - (k - 1) > kOpenFolders)
+            closeFrame(m_frames[k - 1]);
     }
     return m_frames[index].fd;
 }

@@ -35,6 +35,7 @@ constexpr int kShortcutPrefixLength = 12;
 constexpr int kShortcutNameLimit = 42;
 // A shortcut is a few lines of text; we never read more of one than this.
 constexpr qint64 kShortcutReadLimit = qint64(1) << 20;
+constexpr qint64 kShortcutFirstLineLimit = qint64(64) << 10; // "[InternetShortcut]"
 
 const QByteArray kCrcErrorText = QByteArrayLiteral("** CRC Error **");
 const QString kDescriptionMember = QStringLiteral("file_id.diz");
@@ -67,11 +68,18 @@ QString shortcutDisplayName(const QString& name)
 
 // The second line of an Internet shortcut from its fifth byte on: the text
 // after "URL=". Empty when the file cannot be read or has no such line. Only
-// the first two lines are read, however large the file (and of the second
-// at most a limit); a FIFO or device is never read or waited on.
+// the first two lines are read, however large the file: a first line longer
+// than any shortcut's ends the search, and of the second at most the limit
+// is taken, so a huge (or sparse) file costs no more than that.
 QByteArray shortcutTargetOf(int fd)
 {
+    // An empty file has no target. Files of the kernel's (/proc) say they
+    // are empty too, and reading one may wait or take what others would read.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size == 0)
+        return QByteArray();
     QByteArray second;
+    qint64 first = 0;
     int line = 0;
     bool afterCr = false; // a LF right after it ends no line of its own
     char buffer[16384];
@@ -96,30 +104,29 @@ QByteArray shortcutTargetOf(int fd)
                     return second.mid(4);
                 continue;
             }
-            if (line == 1 && second.size() < kShortcutReadLimit)
+            if (line == 0 && ++first > kShortcutFirstLineLimit)
+                return QByteArray();
+            if (line == 1) {
                 second.append(c);
+                if (second.size() >= kShortcutReadLimit)
+                    return second.mid(4);
+            }
         }
     }
     return line >= 1 ? second.mid(4) : QByteArray();
 }
 
-QByteArray shortcutTarget(int folderFd, const QByteArray& name, const QString& path)
-{
-    const int fd = folderFd >= 0 ? platform::openRegularAt(folderFd, name)
-                                 : platform::openRegularAt(AT_FDCWD, platform::encodeName(path));
-    if (fd < 0)
-        return QByteArray();
-    // An empty file has no target. Files of the kernel's (/proc) say they
-    // are empty too, and reading one may wait or take what others would read.
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_size == 0) {
-        ::close(fd);
-        return QByteArray();
+struct OpenFile {
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
+    ~OpenFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
     }
-    const QByteArray target = shortcutTargetOf(fd);
-    ::close(fd);
-    return target;
-}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    const int fd;
+};
 
 QByteArray withoutLeadingSpaces(const QByteArray& line)
 {
@@ -222,14 +229,13 @@ ArchiveDescription MemoryDescriptionReader::read(const QString& archivePath)
     return out;
 }
 
-ArchiveDescription MemoryDescriptionReader::readAt(int folderFd, const QString& name,
-                                                   const QString& path)
+ArchiveDescription MemoryDescriptionReader::readOpen(int fd, const QString& path)
 {
     ArchiveDescription out;
     m_zip.setKeepPaths(false);
     m_zip.setMemberMask(kDescriptionMember);
     m_zip.setArchivePath(path);
-    out.status = m_zip.ReadMemberAt(folderFd, name, kDescriptionMember, out.bytes);
+    out.status = m_zip.ReadMemberFrom(fd, kDescriptionMember, out.bytes);
     out.present = out.status == diz::ZipStatus::Success;
     return out;
 }
@@ -334,8 +340,6 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
                              contents.files[size_t(i)].name == name;
         const platform::FileStat info =
             aligned ? contents.files[size_t(i)].stat : platform::statReal(filePath);
-        const QByteArray native = aligned ? contents.files[size_t(i)].native
-                                          : platform::encodeName(name);
         const QByteArray sizeText = sizeField(info.ok ? info.size : 0);
         QByteArray dateText = dateField(info.ok ? info.modified : QDateTime());
 
@@ -352,12 +356,25 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
             continue;
 
         const bool zip = endsInZip(name);
+        const bool shortcut = isShortcut(fullPath);
+        // What is read of a file is read through one descriptor, opened
+        // relative to the folder and checked to be the file the folder read
+        // saw; through a link only where its owner may read what it leads to.
+        const OpenFile file(zip || shortcut
+                                ? (aligned && contents.fd >= 0
+                                       ? platform::openListedFile(contents.fd,
+                                                                  contents.files[size_t(i)])
+                                       : platform::openRegularAt(AT_FDCWD,
+                                                                 platform::encodeName(filePath)))
+                                : -1);
         ArchiveDescription description;
         if (zip) {
             // Read only: an archive's attributes and permissions stay as
             // they are (Linux has no archive attributes to reset).
-            description = contents.fd >= 0 ? descriptions.readAt(contents.fd, name, filePath)
-                                           : descriptions.read(filePath);
+            if (file.fd < 0)
+                description.status = diz::ZipStatus::CannotOpenArchive;
+            else
+                description = descriptions.readOpen(file.fd, filePath);
             temporaryMayExist = readerLeavesFile;
             host.setProgress(0);
             if (description.status == diz::ZipStatus::Aborted) {
@@ -368,9 +385,8 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
         }
         const qint16 status = description.status;
 
-        const bool shortcut = isShortcut(fullPath);
         if (shortcut)
-            dateText = shortcutTarget(contents.fd, native, filePath);
+            dateText = file.fd >= 0 ? shortcutTargetOf(file.fd) : QByteArray();
 
         const bool longLayout = host.longFileFormat();
         const Columns& columns = longLayout ? kLongColumns : kShortColumns;

@@ -62,12 +62,11 @@ class DescriptionReader {
 public:
     virtual ~DescriptionReader() = default;
     virtual ArchiveDescription read(const QString& archivePath) = 0;
-    // The same for the archive name in the folder open as folderFd (path
-    // names it for the user); a reader that can works through the folder.
-    virtual ArchiveDescription readAt(int folderFd, const QString& name, const QString& path)
+    // The same for an archive the builder has open (path names it for the
+    // user); a reader that can reads through the descriptor.
+    virtual ArchiveDescription readOpen(int fd, const QString& path)
     {
-        Q_UNUSED(folderFd);
-        Q_UNUSED(name);
+        Q_UNUSED(fd);
         return read(path);
     }
     // True when read() may leave the temporary description file behind; the
@@ -97,7 +96,7 @@ class MemoryDescriptionReader : public DescriptionReader {
 public:
     explicit MemoryDescriptionReader(diz::ZipComponent& zip) : m_zip(zip) {}
     ArchiveDescription read(const QString& archivePath) override;
-    ArchiveDescription readAt(int folderFd, const QString& name, const QString& path) override;
+    ArchiveDescription readOpen(int fd, const QString& path) override;
     bool leavesTemporaryFile() const override { return false; }
 
 private:

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vexlo::catalog {
@@ -32,22 +33,41 @@ bool ListWriter::open(const QString& path)
     m_buffer.clear();
     m_column = 1;
     m_streaming = false;
+    m_streamDevice = 0;
+    m_streamInode = 0;
     if (path == QLatin1String("-")) {
         m_fd = STDOUT_FILENO;
         return true;
     }
+    // The folder is found as every program path; the name is taken as given,
+    // never matched to another file that differs in letter case.
     const platform::OutputTarget target =
-        platform::outputTargetFor(platform::encodeName(platform::resolvePath(path)));
+        platform::outputTargetFor(platform::encodeName(platform::resolveFolderPart(path)));
     switch (target.kind) {
     case platform::OutputTarget::Kind::Replace:
-        if (!m_file.begin(target.path)) {
-            fail(errno);
-            return false;
+        if (m_file.begin(target.path)) {
+            m_fd = m_file.fd();
+            return true;
         }
-        m_fd = m_file.fd();
-        return true;
+        // A folder where no new file may be made: a list that exists there
+        // and may be written is written in place, as it always was.
+        if (errno == EACCES || errno == EPERM) {
+            const int error = errno;
+            m_fd = platform::openListInPlace(target.path);
+            m_streaming = m_fd >= 0;
+            struct stat st;
+            if (m_fd >= 0 && ::fstat(m_fd, &st) == 0) {
+                m_streamDevice = st.st_dev;
+                m_streamInode = st.st_ino;
+            }
+            if (m_fd >= 0)
+                return true;
+            errno = error;
+        }
+        fail(errno);
+        return false;
     case platform::OutputTarget::Kind::Stream:
-        m_fd = platform::openOutputStream(target.path);
+        m_fd = platform::openOutputStream(target);
         m_streaming = m_fd >= 0;
         if (m_fd < 0) {
             fail(errno);

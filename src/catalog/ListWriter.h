@@ -37,7 +37,11 @@ public:
     bool close();
     bool isOpen() const { return m_fd >= 0; }
     // Whether a file is the list being written or the one it replaces.
-    bool isListFile(dev_t device, ino_t inode) const { return m_file.isThisFile(device, inode); }
+    bool isListFile(dev_t device, ino_t inode) const
+    {
+        return m_file.isThisFile(device, inode) ||
+               (m_streaming && device == m_streamDevice && inode == m_streamInode);
+    }
 
     // File names and folder paths, written as the bytes they stand for, but
     // for control bytes (0x00-0x1F, 0x7F), which become "?": a name must not
@@ -65,7 +69,9 @@ private:
 
     int m_fd = -1;
     platform::NewFileAt m_file; // not open for standard output or a stream
-    bool m_streaming = false;   // written into a device or pipe the path leads to
+    bool m_streaming = false;   // written into a device, pipe or (in place) the old list
+    dev_t m_streamDevice = 0;
+    ino_t m_streamInode = 0;
     int m_column = 1;
     QByteArray m_buffer;
     QString m_error;

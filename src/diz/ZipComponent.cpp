@@ -481,20 +481,18 @@ qint16 ZipComponent::ReadMember(const QString& archive, const QString& memberNam
     return status;
 }
 
-qint16 ZipComponent::ReadMemberAt(int folderFd, const QString& archiveName,
-                                  const QString& memberName, QByteArray& out)
+qint16 ZipComponent::ReadMemberFrom(int fd, const QString& memberName, QByteArray& out)
 {
     ZipRunningCall call(*this);
     out.clear();
-    if (archiveName.isEmpty() || !isPlainName(memberName))
+    if (fd < 0 || !isPlainName(memberName))
         return ZipStatus::BadArguments;
-    const Descriptor fd(platform::openRegularAt(folderFd, platform::encodeName(archiveName)));
     struct stat st {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return ZipStatus::CannotOpenArchive;
     if (st.st_size == 0)
         return ZipStatus::NotAZipArchive;
-    const qint16 status = call.readRootMemberOf(fd.get(), memberName, out);
+    const qint16 status = call.readRootMemberOf(fd, memberName, out);
     if (status == ZipStatus::Success)
         call.reportStatus(100);
     return status;

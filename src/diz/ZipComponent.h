@@ -86,10 +86,8 @@ public:
     // letter case) into memory, with the same checks and statuses as
     // ExtractMembers but without touching the disk.
     qint16 ReadMember(const QString& archive, const QString& memberName, QByteArray& out);
-    // The same for the archive archiveName in the folder open as folderFd
-    // (links followed; a FIFO or device there is never read or waited on).
-    qint16 ReadMemberAt(int folderFd, const QString& archiveName, const QString& memberName,
-                        QByteArray& out);
+    // The same for an archive the caller holds open (a regular file).
+    qint16 ReadMemberFrom(int fd, const QString& memberName, QByteArray& out);
 
 signals:
     void Status(int completion); // during extraction or reading

@@ -512,8 +512,8 @@ bool NewFileAt::begin(const QByteArray& path)
     }
     if (m_hadFile)
         m_previous = there;
-    // Created as any new file (0666 less the umask); a previous file of ours
-    // lends its permissions.
+    // Created as any new file (0666 less the umask); a previous file lends
+    // its owner and group where we may give them, and its permissions.
     m_fd = createNewFile(m_dirFd, m_name, 0666, m_tempName);
     if (m_fd < 0) {
         const int error = errno;
@@ -521,8 +521,12 @@ bool NewFileAt::begin(const QByteArray& path)
         errno = error;
         return false;
     }
-    if (m_hadFile && S_ISREG(there.st_mode) && there.st_uid == ::geteuid())
+    if (m_hadFile && S_ISREG(there.st_mode)) {
+        if (::geteuid() == 0 && ::fchown(m_fd, there.st_uid, there.st_gid) != 0) {
+            // Best effort: the list stays ours.
+        }
         ::fchmod(m_fd, there.st_mode & 0777);
+    }
     return ::fstat(m_fd, &m_new) == 0;
 }
 
@@ -609,23 +613,25 @@ OutputTarget outputTargetFor(const QByteArray& given)
             return out;
         }
         if (st.st_uid != ::geteuid() && st.st_uid != 0) {
-            out.kind = OutputTarget::Kind::Replace; // a planted link goes
+            // Someone else's link: at the path itself it is replaced; further
+            // along a chain of ours it is not followed, nor written over.
+            if (hop > 0) {
+                out.error = EACCES;
+                return out;
+            }
+            out.kind = OutputTarget::Kind::Replace;
             out.path = path;
             return out;
         }
-        struct stat target;
-        if (::stat(path.constData(), &target) == 0) {
-            if (S_ISDIR(target.st_mode)) {
-                out.error = EISDIR;
-                return out;
-            }
-            if (!S_ISREG(target.st_mode)) {
-                out.kind = OutputTarget::Kind::Stream; // through the link, as /dev/stdout
-                out.path = path;
-                return out;
-            }
+        // The kernel's own links (/dev/stdout, /proc/self/fd/1) lead to what
+        // is open: written into as it is, never replaced.
+        if (path.startsWith("/proc/")) {
+            out.kind = OutputTarget::Kind::Stream;
+            out.path = path;
+            out.inPlace = true; // "> file" opened it already: written as the shell meant
+            return out;
         }
-        // Our own link to a file, or to none yet: on to where it leads.
+        // Our own link, or root's: on to where it leads, one step at a time.
         QByteArray link(4096, '\0');
         const ssize_t length = ::readlink(path.constData(), link.data(), size_t(link.size()));
         if (length < 0 || length >= link.size()) {
@@ -643,11 +649,39 @@ OutputTarget outputTargetFor(const QByteArray& given)
     return out;
 }
 
-int openOutputStream(const QByteArray& path)
+int openOutputStream(const OutputTarget& target)
 {
-    const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int fd = ::open(target.path.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // What was opened must be a device or a pipe: a regular file is never
+    // written into in place (a list replaces it whole), whatever a link
+    // swapped meanwhile leads to.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && !target.inPlace) || S_ISDIR(st.st_mode) ||
+        S_ISBLK(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+int openListInPlace(const QByteArray& path)
+{
+    const int fd =
+        ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+        const int error = S_ISREG(st.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

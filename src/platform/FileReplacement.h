@@ -141,21 +141,28 @@ private:
 // typed or chosen. A file, nothing, or a FIFO at the path: a new file takes
 // its place (a FIFO is never opened, so never waited on). A link made by
 // someone else (planted in a folder others may write): the link is
-// replaced, never followed. A link of our own or root's is taken as meant:
-// a file it leads to is replaced (a missing one created), a device or pipe
-// it leads to (/dev/stdout) is written into, opened without waiting. A
+// replaced, never followed. A link of our own or root's is taken as meant,
+// one step at a time (someone else's link further along is refused): a file
+// it leads to is replaced (a missing one created); the kernel's links
+// (/dev/stdout to /proc/self/fd/1) are written into, opened without waiting. A
 // character device at the path itself (/dev/null), which only the
 // privileged can make, is written into; a folder, block device or socket is
 // refused.
 struct OutputTarget {
     enum class Kind { Replace, Stream, Refuse } kind = Kind::Refuse;
     QByteArray path;
-    int error = 0; // for Refuse
+    bool inPlace = false; // a Stream that may be a regular file (/proc/self/fd)
+    int error = 0;        // for Refuse
 };
 OutputTarget outputTargetFor(const QByteArray& path);
 // Opens a Stream target for writing without waiting (a FIFO without a
-// reader fails at once); writes then block as usual. -1 with errno.
-int openOutputStream(const QByteArray& path);
+// reader fails at once); writes then block as usual. A regular file found
+// there (a link swapped meanwhile) is refused. -1 with errno.
+int openOutputStream(const OutputTarget& target);
+// The list written into its old file in place, emptied first: only for a
+// list in a folder where no new file may be made (the list itself is
+// writable). A link or special file there is refused. -1 with errno.
+int openListInPlace(const QByteArray& path);
 
 // Flushes a folder (its renames) to the disk. Some network and FUSE file
 // systems cannot and say so (EINVAL, ENOTSUP): that is no failure.

@@ -62,6 +62,7 @@ FileStat fromStat(const struct stat& st)
     out.device = st.st_dev;
     out.inode = st.st_ino;
     out.mode = st.st_mode;
+    out.owner = st.st_uid;
     return out;
 }
 
@@ -257,6 +258,33 @@ int openRegularAt(int dirFd, const QByteArray& name)
     return fd;
 }
 
+bool mayFollow(const FolderItem& item)
+{
+    return !item.isLink || item.linkOwner == ::geteuid() ||
+           (item.stat.ok && item.linkOwner == item.stat.owner);
+}
+
+int openListedFile(int dirFd, const FolderItem& item)
+{
+    if (!mayFollow(item)) {
+        errno = EACCES;
+        return -1;
+    }
+    const int fd = ::openat(dirFd, item.native.constData(),
+                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                (item.isLink ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return -1;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !item.stat.ok ||
+        st.st_dev != item.stat.device || st.st_ino != item.stat.inode) {
+        ::close(fd);
+        errno = ESTALE; // not the file the folder read saw
+        return -1;
+    }
+    return fd;
+}
+
 int openFolderAt(int dirFd, const QByteArray& name, bool followLinks)
 {
     return ::openat(dirFd, name.constData(),
@@ -288,16 +316,15 @@ bool readFolderAt(int dirFd, std::vector<FolderItem>& out)
         struct stat st;
         // One look at each entry, links followed; only a link that leads
         // nowhere is asked about itself.
-        if (::fstatat(dirFd, name, &st, 0) == 0) {
+        if (::fstatat(dirFd, name, &st, 0) == 0)
             item.stat = fromStat(st);
-            item.isLink = ent->d_type == DT_LNK;
-            if (ent->d_type == DT_UNKNOWN) {
-                struct stat self;
-                item.isLink = ::fstatat(dirFd, name, &self, AT_SYMLINK_NOFOLLOW) == 0 &&
-                              S_ISLNK(self.st_mode);
+        if (ent->d_type == DT_LNK || ent->d_type == DT_UNKNOWN || !item.stat.ok) {
+            // Links are few: their owner decides whether they are followed.
+            struct stat self;
+            if (::fstatat(dirFd, name, &self, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(self.st_mode)) {
+                item.isLink = true;
+                item.linkOwner = self.st_uid;
             }
-        } else {
-            item.isLink = ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
         }
         out.push_back(std::move(item));
         errno = 0;

@@ -35,6 +35,7 @@ struct FileStat {
     dev_t device = 0;
     ino_t inode = 0;
     mode_t mode = 0;
+    uid_t owner = 0;
 };
 
 // stat() of the resolved path; followLinks false asks about a link itself.
@@ -64,8 +65,15 @@ struct FolderItem {
     QString name;      // decoded as every name (NativeName.h)
     QByteArray native; // its bytes
     bool isLink = false; // the entry itself is a symbolic link
+    uid_t linkOwner = 0; // ...and whose it is
     FileStat stat;       // what it is, links followed; not ok for a link to nothing
 };
+
+// Whether what a link in a listed folder leads to may be read or walked
+// into: the link is ours, or its owner owns what it leads to. Otherwise a
+// user who can put a link in a tree that root (or anyone) lists could have
+// the list show files of the lister's that the link's owner cannot read.
+bool mayFollow(const FolderItem& item);
 
 // Opens a folder relative to an open one (AT_FDCWD: a path), following a
 // link or not. The descriptor, or -1 with errno set.
@@ -79,6 +87,10 @@ bool readFolderAt(int dirFd, std::vector<FolderItem>& out);
 // followed. A FIFO, device or folder there is never opened for good (-1,
 // errno EINVAL or EISDIR), nor waited on; the descriptor stays non-blocking.
 int openRegularAt(int dirFd, const QByteArray& name);
+// The same for an entry a folder read gave: the file opened must still be
+// the one the read saw (a link swapped meanwhile is refused), and through a
+// link only as mayFollow allows.
+int openListedFile(int dirFd, const FolderItem& item);
 
 // Before a file is replaced by a new version (Save diz), its attributes are
 // "reset to normal": here, its owner may write it (an owner's read-only file
