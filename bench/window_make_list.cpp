@@ -13,6 +13,7 @@
 // run.
 
 #include "pane/ArchivePane.h"
+#include "platform/FileSystem.h"
 #include "shell/Form1.h"
 #include "shell/StatusPanel.h"
 
@@ -46,6 +47,7 @@ protected:
 
 int main(int argc, char** argv)
 {
+    vexlo::platform::settleLocalTimeZone(); // as the program does
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {

@@ -551,6 +551,12 @@ bool writeAllAt(int fd, const QByteArray& bytes, quint64 offset)
     return true;
 }
 
+void settleLocalTimeZone()
+{
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+}
+
 QString lastErrorText()
 {
     return QString::fromLocal8Bit(std::strerror(errno));

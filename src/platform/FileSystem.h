@@ -130,6 +130,12 @@ bool writeAllAt(int fd, const QByteArray& bytes, quint64 offset);
 // True when the folder exists and this user may create files in it.
 bool isWritableFolder(const QString& folder);
 
+// For the start of a program, before any thread: without TZ the C library
+// looks at /etc/localtime again for every local time it works out, and
+// libzip works one out for every member of every archive it opens. Naming
+// the same zone file keeps the same zone and spares those looks.
+void settleLocalTimeZone();
+
 // The text of the last failure of the functions above (errno).
 QString lastErrorText();
 

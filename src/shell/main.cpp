@@ -1,4 +1,5 @@
 #include "platform/Launcher.h"
+#include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/SingleInstance.h"
 #include "shell/DesktopLauncher.h"
@@ -11,12 +12,7 @@
 
 int main(int argc, char** argv)
 {
-    // Without TZ the C library looks at /etc/localtime again for every
-    // local time it works out, and libzip works one out for every member of
-    // every archive it opens. Naming the same zone file keeps the same zone
-    // and spares those looks.
-    if (qEnvironmentVariableIsEmpty("TZ"))
-        qputenv("TZ", ":/etc/localtime");
+    vexlo::platform::settleLocalTimeZone();
     // Arguments are file names: keep their bytes, whatever their encoding.
     QStringList args;
     for (int i = 1; i < argc; ++i)
