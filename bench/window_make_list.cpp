@@ -69,7 +69,7 @@ int main(int argc, char** argv)
     window.SSPanel1->setCaption(args.at(2));
     window.longfile->setChecked(longFormat);
     window.multi->setChecked(multiLine);
-    window.state().MultiLineDiz = multiLine;
+    window.state().list.multiLineDiz = multiLine;
     QCoreApplication::processEvents();
 
     PaintCounter counter;

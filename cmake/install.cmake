@@ -12,7 +12,7 @@
 set(VEXLO32_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/vexlo32)
 
 install(TARGETS vexlo32 RUNTIME DESTINATION ${VEXLO32_INSTALL_DIR})
-install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/Vexlo32.txt
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/Vexlo32.txt
               ${CMAKE_CURRENT_SOURCE_DIR}/resources/thunder.wav
         DESTINATION ${VEXLO32_INSTALL_DIR})
 

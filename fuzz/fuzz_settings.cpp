@@ -4,7 +4,7 @@
 // NUL), and the pane gets a usable folder or the root.
 
 #include "fuzz_support.h"
-#include "shell/core/Settings.h"
+#include "platform/Settings.h"
 
 using namespace vexlo;
 

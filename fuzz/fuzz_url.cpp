@@ -9,8 +9,7 @@
 #include "catalog/ListWriter.h"
 #include "diz/ZipComponent.h"
 #include "fuzz_support.h"
-#include "pane/core/FolderListing.h"
-#include "shell/core/SharedState.h"
+#include "diz/FolderListing.h"
 
 using namespace vexlo;
 
@@ -24,7 +23,7 @@ public:
     void setProgress(int) override {}
     void setTitle(const QString&) override {}
     void setPathPanel(const QString&) override {}
-    void setDir1(const QString&) override {}
+    void setCurrentFolder(const QString&) override {}
 };
 
 class GivenDescription : public catalog::DescriptionReader {
@@ -74,10 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::fail("cannot write the shortcut");
 
     const unsigned char mode = size > 0 ? data[0] : 0;
-    SharedState state;
-    state.KeepRunning = true;
-    state.ReadOnlyDrive = true;
-    state.MultiLineDiz = (mode & 1) != 0;
+    RunControl run;
+    run.keepRunning = true;
+    catalog::ListOptions options;
+    options.readOnlyDrive = true;
+    options.multiLineDiz = (mode & 1) != 0;
     QuietHost host;
     host.longFormat = (mode & 2) != 0;
     FolderListing pane;
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     catalog::ListWriter writer;
     GivenDescription descriptions;
     descriptions.bytes = input;
-    catalog::CatalogJob job{state, pane, zip, writer, host, &descriptions};
+    catalog::CatalogJob job{run, options, pane, zip, writer, host, &descriptions};
 
     if (!writer.open(p.list))
         fuzz::fail("cannot create the list");

@@ -7,7 +7,7 @@
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 #include "shell/DesktopLauncher.h"
-#include "shell/core/CommandLine.h"
+#include "Version.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -272,8 +272,10 @@ private slots:
     void shippedHelpTextUsesCrLf()
     {
         const QByteArray text =
-            test::readBytes(QStringLiteral(VEXLO32_SOURCE_DIR "/resources/Vexlo32.txt"));
+            test::readBytes(QStringLiteral(VEXLO32_BUILD_DIR "/generated/Vexlo32.txt"));
         QVERIFY(text.size() > 1000);
+        // The same version as the About box and --version.
+        QVERIFY(text.startsWith(QByteArray("Vexlo32 ") + kVersionText + " - "));
         QCOMPARE(text.count("\r\n"), text.count('\n'));
         for (const char* word : {"--make-list", "--get-diz", "--save-diz", "Multi-line",
                                  "Long filename format", "** CRC Error **", "Vexlo32.ini"})

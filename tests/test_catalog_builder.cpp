@@ -244,7 +244,7 @@ private slots:
         descriptions.setDiz("game.zip", diz);
         BuildRun run;
         run.descriptions = &descriptions;
-        run.state.MultiLineDiz = true;
+        run.options.multiLineDiz = true;
         run.host.longFormat = longLayout;
         const QByteArray entry =
             longLayout ? QByteArray("GAME.ZIP") + spaces(34) + sizeText(7) + "  " + kDate + "  "
@@ -270,8 +270,8 @@ private slots:
             bool longFileFormat() const override { return ++asked <= 2; }
         } host;
         BuildRun run;
-        run.state.MultiLineDiz = true;
-        CatalogJob job{run.state, run.pane, run.zip, run.writer, host, &descriptions};
+        run.options.multiLineDiz = true;
+        CatalogJob job{run.control, run.options, run.pane, run.zip, run.writer, host, &descriptions};
         run.pane.setFolderPath(fx.folder);
         QVERIFY(run.writer.open(fx.listFile));
         BuildFolderEntries(job);
@@ -305,7 +305,7 @@ private slots:
         descriptions.set("game.zip", status, present ? &empty : nullptr);
         BuildRun run;
         run.descriptions = &descriptions;
-        run.state.MultiLineDiz = multiLine;
+        run.options.multiLineDiz = multiLine;
         QCOMPARE(run.build(fx.folder, fx.listFile),
                  folderHeader(fx.folder) + longLine("GAME.ZIP", 8, 7));
     }
@@ -361,7 +361,7 @@ private slots:
         QVERIFY(!run.pane.isSelected(0));
         QVERIFY(run.pane.isSelected(1));
         QVERIFY(!run.pane.isSelected(2));
-        QCOMPARE(run.state.selectedFilePath, platform::joinPath(fx.folder, "b.zip"));
+        QCOMPARE(run.host.lastFileStarted(), platform::joinPath(fx.folder, "b.zip"));
         // The next folder's start removes what the stop left.
         QVERIFY(platform::exists(platform::tempDizPath()));
         BuildRun next;
@@ -554,7 +554,7 @@ private slots:
                            {{true, false, false}, {false, true, false}, {false, false, true}}));
         for (int i = 0; i < 3; ++i)
             QVERIFY(!run.pane.isSelected(i));
-        QCOMPARE(run.state.selectedFilePath, platform::joinPath(fx.folder, "c.txt"));
+        QCOMPARE(run.host.lastFileStarted(), platform::joinPath(fx.folder, "c.txt"));
         QCOMPARE(run.host.filesStarted,
                  QStringList({fx.folder + "/a.txt", fx.folder + "/b.txt", fx.folder + "/c.txt"}));
     }
@@ -568,8 +568,8 @@ private slots:
         run.host.onYield = [&](int n) {
             if (n == 3) { // the Abort press, handled inside the yield for the third file
                 run.zip.setAbortRequest(true);
-                run.state.KeepRunning = false;
-                run.state.ListAborted = true;
+                run.control.keepRunning = false;
+                run.control.listAborted = true;
             }
         };
         QCOMPARE(run.build(fx.folder, fx.listFile),
@@ -585,7 +585,7 @@ private slots:
         ListFixture fx;
         QVERIFY(writeDated(fx.folder + "/a.txt", "x"));
         BuildRun run;
-        run.state.ListAborted = true;
+        run.control.listAborted = true;
         QCOMPARE(run.build(fx.folder, fx.listFile), QByteArray());
     }
 
@@ -621,7 +621,7 @@ private slots:
         FakeDescriptions descriptions;
         BuildRun run;
         run.descriptions = &descriptions;
-        run.state.ReadOnlyDrive = readOnlyDrive;
+        run.options.readOnlyDrive = readOnlyDrive;
         run.build(fx.folder, fx.listFile);
         QCOMPARE(modeOf(zip), 0444);
         QCOMPARE(modeOf(other), 0400);
@@ -677,7 +677,7 @@ private slots:
         QCOMPARE(single.host.progress, QList<int>({0, 0, 0, 0}));
 
         BuildRun multi;
-        multi.state.MultiLineDiz = true;
+        multi.options.multiLineDiz = true;
         const QByteArray all = multi.build(fx.folder, fx.listFile);
         QVERIFY(all.contains(longLine("A.ZIP", 5, size("a.zip"), "  alpha game").chopped(2) +
                              "\r\n" + spaces(63) + "line two\r\n"));

@@ -1,4 +1,4 @@
-#include "catalog/DiskInfo.h"
+#include "platform/DiskInfo.h"
 #include "test_catalog_support.h"
 
 #include <cerrno>
@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 using namespace vexlo;
+using vexlo::platform::DiskInfo;
 using namespace vexlo::catalog;
 using namespace vexlo::test;
 
@@ -54,8 +55,8 @@ QByteArray listInProcess(const QString& folder, const QString& listFile, bool lo
     BuildRun run;
     DiskInfo disk;
     disk.setDriveLetter(folder);
-    run.state.ReadOnlyDrive = disk.FreeSpace() < DiskInfo::kWritableThreshold;
-    run.state.MultiLineDiz = multiLine;
+    run.options.readOnlyDrive = disk.FreeSpace() < DiskInfo::kWritableThreshold;
+    run.options.multiLineDiz = multiLine;
     run.host.longFormat = longFormat;
     return run.walk(platform::lowerPath(folder), listFile);
 }

@@ -119,16 +119,17 @@ struct WatchingHost : FakeHost {
 QByteArray listWith(const QString& root, const QString& listFile, bool longFormat, bool multiLine,
                     bool inMemory, bool* sawTemporaryFile)
 {
-    SharedState state;
-    state.KeepRunning = true;
-    state.MultiLineDiz = multiLine;
+    RunControl run;
+    run.keepRunning = true;
+    catalog::ListOptions options;
+    options.multiLineDiz = multiLine;
     WatchingHost host;
     host.longFormat = longFormat;
     FolderListing pane;
     diz::ZipComponent zip;
     catalog::ListWriter writer;
     catalog::MemoryDescriptionReader memory(zip);
-    catalog::CatalogJob job{state, pane, zip, writer, host, inMemory ? &memory : nullptr};
+    catalog::CatalogJob job{run, options, pane, zip, writer, host, inMemory ? &memory : nullptr};
     const catalog::MakeListResult result =
         catalog::MakeListRun(job, listFile, platform::lowerPath(root), root);
     if (sawTemporaryFile)

@@ -8,11 +8,11 @@
 #include "catalog/ListBuilder.h"
 #include "catalog/ListWriter.h"
 #include "diz/ZipComponent.h"
-#include "pane/core/FolderListing.h"
+#include "diz/FolderListing.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
-#include "shell/core/SharedState.h"
+#include "diz/RunControl.h"
 #include "testsupport.h"
 
 #include <QHash>
@@ -45,8 +45,9 @@ public:
     void setProgress(int value) override { progress.append(value); }
     void setTitle(const QString& title) override { titles.append(title); }
     void setPathPanel(const QString& text) override { pathPanels.append(text); }
-    void setDir1(const QString& folder) override { dir1s.append(folder); }
+    void setCurrentFolder(const QString& folder) override { dir1s.append(folder); }
     void fileStarted(const QString& fullPath) override { filesStarted.append(fullPath); }
+    QString lastFileStarted() const { return filesStarted.isEmpty() ? QString() : filesStarted.last(); }
 };
 
 // Statuses and descriptions by archive name. Like an extraction, a found
@@ -133,18 +134,19 @@ struct ListFixture {
 
 // Runs BuildFolderEntries for one folder and returns the list file's bytes.
 struct BuildRun {
-    SharedState state;
+    RunControl control;
+    catalog::ListOptions options;
     FakeHost host;
     FolderListing pane;
     diz::ZipComponent zip;
     catalog::ListWriter writer;
     catalog::DescriptionReader* descriptions = nullptr;
 
-    BuildRun() { state.KeepRunning = true; }
+    BuildRun() { control.keepRunning = true; }
 
     catalog::CatalogJob job()
     {
-        return catalog::CatalogJob{state, pane, zip, writer, host, descriptions};
+        return catalog::CatalogJob{control, options, pane, zip, writer, host, descriptions};
     }
 
     QByteArray build(const QString& folder, const QString& listFile)

@@ -75,7 +75,7 @@ private slots:
         BuildRun run;
         QCOMPARE(run.walk(a, fx.listFile), expected);
         QCOMPARE(run.host.yields, 4 + 4); // once per folder, once per file
-        QCOMPARE(run.state.selectedFilePath.isEmpty(), false);
+        QCOMPARE(run.host.lastFileStarted().isEmpty(), false);
     }
 
     void windowSeesLowerCaseFolders()
@@ -247,8 +247,8 @@ private slots:
         run.host.onYield = [&](int n) {
             if (n == 4) {
                 run.zip.setAbortRequest(true);
-                run.state.KeepRunning = false;
-                run.state.ListAborted = true;
+                run.control.keepRunning = false;
+                run.control.listAborted = true;
             }
         };
         const QByteArray out = run.walk(fx.folder, fx.listFile);
@@ -266,7 +266,7 @@ private slots:
         ListFixture fx;
         QVERIFY(writeDated(fx.folder + "/a.txt", "x"));
         BuildRun run;
-        run.state.KeepRunning = false;
+        run.control.keepRunning = false;
         QCOMPARE(run.walk(fx.folder, fx.listFile), QByteArray());
         QCOMPARE(run.host.titles.size(), 1); // the title is set before the yield
         QCOMPARE(run.host.yields, 1);
@@ -276,7 +276,7 @@ private slots:
     {
         ListFixture fx;
         BuildRun run;
-        run.state.ListAborted = true;
+        run.control.listAborted = true;
         QCOMPARE(run.walk(fx.folder, fx.listFile), QByteArray());
         QVERIFY(run.host.titles.isEmpty());
     }

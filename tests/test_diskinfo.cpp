@@ -1,4 +1,4 @@
-#include "catalog/DiskInfo.h"
+#include "platform/DiskInfo.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -17,7 +17,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-using vexlo::catalog::DiskInfo;
+using vexlo::platform::DiskInfo;
 
 namespace {
 

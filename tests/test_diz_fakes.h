@@ -4,8 +4,8 @@
 // by the Get diz and Save diz tests.
 
 #include "diz/DizReader.h"
-#include "pane/core/PaneModel.h"
-#include "shell/core/SharedState.h"
+#include "diz/PaneModel.h"
+#include "diz/RunControl.h"
 
 #include <QStringList>
 
@@ -26,7 +26,8 @@ public:
     QStringList notices;
     QStringList log; // every call, in order
     std::function<void()> onYield;
-    const SharedState* state = nullptr; // when set, the log shows KeepRunning
+    bool readOnlyDriveNoted = false;
+    const RunControl* run = nullptr; // when set, the log shows keepRunning
 
     QString boxText() const override
     {
@@ -58,15 +59,11 @@ public:
         saveEnabled = enabled ? 1 : 0;
         note(QStringLiteral("savediz %1").arg(saveEnabled));
     }
-    QString saveDizCaption() const override { return caption; }
-    void setSaveDizCaption(const QString& text) override
+    // The caption the window's button would show.
+    void setSavingDescriptions(bool saving) override
     {
-        caption = text;
-        note(QStringLiteral("caption ") + text);
-    }
-    void setOtherCommandsEnabled(bool enabled) override
-    {
-        note(QStringLiteral("others %1").arg(int(enabled)));
+        caption = saving ? QStringLiteral("&Abort") : QStringLiteral("Save &diz");
+        note(QStringLiteral("saving %1").arg(int(saving)));
     }
     void setBusyPointer(bool busy) override { note(QStringLiteral("busy %1").arg(int(busy))); }
     void setProgressValue(int value) override { note(QStringLiteral("progress %1").arg(value)); }
@@ -76,12 +73,13 @@ public:
         if (onYield)
             onYield();
     }
-    QString dirFolderPath() const override { return dirFolder; }
+    QString currentFolder() const override { return dirFolder; }
+    void noteReadOnlyDrive() override { readOnlyDriveNoted = true; }
 
 private:
     void note(const QString& what)
     {
-        log.append(state ? what + QStringLiteral(" keep=%1").arg(int(state->KeepRunning)) : what);
+        log.append(run ? what + QStringLiteral(" keep=%1").arg(int(run->keepRunning)) : what);
     }
 };
 

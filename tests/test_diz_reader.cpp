@@ -1,6 +1,6 @@
 #include "diz/DizReader.h"
 #include "diz/ZipComponent.h"
-#include "pane/core/FolderListing.h"
+#include "diz/FolderListing.h"
 #include "platform/Paths.h"
 #include "test_diz_fakes.h"
 #include "testsupport.h"
@@ -22,9 +22,20 @@ struct Rig {
     ZipComponent zip;
     FakeHost host;
     FakePane pane;
-    SharedState state;
-    DizReader reader{zip, host, pane, state};
+    RunControl run;
+    QString chosenFolder;     // the window's last chosen folder
+    QString selectedFilePath; // what the window keeps of a Get diz
+    DizReader reader{zip, host, pane, run};
     int extractCalls = 0;
+
+    // A Get diz as the window makes it: the path taken becomes the selected one.
+    void getDiz(DizReader& from)
+    {
+        const QString path = from.getDiz(chosenFolder);
+        if (!path.isNull())
+            selectedFilePath = path;
+    }
+    void getDiz() { getDiz(reader); }
 
     explicit Rig(const QStringList& names = {"a.zip"}) : pane(QStringLiteral("/zips"), names)
     {
@@ -84,7 +95,7 @@ private slots:
         rig.host.box = QStringLiteral("old text");
         const QByteArray file("A\r\nB\r\n");
         rig.fakeExtract(qint16(status), writesFile ? &file : nullptr);
-        rig.reader.getDiz();
+        rig.getDiz();
         QCOMPARE(rig.extractCalls, 1);
         QCOMPARE(rig.host.box, box);
         QCOMPARE(rig.host.saveEnabled, saveEnabled);
@@ -100,7 +111,7 @@ private slots:
         rig.pane.select({0});
         rig.fakeExtract(0);
         QVERIFY(QDir().mkdir(rig.temp())); // stands there, but is no file
-        rig.reader.getDiz();
+        rig.getDiz();
         QCOMPARE(rig.host.box, QString());
         QCOMPARE(rig.host.saveEnabled, 0);
         QCOMPARE(rig.host.focusCount, 0);
@@ -116,7 +127,7 @@ private slots:
             stoodThere = QFile::exists(rig.temp());
             return qint16(50);
         });
-        rig.reader.getDiz();
+        rig.getDiz();
         QVERIFY(stoodThere);
         QCOMPARE(rig.host.box, QString("stale\n"));
         QCOMPARE(rig.host.saveEnabled, 1);
@@ -135,12 +146,12 @@ private slots:
             archive = zip.archivePath();
             return qint16(ZipStatus::NothingMatched);
         });
-        rig.reader.getDiz();
+        rig.getDiz();
         QVERIFY(!keepPaths);
         QCOMPARE(mask, QString("file_id.diz"));
         QCOMPARE(target, platform::dataFolder());
         QCOMPARE(archive, QString("/zips/six.zip")); // the last selected entry wins
-        QCOMPARE(rig.state.selectedFilePath, archive);
+        QCOMPARE(rig.selectedFilePath, archive);
     }
 
     void joiningRule_data()
@@ -172,12 +183,12 @@ private slots:
         QFETCH(QString, path);
         Rig rig;
         rig.pane.folder = paneFolder;
-        rig.state.chosenFolder = chosenFolder;
+        rig.chosenFolder = chosenFolder;
         if (selected)
             rig.pane.select({0});
         rig.fakeExtract(ZipStatus::NothingMatched);
-        rig.reader.getDiz();
-        QCOMPARE(rig.state.selectedFilePath, path);
+        rig.getDiz();
+        QCOMPARE(rig.selectedFilePath, path);
     }
 
     void onlyZipNamesAreRead_data()
@@ -200,7 +211,7 @@ private slots:
         rig.pane.select({0});
         rig.host.saveEnabled = 1;
         rig.fakeExtract(ZipStatus::NothingMatched);
-        rig.reader.getDiz();
+        rig.getDiz();
         QCOMPARE(rig.extractCalls, read ? 1 : 0);
         QCOMPARE(rig.host.box, QString());
         QCOMPARE(rig.host.saveEnabled, read ? 1 : 0); // 140 keeps it, a non-ZIP withdraws it
@@ -211,7 +222,7 @@ private slots:
         Rig rig;
         rig.host.saveEnabled = 1;
         rig.fakeExtract(0);
-        rig.reader.getDiz();
+        rig.getDiz();
         QCOMPARE(rig.extractCalls, 0);
         QCOMPARE(rig.host.saveEnabled, 0);
     }
@@ -236,7 +247,7 @@ private slots:
         Rig rig;
         rig.pane.select({0});
         rig.fakeExtract(0, &file);
-        rig.reader.getDiz();
+        rig.getDiz();
         QCOMPARE(rig.host.box, box);
         QCOMPARE(rig.host.saveEnabled, 1);
         QCOMPARE(rig.host.log.last(), QString("focus"));
@@ -248,10 +259,10 @@ private slots:
         const QByteArray first("first\r\n"), second("second\r\n");
         rig.pane.select({0});
         rig.fakeExtract(0, &first);
-        rig.reader.getDiz();
+        rig.getDiz();
         rig.pane.selected = {false, true};
         rig.fakeExtract(0, &second);
-        rig.reader.getDiz();
+        rig.getDiz();
         QCOMPARE(rig.host.box, QString("second\n"));
     }
 
@@ -259,14 +270,14 @@ private slots:
     {
         Rig rig;
         rig.pane.select({0});
-        rig.state.KeepRunning = true;
-        rig.state.selectedFilePath = "/zips/other.zip";
+        rig.run.keepRunning = true;
+        rig.selectedFilePath = "/zips/other.zip";
         rig.host.box = "being saved";
         rig.fakeExtract(0);
-        rig.reader.getDiz();
+        rig.getDiz();
         QCOMPARE(rig.extractCalls, 0);
         QCOMPARE(rig.host.box, QString("being saved"));
-        QCOMPARE(rig.state.selectedFilePath, QString("/zips/other.zip"));
+        QCOMPARE(rig.selectedFilePath, QString("/zips/other.zip"));
     }
 
     // With the real zip component.
@@ -280,9 +291,9 @@ private slots:
         QVERIFY(test::makeZip(folder + "/nodiz.zip", {{"readme.txt", "hello"}}));
         FolderListing listing;
         QVERIFY(listing.setFolderPath(folder));
-        DizReader reader(rig.zip, rig.host, listing, rig.state);
+        DizReader reader(rig.zip, rig.host, listing, rig.run);
         listing.setSelected(0, true);
-        reader.getDiz();
+        rig.getDiz(reader);
         QCOMPARE(rig.host.box, QString("A\nB\nC\n"));
         QCOMPARE(rig.host.saveEnabled, 1);
         QCOMPARE(test::readBytes(rig.temp()), QByteArray("A\r\nB\r\nC\r\n"));
@@ -290,7 +301,7 @@ private slots:
         // No description: the box is emptied, Save diz keeps its state.
         listing.setSelected(0, false);
         listing.setSelected(1, true);
-        reader.getDiz();
+        rig.getDiz(reader);
         QCOMPARE(rig.host.box, QString());
         QCOMPARE(rig.host.saveEnabled, 1);
     }
@@ -301,9 +312,9 @@ private slots:
         QVERIFY(test::makeZip(rig.dir.path() + "/a.zip", {{"file_id.diz", "x"}}));
         FakePane pane("/" + rig.dir.path(), {"a.zip"}); // "//tmp/..."
         pane.select({0});
-        DizReader reader(rig.zip, rig.host, pane, rig.state);
-        reader.getDiz();
-        QVERIFY(rig.state.selectedFilePath.startsWith("//"));
+        DizReader reader(rig.zip, rig.host, pane, rig.run);
+        rig.getDiz(reader);
+        QVERIFY(rig.selectedFilePath.startsWith("//"));
         QCOMPARE(rig.host.box, QString("x\n"));
     }
 
@@ -320,9 +331,9 @@ private slots:
         QVERIFY(test::writeBytes(path, bytes));
         FakePane pane(rig.dir.path(), {"bad.zip"});
         pane.select({0});
-        DizReader reader(rig.zip, rig.host, pane, rig.state);
+        DizReader reader(rig.zip, rig.host, pane, rig.run);
         rig.host.saveEnabled = 1;
-        reader.getDiz();
+        rig.getDiz(reader);
         QVERIFY2(rig.host.box.startsWith(kCrc), qPrintable(rig.host.box));
         const int status = rig.host.box.mid(kCrc.size()).toInt();
         QVERIFY(status > 100 && status != 140 && status != 190);
@@ -339,11 +350,11 @@ private slots:
         QVERIFY(test::makeZip(rig.dir.path() + "/a.zip", {{"file_id.diz", big}}));
         FakePane pane(rig.dir.path(), {"a.zip"});
         pane.select({0});
-        DizReader reader(rig.zip, rig.host, pane, rig.state);
+        DizReader reader(rig.zip, rig.host, pane, rig.run);
         connect(&rig.zip, &ZipComponent::Status, &rig.zip,
                 [&](int) { rig.zip.setAbortRequest(true); });
         rig.host.saveEnabled = 1;
-        reader.getDiz();
+        rig.getDiz(reader);
         QCOMPARE(rig.host.box, QString());
         QCOMPARE(rig.host.saveEnabled, 1);
         QCOMPARE(rig.host.focusCount, 0);

@@ -1,7 +1,7 @@
 #include "diz/DizReader.h"
 #include "diz/DizWriter.h"
 #include "diz/ZipComponent.h"
-#include "pane/core/FolderListing.h"
+#include "diz/FolderListing.h"
 #include "platform/Paths.h"
 #include "reliability_support.h"
 #include "test_diz_fakes.h"
@@ -58,8 +58,9 @@ struct Rig {
     ZipComponent zip;
     FakeHost host;
     FakePane pane;
-    SharedState state;
-    DizWriter writer{zip, host, pane, state};
+    RunControl run;
+    QString selectedFilePath; // the window's selected entry
+    DizWriter writer{zip, host, pane, run};
     std::vector<Update> updates;
     std::function<qint16(int)> answer = [](int) { return qint16(0); }; // by update number, from 1
     QStringList freeSpaceAskedFor;
@@ -74,7 +75,7 @@ struct Rig {
             pane.names.append(name);
         }
         pane.selected.assign(size_t(files), false);
-        host.state = &state;
+        host.run = &run;
         writer.setFreeSpaceQuery([this](const QString& path) {
             freeSpaceAskedFor.append(path);
             return qint64(5000);
@@ -85,7 +86,7 @@ struct Rig {
                 QVERIFY(!z.keepPaths());
                 QCOMPARE(z.memberMask(), temp() + '\r');
                 QCOMPARE(host.caption, QString("&Abort"));
-                QVERIFY(state.KeepRunning);
+                QVERIFY(run.keepRunning);
             }();
             return answer(int(updates.size()));
         });
@@ -103,7 +104,7 @@ struct Rig {
     }
 };
 
-const QStringList kIdleTail = {"caption Save &diz keep=1", "others 1 keep=1", "busy 0 keep=1"};
+const QStringList kIdleTail = {"saving 0 keep=1", "busy 0 keep=1"};
 
 } // namespace
 
@@ -115,10 +116,10 @@ private slots:
     {
         Rig rig(2);
         rig.pane.select({0});
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QVERIFY(rig.host.log.isEmpty());
         QVERIFY(!QFile::exists(rig.temp()));
-        QVERIFY(!rig.state.KeepRunning);
+        QVERIFY(!rig.run.keepRunning);
     }
 
     void boxTextPlusCrLfIsStored_data()
@@ -138,7 +139,7 @@ private slots:
         Rig rig(1);
         rig.pane.select({0});
         rig.host.box = box;
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QCOMPARE(rig.updates.size(), size_t(1));
         QCOMPARE(rig.updates[0].temp, temp);
         QCOMPARE(test::readBytes(rig.temp()), temp); // it stays after the run
@@ -154,7 +155,7 @@ private slots:
                 test::writeBytes(rig.temp(), "changed");
             return qint16(0);
         };
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QCOMPARE(rig.archives(), QStringList({rig.path(1), rig.path(4), rig.path(7)}));
         QCOMPARE(rig.updates[0].highlighted, QList<int>({1}));
         QCOMPARE(rig.updates[1].highlighted, QList<int>({4}));
@@ -170,13 +171,13 @@ private slots:
         Rig rig(1);
         rig.pane.select({0});
         rig.host.box = "x";
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         const QStringList expected =
-            QStringList{"caption &Abort keep=1", "busy 1 keep=1", "others 0 keep=1",
+            QStringList{"saving 1 keep=1", "busy 1 keep=1",
                         "progress 0 keep=1", "yield keep=1"} +
             kIdleTail;
         QCOMPARE(rig.host.log, expected);
-        QVERIFY(!rig.state.KeepRunning);
+        QVERIFY(!rig.run.keepRunning);
         QVERIFY(!rig.writer.isRunning());
     }
 
@@ -196,7 +197,7 @@ private slots:
         rig.pane.select({0, 1, 2});
         rig.host.box = "desc";
         rig.answer = [status](int n) { return qint16(n == 2 ? status : 0); };
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QCOMPARE(rig.updates.size(), size_t(3));
         QCOMPARE(rig.host.box, box); // a later success does not clear it
     }
@@ -217,20 +218,20 @@ private slots:
         Rig rig(2);
         rig.pane.select({0, 1});
         rig.host.box = "desc";
-        rig.state.selectedFilePath = rig.path(1);
+        rig.selectedFilePath = rig.path(1);
         QString asked;
         rig.writer.setFreeSpaceQuery([&](const QString& path) {
             asked = path;
             return freeSpace;
         });
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QCOMPARE(asked, rig.path(1));
         QCOMPARE(rig.updates.empty(), refused);
-        QCOMPARE(rig.state.ReadOnlyDrive, refused);
+        QCOMPARE(rig.host.readOnlyDriveNoted, refused);
         QCOMPARE(rig.host.box, refused ? QString("Read only drive") : QString("desc"));
         if (refused) {
             QCOMPARE(rig.pane.selection(), QList<int>({0, 1})); // nothing touched
-            QCOMPARE(rig.host.log.mid(rig.host.log.size() - 3), kIdleTail);
+            QCOMPARE(rig.host.log.mid(rig.host.log.size() - kIdleTail.size()), kIdleTail);
         }
     }
 
@@ -241,14 +242,14 @@ private slots:
         rig.host.box = "desc";
         rig.host.onYield = [&] {
             if (rig.updates.size() == 2)
-                rig.writer.press(); // the button reads "&Abort"
+                rig.writer.press(rig.selectedFilePath); // the button reads "&Abort"
         };
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QCOMPARE(rig.archives(), QStringList({rig.path(0), rig.path(1)}));
         QVERIFY(rig.zip.abortRequest());
         QCOMPARE(rig.host.caption, QString("Save &diz"));
         QCOMPARE(rig.pane.selection(), QList<int>({1}));
-        QVERIFY(!rig.state.KeepRunning);
+        QVERIFY(!rig.run.keepRunning);
     }
 
     void abortDuringAnUpdate()
@@ -260,16 +261,16 @@ private slots:
         rig.answer = [&](int n) {
             if (n != 2)
                 return qint16(0);
-            rig.writer.press(); // served while the component works
+            rig.writer.press(rig.selectedFilePath); // served while the component works
             captionAfterAbort = rig.host.caption;
-            rig.writer.press(); // "Save &diz" again: the run is still finishing
+            rig.writer.press(rig.selectedFilePath); // "Save &diz" again: the run is still finishing
             return rig.zip.abortRequest() ? ZipStatus::Aborted : ZipStatus::Success;
         };
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QCOMPARE(captionAfterAbort, QString("Save &diz"));
         QCOMPARE(rig.archives(), QStringList({rig.path(0), rig.path(1)}));
         QCOMPARE(rig.host.box, QString("          Error # 190"));
-        QVERIFY(!rig.state.KeepRunning);
+        QVERIFY(!rig.run.keepRunning);
         QVERIFY(!rig.writer.isRunning());
     }
 
@@ -277,11 +278,11 @@ private slots:
     {
         Rig rig(3);
         rig.host.box = "desc";
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QVERIFY(rig.updates.empty());
         QCOMPARE(test::readBytes(rig.temp()), QByteArray("desc\r\n"));
         QCOMPARE(rig.freeSpaceAskedFor.size(), 1);
-        QCOMPARE(rig.host.log.mid(rig.host.log.size() - 3), kIdleTail);
+        QCOMPARE(rig.host.log.mid(rig.host.log.size() - kIdleTail.size()), kIdleTail);
     }
 
     void atMost999Archives_data()
@@ -297,13 +298,13 @@ private slots:
         for (int i = 0; i < selected; ++i)
             rig.pane.selected[size_t(i)] = true;
         rig.host.box = "desc";
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         const bool refused = selected > DizWriter::kMaxArchives;
         QCOMPARE(int(rig.updates.size()), refused ? 0 : selected);
         QCOMPARE(rig.host.notices.size(), refused ? 1 : 0);
         QCOMPARE(rig.host.box, QString("desc"));
         QCOMPARE(rig.pane.selection().size(), refused ? selected : 1);
-        QVERIFY(!rig.state.KeepRunning);
+        QVERIFY(!rig.run.keepRunning);
     }
 
     void archiveThatCannotBePreparedEndsTheRun()
@@ -312,10 +313,10 @@ private slots:
         rig.pane.select({0, 2, 3});
         QVERIFY(QFile::remove(rig.path(2))); // gone since the pane was read
         rig.host.box = "desc";
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QCOMPARE(rig.archives(), QStringList({rig.path(0)}));
         QCOMPARE(rig.pane.selection(), QList<int>({2}));
-        QCOMPARE(rig.host.log.mid(rig.host.log.size() - 3), kIdleTail);
+        QCOMPARE(rig.host.log.mid(rig.host.log.size() - kIdleTail.size()), kIdleTail);
     }
 
     void foreignCharacterIsRefusedAndKept()
@@ -323,7 +324,7 @@ private slots:
         Rig rig(1);
         rig.pane.select({0});
         rig.host.box = QString::fromUtf8("ok\nnot € ok");
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QVERIFY(rig.updates.empty());
         QVERIFY(!QFile::exists(rig.temp()));
         QCOMPARE(rig.host.box, QString::fromUtf8("ok\nnot € ok"));
@@ -331,7 +332,7 @@ private slots:
         QCOMPARE(rig.host.log.first(), QString("select 7 1 keep=0"));
         QCOMPARE(rig.host.notices.size(), 1);
         QVERIFY(rig.host.notices[0].contains("line 2, column 5"));
-        QVERIFY(!rig.state.KeepRunning);
+        QVERIFY(!rig.run.keepRunning);
     }
 
     void temporaryFileThatCannotBeWrittenTouchesNothing()
@@ -340,13 +341,13 @@ private slots:
         rig.pane.select({0});
         QVERIFY(QDir().mkdir(rig.temp()));
         rig.host.box = "desc";
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QVERIFY(rig.updates.empty());
         QVERIFY(rig.freeSpaceAskedFor.isEmpty());
         QCOMPARE(rig.host.box, QString("desc"));
         QCOMPARE(rig.host.notices.size(), 1);
         QCOMPARE(rig.pane.selection(), QList<int>({0}));
-        QVERIFY(!rig.state.KeepRunning);
+        QVERIFY(!rig.run.keepRunning);
     }
 
     void separatorFollowsDir1_data()
@@ -365,7 +366,7 @@ private slots:
         rig.pane.select({0});
         rig.host.box = "desc";
         rig.host.dirFolder = dirFolder;
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         if (separator) {
             QCOMPARE(rig.archives(), QStringList({rig.path(0)}));
         } else {
@@ -379,14 +380,14 @@ private slots:
     {
         Rig rig(1);
         rig.pane.select({0});
-        DizReader reader(rig.zip, rig.host, rig.pane, rig.state);
+        DizReader reader(rig.zip, rig.host, rig.pane, rig.run);
         reader.setExtractCall([&](ZipComponent&) {
             test::writeBytes(rig.temp(), "A\r\nB\r\nC\r\n");
             return qint16(0);
         });
-        reader.getDiz();
+        reader.getDiz(QString());
         QCOMPARE(rig.host.box, QString("A\nB\nC\n"));
-        rig.writer.press();
+        rig.writer.press(rig.selectedFilePath);
         QCOMPARE(rig.updates.size(), size_t(1));
         QCOMPARE(rig.updates[0].temp, QByteArray("A\r\nB\r\nC\r\n\r\n"));
     }
@@ -407,13 +408,12 @@ private slots:
         FakeHost host;
         FolderListing listing;
         QVERIFY(listing.setFolderPath(folder));
-        SharedState state;
-        state.selectedFilePath = folder + "/a.zip";
-        DizWriter writer(zip, host, listing, state);
+        RunControl run;
+        DizWriter writer(zip, host, listing, run);
         for (int i = 0; i < listing.count(); ++i)
             listing.setSelected(i, true);
         host.box = QString::fromUtf8("╔═╗\nnew\n");
-        writer.press();
+        writer.press(folder + "/a.zip");
 
         const QByteArray stored("\xc9\xcd\xbb\r\nnew\r\n\r\n");
         QCOMPARE(memberOf(folder + "/a.zip", "file_id.diz"), stored);
@@ -459,13 +459,12 @@ private slots:
             FolderListing listing;
             if (!listing.setFolderPath(folder) || listing.count() != 3)
                 return 2;
-            SharedState state;
-            state.selectedFilePath = archives[0];
-            DizWriter writer(zip, host, listing, state);
+            RunControl run;
+            DizWriter writer(zip, host, listing, run);
             for (int i = 0; i < 3; ++i)
                 listing.setSelected(i, true);
             host.box = QStringLiteral("new");
-            writer.press();
+            writer.press(archives[0]);
             if (memberOf(archives[0], "file_id.diz") != "new\r\n")
                 return 3; // the first one is ours and stored
             if (test::readBytes(archives[1]) != rootsBefore)
@@ -474,7 +473,7 @@ private slots:
                 return 5; // the run ended before it
             if (listing.isSelected(0) || !listing.isSelected(1) || listing.isSelected(2))
                 return 6;
-            return host.caption == DizWriter::kIdleCaption && !state.KeepRunning ? 0 : 7;
+            return host.caption == "Save &diz" && !run.keepRunning ? 0 : 7;
         });
         if (rc == test::kChildCannot)
             QSKIP("cannot run as another user");

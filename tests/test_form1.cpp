@@ -223,7 +223,7 @@ private slots:
         QCOMPARE(spy.count(), 1);
 
         // Nothing pops up while a list is being made.
-        window.state().KeepRunning = true;
+        window.state().run.keepRunning = true;
         QTest::mouseClick(target, Qt::RightButton, {}, at);
         QCOMPARE(spy.count(), 1);
     }
@@ -248,10 +248,10 @@ private slots:
         Form1 window;
         window.multi->trigger();
         QVERIFY(window.multi->isChecked());
-        QVERIFY(window.state().MultiLineDiz);
+        QVERIFY(window.state().list.multiLineDiz);
         window.multi->trigger();
         QVERIFY(!window.multi->isChecked());
-        QVERIFY(!window.state().MultiLineDiz);
+        QVERIFY(!window.state().list.multiLineDiz);
         window.longfile->trigger();
         QVERIFY(window.longfile->isChecked());
         window.longfile->trigger();
@@ -359,7 +359,7 @@ private slots:
             window->show();
             window->close();
             QVERIFY(window->zip().abortRequest());
-            QVERIFY(!window->state().KeepRunning);
+            QVERIFY(!window->state().run.keepRunning);
         }
         QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")),
                  platform::lowerPath(zips.path() + "/sub").toUtf8() + "\r\n");

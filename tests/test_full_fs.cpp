@@ -153,13 +153,14 @@ private slots:
                     CHILD_CHECK(fill(mnt) && ::unlink(QFile::encodeName(mnt + "/filler")) == 0 &&
                                 writeBytes(mnt + "/filler", QByteArray(60 * 1024 - 8192, 'f')));
 
-                SharedState state;
-                state.KeepRunning = true;
+                RunControl run;
+                run.keepRunning = true;
+                catalog::ListOptions options;
                 FakeHost host;
                 FolderListing pane;
                 diz::ZipComponent zip;
                 catalog::ListWriter writer;
-                catalog::CatalogJob job{state, pane, zip, writer, host};
+                catalog::CatalogJob job{run, options, pane, zip, writer, host};
                 const catalog::MakeListResult result = catalog::MakeListRun(job, list, listed);
                 CHILD_CHECK(!result.ok);
                 CHILD_CHECK(result.errorText.toUtf8().contains(reason));

@@ -7,7 +7,7 @@
 #include "catalog/FolderWalk.h"
 #include "catalog/ListBuilder.h"
 #include "reliability_support.h"
-#include "shell/core/Settings.h"
+#include "platform/Settings.h"
 #include "test_catalog_support.h"
 
 #include <QProcess>
@@ -269,7 +269,7 @@ private slots:
 
         BuildRun run;
         run.host.onYield = [&](int) {
-            if (run.state.selectedFilePath.endsWith("/b.zip") && QFile::exists(victim) &&
+            if (run.host.lastFileStarted().endsWith("/b.zip") && QFile::exists(victim) &&
                 QFileInfo(victim).isFile()) {
                 if (change == "delete") {
                     QFile::remove(victim);
@@ -336,7 +336,7 @@ private slots:
             BuildRun run;
             run.host.onYield = [&](int) {
                 const QString victim = fx.folder + "/b.url";
-                if (run.state.selectedFilePath.endsWith("/b.url") && QFileInfo(victim).isFile()) {
+                if (run.host.lastFileStarted().endsWith("/b.url") && QFileInfo(victim).isFile()) {
                     QFile::remove(victim);
                     ::mkfifo(QFile::encodeName(victim).constData(), 0644);
                 }
@@ -389,7 +389,7 @@ private slots:
         catalog::MemoryDescriptionReader descriptions(run.zip);
         run.descriptions = &descriptions;
         run.host.onYield = [&](int) {
-            if (run.state.selectedFilePath.endsWith("/p.zip")) {
+            if (run.host.lastFileStarted().endsWith("/p.zip")) {
                 QFile::remove(fx.folder + "/zz");
                 ::symlink(QFile::encodeName(secret).constData(),
                           QFile::encodeName(fx.folder + "/zz").constData());

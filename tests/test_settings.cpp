@@ -1,6 +1,6 @@
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
-#include "shell/core/Settings.h"
+#include "platform/Settings.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 // Get diz and Save diz in the window, over real archives and the real
 // controls (found by object name), and the description box's input filter.
-#include "catalog/DiskInfo.h"
+#include "platform/DiskInfo.h"
 #include "diz/ZipComponent.h"
 #include "pane/ArchivePane.h"
 #include "platform/Paths.h"
@@ -173,11 +173,11 @@ private slots:
     {
         QFile::remove(platform::tempDizPath());
         setMessageHook({});
-        catalog::DiskInfo::setFreeSpaceOverride({});
+        platform::DiskInfo::setFreeSpaceOverride({});
     }
     void cleanup()
     {
-        catalog::DiskInfo::setFreeSpaceOverride({});
+        platform::DiskInfo::setFreeSpaceOverride({});
         QApplication::clipboard()->clear();
     }
 
@@ -479,7 +479,7 @@ private slots:
         QCOMPARE(captionAtPress, kAbort);
         QCOMPARE(captionAfterPress, kIdle); // back at once, not at the end of the run
         QCOMPARE(command1->text(), kIdle);
-        QVERIFY(!w->state().KeepRunning);
+        QVERIFY(!w->state().run.keepRunning);
         QCOMPARE(storedDiz(dir.filePath("a1.zip")), QByteArray("NEW\r\n"));
         const QByteArray second = test::readBytes(dir.filePath("a2.zip"));
         if (duringUpdate) {
@@ -515,7 +515,7 @@ private slots:
         auto w = windowOn(dir.path());
         QVERIFY(w);
         QStringList asked;
-        catalog::DiskInfo::setFreeSpaceOverride([&](const QString& path) {
+        platform::DiskInfo::setFreeSpaceOverride([&](const QString& path) {
             asked << path;
             return freeSpace;
         });
@@ -525,7 +525,7 @@ private slots:
         box(*w)->setPlainText("NEW");
         saveDiz(*w, "button");
         QCOMPARE(asked, QStringList({w->state().selectedFilePath}));
-        QCOMPARE(w->state().ReadOnlyDrive, refused);
+        QCOMPARE(w->state().list.readOnlyDrive, refused);
         if (refused) {
             QCOMPARE(box(*w)->toPlainText(), QString("Read only drive"));
             QCOMPARE(test::readBytes(dir.filePath("a3.zip")), before);
@@ -568,7 +568,7 @@ private slots:
         QVERIFY(!QFile::exists(platform::tempDizPath()));
         QCOMPARE(test::readBytes(dir.filePath("a.zip")), before);
         QCOMPARE(button(*w, "Command1")->text(), kIdle);
-        QVERIFY(!w->state().KeepRunning);
+        QVERIFY(!w->state().run.keepRunning);
     }
 
     void runningStateAndItsRestoration()
@@ -594,7 +594,7 @@ private slots:
                 wrong << "caption " + button(*w, "Command1")->text();
             if (w->cursor().shape() != Qt::WaitCursor)
                 wrong << "no busy pointer";
-            if (!w->state().KeepRunning)
+            if (!w->state().run.keepRunning)
                 wrong << "KeepRunning false";
         });
         QVERIFY(readFirst(*w, 1));
@@ -609,7 +609,7 @@ private slots:
         QVERIFY(saveOffered(*w));
         QCOMPARE(button(*w, "Command1")->text(), kIdle);
         QCOMPARE(w->cursor().shape(), Qt::ArrowCursor);
-        QVERIFY(!w->state().KeepRunning);
+        QVERIFY(!w->state().run.keepRunning);
         QCOMPARE(w->findChild<QWidget*>("PVProgressBar1")->property("value").toInt(), 0);
     }
 

@@ -1,6 +1,6 @@
 // The window's Make list, list destination and View list, driven through the
 // controls as a user would.
-#include "catalog/DiskInfo.h"
+#include "platform/DiskInfo.h"
 #include "diz/ZipComponent.h"
 #include "pane/ArchivePane.h"
 #include "pane/FolderHolder.h"
@@ -106,7 +106,7 @@ private slots:
     {
         m_launcher = FakeLauncher();
         setMessageHook({});
-        catalog::DiskInfo::setFreeSpaceOverride({});
+        platform::DiskInfo::setFreeSpaceOverride({});
     }
 
     void makeListWritesWhatTheCommandLineWrites()
@@ -148,7 +148,7 @@ private slots:
         QString captionDuringRun, titleDuringRun, textDuringRun;
         bool sdizDuringRun = true, fileMenuDuringRun = true, abortEnabled = false;
         whenever([&] {
-            if (!window->state().KeepRunning)
+            if (!window->state().run.keepRunning)
                 return false;
             sawRunning = true;
             captionDuringRun = window->Command4->text();
@@ -183,8 +183,8 @@ private slots:
         QVERIFY(window->Command1->isEnabled());
         QVERIFY(window->sdiz->isEnabled());
         QVERIFY(window->file->menuAction()->isEnabled());
-        QVERIFY(!window->state().KeepRunning);
-        QVERIFY(!window->state().ListAborted);
+        QVERIFY(!window->state().run.keepRunning);
+        QVERIFY(!window->state().run.listAborted);
     }
 
     void abortAtTheThirdFileKeepsWhatWasWritten()
@@ -196,7 +196,7 @@ private slots:
         window->longfile->trigger();
         // Press Abort while the builder yields for the third file.
         whenever([&] {
-            if (!window->state().KeepRunning || !window->File1->isSelected(2))
+            if (!window->state().run.keepRunning || !window->File1->isSelected(2))
                 return false;
             QTest::mouseClick(window->Command4, Qt::LeftButton);
             return true;
@@ -207,14 +207,14 @@ private slots:
         QVERIFY(list.contains("B.TXT"));
         QVERIFY(!list.contains("D.TXT"));
         QVERIFY(list.endsWith("\r\n"));
-        QVERIFY(window->state().ListAborted);
+        QVERIFY(window->state().run.listAborted);
         QCOMPARE(window->Command4->text(), QString("&Make list"));
         QCOMPARE(window->windowTitle(), QString("Vexlo32"));
 
         // The next run starts afresh and replaces the list.
         window->Command4_Click();
         QVERIFY(test::readBytes(dir.path() + "/sub/Vexlo.txt").contains("D.TXT"));
-        QVERIFY(!window->state().ListAborted);
+        QVERIFY(!window->state().run.listAborted);
     }
 
     void missingFolderClearsThePanel()
@@ -261,7 +261,7 @@ private slots:
         QVERIFY(shown[0].text.contains("list.txt"));
         QCOMPARE(window->Command4->text(), QString("&Make list"));
         QVERIFY(window->Command2->isEnabled());
-        QVERIFY(!window->state().KeepRunning);
+        QVERIFY(!window->state().run.keepRunning);
     }
 
     void readOnlyDriveIsJudgedOnEveryPress()
@@ -270,12 +270,12 @@ private slots:
         makeTree(dir.path());
         auto window = windowOn(dir.path());
         QVERIFY(window);
-        catalog::DiskInfo::setFreeSpaceOverride([](const QString&) { return qint64(999); });
+        platform::DiskInfo::setFreeSpaceOverride([](const QString&) { return qint64(999); });
         window->Command4_Click();
-        QVERIFY(window->state().ReadOnlyDrive);
-        catalog::DiskInfo::setFreeSpaceOverride([](const QString&) { return qint64(1000); });
+        QVERIFY(window->state().list.readOnlyDrive);
+        platform::DiskInfo::setFreeSpaceOverride([](const QString&) { return qint64(1000); });
         window->Command4_Click();
-        QVERIFY(!window->state().ReadOnlyDrive);
+        QVERIFY(!window->state().list.readOnlyDrive);
     }
 
     void closingTheWindowEndsTheRunCleanly()
@@ -286,7 +286,7 @@ private slots:
         QVERIFY(window);
         window->show();
         whenever([&] {
-            if (!window->state().KeepRunning || !window->windowTitle().contains("/sub"))
+            if (!window->state().run.keepRunning || !window->windowTitle().contains("/sub"))
                 return false;
             window->close();
             return true;
@@ -310,7 +310,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QSignalSpy spy(window.get(), &Form1::popupRequested);
         whenever([&] {
-            if (!window->state().KeepRunning)
+            if (!window->state().run.keepRunning)
                 return false;
             QTest::mouseClick(window->SSPanel1, Qt::RightButton, {}, QPoint(2, 2));
             return true;
@@ -376,7 +376,7 @@ private slots:
         auto window = windowOn(dir.path());
         QVERIFY(window);
         for (qint64 free : {qint64(999), qint64(1000)}) {
-            catalog::DiskInfo::setFreeSpaceOverride([free](const QString&) { return free; });
+            platform::DiskInfo::setFreeSpaceOverride([free](const QString&) { return free; });
             whenever([&] {
                 auto* dialog = window->findChild<QFileDialog*>("CommonDialog1");
                 if (!dialog || !dialog->isVisible())

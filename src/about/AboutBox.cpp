@@ -1,7 +1,7 @@
 #include "about/AboutBox.h"
 
 #include "about/ProgramIcon.h"
-#include "shell/core/CommandLine.h"
+#include "Version.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>

@@ -34,7 +34,7 @@ QString withSeparator(const QString& folder)
     return folder.endsWith(platform::kSeparator) ? folder : folder + platform::kSeparator;
 }
 
-// The pane and Dir1 hold folders as a folder list box does: without a
+// The pane and the current folder hold folders as a folder list box does: without a
 // trailing separator, except at the root.
 QString withoutSeparator(const QString& folder)
 {
@@ -174,14 +174,14 @@ void Walk::run(const QString& text, const QString& real)
 void Walk::visit(Frame& frame)
 {
     CatalogJob& job = m_job;
-    if (job.writer.failed() || job.state.ListAborted) {
+    if (job.writer.failed() || job.run.listAborted) {
         m_stop = true; // nothing more can reach the list, or none is wanted
         return;
     }
     const QString text = platform::lowerPath(frame.text);
     job.host.setTitle(text);
     job.host.yieldToEvents();
-    if (!job.state.KeepRunning) {
+    if (!job.run.keepRunning) {
         m_stop = true;
         return;
     }
@@ -216,7 +216,7 @@ void Walk::visit(Frame& frame)
 
     const QString paneText = withoutSeparator(text);
     job.host.setPathPanel(text);
-    job.host.setDir1(paneText);
+    job.host.setCurrentFolder(paneText);
     job.pane.setFolderEntries(paneText, fileNames);
     job.host.folderStarted(text);
     BuildFolderEntries(job, withoutSeparator(frame.text), &contents);

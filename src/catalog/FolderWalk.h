@@ -10,9 +10,9 @@ namespace vexlo::catalog {
 // before its sub-folders, sub-folders in the pane's order (platform/
 // NameOrder.h), so one tree gives one list on every machine; names beginning
 // with "." are left out. For each folder: the title shows it, events run
-// once, and the Path panel, Dir1 and the pane are pointed at it (lower case)
-// before BuildFolderEntries writes its section. KeepRunning false or
-// ListAborted set stop the walk before the next folder.
+// once, and the Path panel, the current folder and the pane are pointed at it (lower case)
+// before BuildFolderEntries writes its section. keepRunning false or
+// listAborted set stop the walk before the next folder.
 //
 // The walk goes from folder to folder by descriptor (openat), reads each
 // folder once and asks about each entry once, so that paths longer than the
@@ -39,8 +39,8 @@ struct MakeListResult {
 
 // The list-making part of "&Make list", shared by the window and the command
 // line: starts the list file (it replaces the previous one when complete),
-// walks startFolder, closes the file. The caller sets KeepRunning, clears ListAborted and sets
-// ReadOnlyDrive and MultiLineDiz first, and does its own steps around the
+// walks startFolder, closes the file. The caller sets keepRunning, clears listAborted and
+// sets the list options first, and does its own steps around the
 // run. A list file that cannot be created leaves the walk undone; a write
 // failure stops the walk at the next file or folder. Either way ok is false,
 // errorText says why, and the previous list stays as it was.

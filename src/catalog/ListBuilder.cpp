@@ -160,7 +160,7 @@ void writeDescription(CatalogJob& job, const QByteArray& bytes)
 {
     ListWriter& writer = job.writer;
     const QList<QByteArray> lines = splitLines(bytes);
-    if (!job.state.MultiLineDiz) {
+    if (!job.options.multiLineDiz) {
         const QByteArray first = lines.isEmpty() ? QByteArray() : lines.first();
         writer.writeBytes(sentenceCase(withoutLeadingSpaces(first)));
         writer.endLine();
@@ -283,12 +283,12 @@ void readFolderForPane(const QString& realFolder, const PaneModel& pane, FolderC
 void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
                         const FolderContents* given)
 {
-    SharedState& state = job.state;
+    RunControl& run = job.run;
     PaneModel& pane = job.pane;
     ListWriter& writer = job.writer;
     CatalogHost& host = job.host;
 
-    if (state.ListAborted)
+    if (run.listAborted)
         return;
     const QString temp = platform::tempDizPath();
     removeTemporaryDescription(temp);
@@ -323,7 +323,7 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
             removeTemporaryDescription(temp);
             temporaryMayExist = false;
         }
-        if (!state.KeepRunning || writer.failed()) {
+        if (!run.keepRunning || writer.failed()) {
             if (i > 0)
                 pane.setSelected(i - 1, false);
             return;
@@ -331,7 +331,7 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
         const QString name = pane.name(i);
         const QString fullPath = platform::joinPath(folder, name);
         const QString filePath = platform::joinPath(realFolder, name);
-        state.selectedFilePath = fullPath;
+        host.fileStarted(fullPath);
 
         // A file that vanished or cannot be asked about still gets its entry,
         // with a blank size and date, and the list goes on. What the folder
@@ -346,7 +346,6 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
         if (i > 0)
             pane.setSelected(i - 1, false);
         pane.setSelected(i, true);
-        host.fileStarted(fullPath);
         host.yieldToEvents();
 
         // The list never lists itself: under the default name, and by what

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "catalog/ListOptions.h"
 #include "catalog/ListWriter.h"
 #include "diz/ZipComponent.h"
-#include "pane/core/PaneModel.h"
+#include "diz/PaneModel.h"
 #include "platform/FileSystem.h"
-#include "shell/core/SharedState.h"
+#include "diz/RunControl.h"
 
 #include <QByteArray>
 #include <QList>
@@ -33,11 +34,14 @@ public:
     virtual void setProgress(int value) = 0;
     virtual void setTitle(const QString& title) = 0;
     virtual void setPathPanel(const QString& text) = 0;
-    virtual void setDir1(const QString& folder) = 0;
+    // The folder the run has reached, as the window holds it.
+    virtual void setCurrentFolder(const QString& folder) = 0;
 
     // Progress notes for a host that counts (the command line); the window
     // needs neither.
     virtual void folderStarted(const QString& shownFolder) { Q_UNUSED(shownFolder); }
+    // The file whose entry is written next (the window keeps it as the
+    // selected file).
     virtual void fileStarted(const QString& fullPath) { Q_UNUSED(fullPath); }
     // A folder that could not be read (it still gets its section, empty).
     virtual void folderUnreadable(const QString& shownFolder, int error)
@@ -105,7 +109,8 @@ private:
 
 // Everything one Make-list run works with.
 struct CatalogJob {
-    SharedState& state;
+    RunControl& run;
+    const ListOptions& options;
     PaneModel& pane;
     diz::ZipComponent& zip; // AbortRequest is set on it by the Abort press
     ListWriter& writer;
@@ -125,8 +130,8 @@ struct FolderContents {
 
 // Writes the section of the folder the pane shows: an empty line, the
 // folder's path in lower case, then one entry per file of the pane. The list
-// file must be open. Stops before the next file when KeepRunning is false or
-// the list file failed; writes nothing when ListAborted is set. The list
+// file must be open. Stops before the next file when keepRunning is false or
+// the list file failed; writes nothing when listAborted is set. The list
 // file itself is never listed, wherever it lies and whatever it is called.
 // Nothing but the list file and the temporary description file is changed.
 // realFolder: where the pane's folder is on disk, when the caller knows it;

@@ -2,10 +2,10 @@
 
 #include "diz/Cp437.h"
 #include "diz/ZipComponent.h"
-#include "pane/core/PaneModel.h"
+#include "diz/PaneModel.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-#include "shell/core/SharedState.h"
+#include "diz/RunControl.h"
 
 namespace vexlo::diz {
 
@@ -70,28 +70,28 @@ QByteArray boxBytesFromDizFile(const QByteArray& bytes)
     return out;
 }
 
-DizReader::DizReader(ZipComponent& zip, DizHost& host, PaneModel& pane, SharedState& state)
-    : m_zip(zip), m_host(host), m_pane(pane), m_state(state),
+DizReader::DizReader(ZipComponent& zip, DizHost& host, PaneModel& pane, const RunControl& run)
+    : m_zip(zip), m_host(host), m_pane(pane), m_run(run),
       m_extract([](ZipComponent& component) { return component.ExtractMembers(0); })
 {
 }
 
-void DizReader::getDiz()
+QString DizReader::getDiz(const QString& ruleFolder)
 {
-    if (m_state.KeepRunning)
-        return;
+    if (m_run.keepRunning)
+        return QString();
 
     // A new read never appends to the previous description.
     m_host.setBoxText(QString());
 
-    // The last selected entry wins; the separator follows chosenFolder.
+    // The last selected entry wins; the separator follows ruleFolder.
     const QString name = lastSelectedName(m_pane);
-    m_state.selectedFilePath = joinPaneEntry(m_pane.folderPath(), m_state.chosenFolder, name);
+    const QString path = joinPaneEntry(m_pane.folderPath(), ruleFolder, name);
 
     // Only ZIP archives have a description to read.
     if (!endsInZip(name)) {
         m_host.setSaveDizEnabled(false);
-        return;
+        return path;
     }
 
     // An earlier temporary file is left standing: an extraction that fails
@@ -99,21 +99,21 @@ void DizReader::getDiz()
     m_zip.setKeepPaths(false);
     m_zip.setMemberMask(kDizName);
     m_zip.setTargetFolder(platform::dataFolder());
-    m_zip.setArchivePath(m_state.selectedFilePath);
+    m_zip.setArchivePath(path);
     const qint16 status = m_extract(m_zip);
 
     // Aborted: nothing changes. No description: an empty box to type one.
     if (status == ZipStatus::Aborted)
-        return;
+        return path;
     if (status == ZipStatus::NothingMatched) {
         m_host.setBoxText(QString());
         m_host.focusBox();
-        return;
+        return path;
     }
     if (status > 100) {
         m_host.setBoxText(kCrcErrorText + u' ' + QString::number(status));
         m_host.setSaveDizEnabled(false);
-        return;
+        return path;
     }
 
     m_host.setProgressValue(0);
@@ -124,12 +124,13 @@ void DizReader::getDiz()
     if (!platform::exists(temp) || !platform::readFile(temp, bytes)) {
         m_host.setBoxText(QString());
         m_host.setSaveDizEnabled(false);
-        return;
+        return path;
     }
     m_host.setBoxText(cp437::boxTextFromBytes(boxBytesFromDizFile(bytes)));
 
     m_host.setSaveDizEnabled(true);
     m_host.focusBox();
+    return path;
 }
 
 } // namespace vexlo::diz

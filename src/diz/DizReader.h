@@ -8,7 +8,7 @@
 
 namespace vexlo {
 class PaneModel;
-struct SharedState;
+struct RunControl;
 } // namespace vexlo
 
 namespace vexlo::diz {
@@ -34,20 +34,23 @@ public:
     // (shown near the box, for instance as a tool tip).
     virtual void showNotice(const QString& text) = 0;
 
-    // Command1 and the menu item sdiz, always together.
+    // Whether Save diz is offered (its button and menu item).
     virtual void setSaveDizEnabled(bool enabled) = 0;
-    virtual QString saveDizCaption() const = 0;
-    virtual void setSaveDizCaption(const QString& caption) = 0;
-    // Command2, Command3, Command4, Command5 and the archive pane File1.
-    virtual void setOtherCommandsEnabled(bool enabled) = 0;
+    // A Save diz run starts (true) or has ended or been aborted (false): the
+    // window offers Abort in place of Save diz and holds the other commands
+    // while it runs.
+    virtual void setSavingDescriptions(bool saving) = 0;
     // The hourglass over the window.
     virtual void setBusyPointer(bool busy) = 0;
     // The progress bar's ProgressValue.
     virtual void setProgressValue(int value) = 0;
     // Lets the window serve pending events once (Abort, repaints).
     virtual void yieldEvents() = 0;
-    // The folder held by the hidden folder list Dir1, as it holds it.
-    virtual QString dirFolderPath() const = 0;
+    // The folder the window holds, as it holds it (its text decides the
+    // joining rule of the archives' paths).
+    virtual QString currentFolder() const = 0;
+    // Save diz found the archives' file system unwritable.
+    virtual void noteReadOnlyDrive() {}
 };
 
 // One call of the zip component, after the caller has set its properties.
@@ -75,21 +78,25 @@ QByteArray boxBytesFromDizFile(const QByteArray& bytes);
 // the box, and offers Save diz when one was read.
 class DizReader {
 public:
-    DizReader(ZipComponent& zip, DizHost& host, PaneModel& pane, SharedState& state);
+    DizReader(ZipComponent& zip, DizHost& host, PaneModel& pane, const RunControl& run);
 
     // For tests: the extraction call (default: ExtractMembers(0)).
     void setExtractCall(ZipCall call) { m_extract = std::move(call); }
 
-    // File1_DblClick, Command5_Click and gdiz_Click.
-    // Does nothing while Make list or Save diz runs (KeepRunning): the
-    // extraction would overwrite the temporary file a run is storing.
-    void getDiz();
+    // Get diz, from the button, the menu or a double click in the pane.
+    // Does nothing while Make list or Save diz runs (keepRunning): the
+    // extraction would overwrite the temporary file a run is storing; the
+    // result is then a null text. Otherwise returns the path of the entry it
+    // took (the pane's folder and last selected name, joined by the rule of
+    // ruleFolder, the folder the user last chose), also when that entry is
+    // no archive.
+    QString getDiz(const QString& ruleFolder);
 
 private:
     ZipComponent& m_zip;
     DizHost& m_host;
     PaneModel& m_pane;
-    SharedState& m_state;
+    const RunControl& m_run;
     ZipCall m_extract;
 };
 

@@ -1,12 +1,12 @@
 #include "diz/DizWriter.h"
 
-#include "catalog/DiskInfo.h"
+#include "platform/DiskInfo.h"
 #include "diz/Cp437.h"
 #include "diz/ZipComponent.h"
-#include "pane/core/PaneModel.h"
+#include "diz/PaneModel.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-#include "shell/core/SharedState.h"
+#include "diz/RunControl.h"
 
 #include <limits>
 #include <utility>
@@ -14,8 +14,6 @@
 
 namespace vexlo::diz {
 
-const QString DizWriter::kIdleCaption = QStringLiteral("Save &diz");
-const QString DizWriter::kAbortCaption = QStringLiteral("&Abort");
 
 namespace {
 
@@ -46,11 +44,11 @@ private:
 
 } // namespace
 
-DizWriter::DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, SharedState& state)
-    : m_zip(zip), m_host(host), m_pane(pane), m_state(state),
+DizWriter::DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, RunControl& run)
+    : m_zip(zip), m_host(host), m_pane(pane), m_run(run),
       m_update([](ZipComponent& component) { return component.UpdateMembers(0); }),
       m_freeSpace([](const QString& path) {
-          catalog::DiskInfo disk;
+          platform::DiskInfo disk;
           disk.setDriveLetter(path);
           return disk.FreeSpace();
       })
@@ -63,33 +61,33 @@ QString DizWriter::statusNumberText(qint16 status)
     return status >= 0 ? u' ' + digits : digits;
 }
 
-void DizWriter::press()
+void DizWriter::press(const QString& selectedFilePath)
 {
-    if (m_host.saveDizCaption() == kAbortCaption) {
+    if (m_offeringAbort) {
         abort();
         return;
     }
     if (m_running)
         return;
-    run();
+    run(selectedFilePath);
 }
 
 void DizWriter::abort()
 {
     m_zip.setAbortRequest(true);
-    m_state.KeepRunning = false;
+    m_run.keepRunning = false;
     restoreIdle();
 }
 
 void DizWriter::restoreIdle()
 {
-    m_host.setSaveDizCaption(kIdleCaption);
-    m_host.setOtherCommandsEnabled(true);
+    m_offeringAbort = false;
+    m_host.setSavingDescriptions(false);
     m_host.setBusyPointer(false);
-    m_state.KeepRunning = false;
+    m_run.keepRunning = false;
 }
 
-void DizWriter::run()
+void DizWriter::run(const QString& selectedFilePath)
 {
     const QString text = m_host.boxText();
 
@@ -114,10 +112,10 @@ void DizWriter::run()
     const RunningFlag running(m_running);
 
     // Running: the button becomes "&Abort" and the rest waits.
-    m_state.KeepRunning = true;
-    m_host.setSaveDizCaption(kAbortCaption);
+    m_run.keepRunning = true;
+    m_offeringAbort = true;
+    m_host.setSavingDescriptions(true);
     m_host.setBusyPointer(true);
-    m_host.setOtherCommandsEnabled(false);
 
     // The temporary file is what every archive receives. Without it there
     // is nothing to store: no archive is touched, and the box keeps its text.
@@ -130,9 +128,9 @@ void DizWriter::run()
     }
 
     // The drive test, before any archive is touched.
-    if (asFigure(m_freeSpace(m_state.selectedFilePath)) < catalog::DiskInfo::kWritableThreshold) {
+    if (asFigure(m_freeSpace(selectedFilePath)) < platform::DiskInfo::kWritableThreshold) {
         m_host.setBoxText(kReadOnlyText);
-        m_state.ReadOnlyDrive = true;
+        m_host.noteReadOnlyDrive();
         restoreIdle();
         return;
     }
@@ -144,7 +142,7 @@ void DizWriter::run()
     std::vector<std::pair<QString, int>> runList;
     const int count = m_pane.count();
     const QString folder = m_pane.folderPath();
-    const QString dirFolder = m_host.dirFolderPath();
+    const QString dirFolder = m_host.currentFolder();
     for (int i = 0; i < count; ++i) {
         if (m_pane.isSelected(i))
             runList.emplace_back(joinPaneEntry(folder, dirFolder, m_pane.name(i)), i);
@@ -164,7 +162,7 @@ void DizWriter::run()
     const QString mask = temp + u'\r';
     int previous = -1;
     for (const auto& [path, index] : runList) {
-        if (!m_state.KeepRunning)
+        if (!m_run.keepRunning)
             break;
         if (previous >= 0)
             m_pane.setSelected(previous, false);
@@ -190,7 +188,7 @@ void DizWriter::run()
 
         // Between archives the window serves its events, so that "&Abort"
         // can always be pressed.
-        if (m_state.KeepRunning)
+        if (m_run.keepRunning)
             m_host.yieldEvents();
     }
     // The folder's record of the updates, flushed once for the run.

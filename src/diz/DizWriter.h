@@ -13,7 +13,7 @@ namespace vexlo::diz {
 // atomic replace. The same button aborts a running save.
 class DizWriter {
 public:
-    DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, SharedState& state);
+    DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, RunControl& run);
 
     // For tests: the update call (default: UpdateMembers(0)) and the free
     // space of the file system holding a path (default: DiskInfo).
@@ -23,12 +23,13 @@ public:
         m_freeSpace = std::move(query);
     }
 
-    // Command1_Click and sdiz_Click: aborts when the button's caption is
-    // "&Abort", otherwise starts a run. A press that reaches us while an
+    // Save diz from the button or the menu: aborts while a run offers
+    // Abort, otherwise starts a run. A press that reaches us while an
     // aborted run is still finishing its archive (events served during the
     // zip call) is ignored: a second run must not rewrite the temporary file
-    // the first is storing.
-    void press();
+    // the first is storing. selectedFilePath: the entry last selected, whose
+    // file system is judged before any archive is touched.
+    void press(const QString& selectedFilePath);
 
     // The abort branch: asks the zip component and the run to stop and
     // restores the idle state at once.
@@ -39,23 +40,21 @@ public:
 
     static constexpr int kMaxArchives = 999;
 
-    static const QString kIdleCaption;  // "Save &diz"
-    static const QString kAbortCaption; // "&Abort"
-
     // " 7" and "-3": the status as the error text shows it.
     static QString statusNumberText(qint16 status);
 
 private:
-    void run();
+    void run(const QString& selectedFilePath);
     void restoreIdle();
 
     ZipComponent& m_zip;
     DizHost& m_host;
     PaneModel& m_pane;
-    SharedState& m_state;
+    RunControl& m_run;
     ZipCall m_update;
     std::function<qint64(const QString&)> m_freeSpace;
-    bool m_running = false;
+    bool m_running = false;      // the loop over the archives goes on
+    bool m_offeringAbort = false; // from a run's start until it is ended or aborted
 };
 
 } // namespace vexlo::diz

@@ -1,6 +1,6 @@
 #include "pane/ArchivePane.h"
 
-#include "pane/core/FolderListing.h"
+#include "diz/FolderListing.h"
 
 #include <QItemSelectionModel>
 #include <QMouseEvent>

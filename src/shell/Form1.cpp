@@ -12,7 +12,7 @@
 #include "shell/Form1DizHost.h"
 #include "shell/MessageBoxes.h"
 #include "shell/StatusPanel.h"
-#include "shell/core/Settings.h"
+#include "platform/Settings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -82,8 +82,8 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     buildMenus();
 
     m_dizHost = std::make_unique<DizWindowHost>(*this);
-    m_dizReader = std::make_unique<diz::DizReader>(*XceedZip1, *m_dizHost, *File1, m_state);
-    m_dizWriter = std::make_unique<diz::DizWriter>(*XceedZip1, *m_dizHost, *File1, m_state);
+    m_dizReader = std::make_unique<diz::DizReader>(*XceedZip1, *m_dizHost, *File1, m_state.run);
+    m_dizWriter = std::make_unique<diz::DizWriter>(*XceedZip1, *m_dizHost, *File1, m_state.run);
     m_dizWriter->setFreeSpaceQuery([this](const QString& path) {
         DiskInfo1.setDriveLetter(path);
         return DiskInfo1.FreeSpace();
@@ -343,7 +343,7 @@ void Form1::Form_Unload()
     // 1.-3. Whatever zip work or loop is still running comes to an end.
     XceedZip1->setAbortRequest(true);
     QCoreApplication::processEvents();
-    m_state.KeepRunning = false;
+    m_state.run.keepRunning = false;
 
     // 4. Remember the archive folder. While a list is being made the pane
     //    shows the sub-folder being listed; the folder the user chose is the
@@ -366,7 +366,7 @@ void Form1::exit_Click()
 
 void Form1::showPopup(Qt::MouseButton button, QPoint globalPos)
 {
-    if (m_state.KeepRunning)
+    if (m_state.run.keepRunning)
         return;
     if (button != Qt::RightButton)
         return;
@@ -431,7 +431,7 @@ void Form1::longfile_Click()
 
 void Form1::multi_Click()
 {
-    m_state.MultiLineDiz = multi->isChecked();
+    m_state.list.multiLineDiz = multi->isChecked();
 }
 
 // ---------------------------------------------------------------- forwarders

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "catalog/DiskInfo.h"
+#include "platform/DiskInfo.h"
 #include "diz/ZipComponent.h"
-#include "shell/core/SharedState.h"
+#include "shell/WindowState.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -58,8 +58,8 @@ public:
     // Places the window in the middle of its screen.
     void centreOnScreen();
 
-    SharedState& state() { return m_state; }
-    const SharedState& state() const { return m_state; }
+    WindowState& state() { return m_state; }
+    const WindowState& state() const { return m_state; }
     diz::ZipComponent& zip() { return *XceedZip1; }
     about::HelpCommands& helpCommands() { return *m_help; }
     diz::DizWriter& dizWriter() { return *m_dizWriter; }
@@ -139,7 +139,7 @@ private:
 
     class DizWindowHost;
 
-    SharedState m_state;
+    WindowState m_state;
     std::unique_ptr<DizWindowHost> m_dizHost;
     std::unique_ptr<diz::DizReader> m_dizReader;
     std::unique_ptr<diz::DizWriter> m_dizWriter;
@@ -169,7 +169,7 @@ public:
     FolderHolder* Dir1 = nullptr;
     diz::ZipComponent* XceedZip1 = nullptr;
     pane::BrowseDialog* BrowseDialog1 = nullptr;  // made on first use
-    catalog::DiskInfo DiskInfo1;
+    platform::DiskInfo DiskInfo1;
 
     // Menus and items
     QMenu* file = nullptr;

@@ -18,12 +18,14 @@ namespace vexlo {
 
 void Form1::File1_DblClick()
 {
-    m_dizReader->getDiz();
+    const QString path = m_dizReader->getDiz(m_state.chosenFolder);
+    if (!path.isNull())
+        m_state.selectedFilePath = path;
 }
 
 void Form1::Command1_Click()
 {
-    m_dizWriter->press();
+    m_dizWriter->press(m_state.selectedFilePath);
 }
 
 QString Form1::DizWindowHost::boxText() const
@@ -60,18 +62,10 @@ void Form1::DizWindowHost::setSaveDizEnabled(bool enabled)
     m_window.sdiz->setEnabled(enabled);
 }
 
-QString Form1::DizWindowHost::saveDizCaption() const
+void Form1::DizWindowHost::setSavingDescriptions(bool saving)
 {
-    return m_window.Command1->text();
-}
-
-void Form1::DizWindowHost::setSaveDizCaption(const QString& caption)
-{
-    m_window.Command1->setText(caption);
-}
-
-void Form1::DizWindowHost::setOtherCommandsEnabled(bool enabled)
-{
+    m_window.Command1->setText(saving ? QStringLiteral("&Abort") : QStringLiteral("Save &diz"));
+    const bool enabled = !saving;
     for (QWidget* w : {static_cast<QWidget*>(m_window.Command2), static_cast<QWidget*>(m_window.Command3),
                        static_cast<QWidget*>(m_window.Command4), static_cast<QWidget*>(m_window.Command5),
                        static_cast<QWidget*>(m_window.File1)})
@@ -96,9 +90,14 @@ void Form1::DizWindowHost::yieldEvents()
     QCoreApplication::processEvents();
 }
 
-QString Form1::DizWindowHost::dirFolderPath() const
+QString Form1::DizWindowHost::currentFolder() const
 {
     return m_window.Dir1->path();
+}
+
+void Form1::DizWindowHost::noteReadOnlyDrive()
+{
+    m_window.state().list.readOnlyDrive = true;
 }
 
 }  // namespace vexlo

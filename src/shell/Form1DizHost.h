@@ -16,13 +16,12 @@ public:
     void selectInBox(int position, int length) override;
     void showNotice(const QString& text) override;
     void setSaveDizEnabled(bool enabled) override;
-    QString saveDizCaption() const override;
-    void setSaveDizCaption(const QString& caption) override;
-    void setOtherCommandsEnabled(bool enabled) override;
+    void setSavingDescriptions(bool saving) override;
     void setBusyPointer(bool busy) override;
     void setProgressValue(int value) override;
     void yieldEvents() override;
-    QString dirFolderPath() const override;
+    QString currentFolder() const override;
+    void noteReadOnlyDrive() override;
 
 private:
     Form1& m_window;

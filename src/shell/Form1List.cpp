@@ -38,7 +38,7 @@ void Form1::Command2_Click()
     SSPanel1->setCaption(m_state.listFilePath);
 
     DiskInfo1.setDriveLetter(m_state.listFilePath);
-    if (DiskInfo1.FreeSpace() < catalog::DiskInfo::kWritableThreshold)
+    if (DiskInfo1.FreeSpace() < platform::DiskInfo::kWritableThreshold)
         SSPanel1->setCaption(QString());
 }
 

@@ -63,7 +63,11 @@ public:
     void setProgress(int value) override { m_window.PVProgressBar1->setValue(value); }
     void setTitle(const QString& title) override { m_window.setWindowTitle(title); }
     void setPathPanel(const QString& text) override { m_window.SSPanel2->setCaption(text); }
-    void setDir1(const QString& folder) override { m_window.Dir1->setPath(folder); }
+    void setCurrentFolder(const QString& folder) override { m_window.Dir1->setPath(folder); }
+    void fileStarted(const QString& fullPath) override
+    {
+        m_window.state().selectedFilePath = fullPath;
+    }
 
 private:
     void holdPainting(bool hold)
@@ -84,8 +88,8 @@ void Form1::Command4_Click()
     // yields: it only changes flags and the caption, and returns.
     if (Command4->text() == kAbortCaption) {
         XceedZip1->setAbortRequest(true);
-        m_state.KeepRunning = false;
-        m_state.ListAborted = true;
+        m_state.run.keepRunning = false;
+        m_state.run.listAborted = true;
         Command4->setText(kMakeListCaption);
         return;
     }
@@ -100,7 +104,7 @@ void Form1::Command4_Click()
     // 2. and 3.
     File1->refresh();
     DiskInfo1.setDriveLetter(pathText);
-    m_state.ReadOnlyDrive = DiskInfo1.FreeSpace() < catalog::DiskInfo::kWritableThreshold;
+    m_state.list.readOnlyDrive = DiskInfo1.FreeSpace() < platform::DiskInfo::kWritableThreshold;
 
     // 4. No destination, no list.
     const QString listFile = SSPanel1->caption();
@@ -116,9 +120,9 @@ void Form1::Command4_Click()
     Text1->setPlainText(QString());
     sdiz->setEnabled(false);
     Command4->setText(kAbortCaption);
-    m_state.KeepRunning = true;
+    m_state.run.keepRunning = true;
     file->menuAction()->setEnabled(false);
-    m_state.ListAborted = false;
+    m_state.run.listAborted = false;
 
     const QString start = pathText;
     m_runStartFolder = start;
@@ -127,7 +131,7 @@ void Form1::Command4_Click()
         WindowCatalogHost host(*this);
         catalog::ListWriter writer;
         catalog::MemoryDescriptionReader descriptions(*XceedZip1);
-        catalog::CatalogJob job{m_state, *File1, *XceedZip1, writer, host, &descriptions};
+        catalog::CatalogJob job{m_state.run, m_state.list, *File1, *XceedZip1, writer, host, &descriptions};
         result = catalog::MakeListRun(job, listFile, start);
     }
 
@@ -141,7 +145,7 @@ void Form1::Command4_Click()
     sdiz->setEnabled(true);
     file->menuAction()->setEnabled(true);
     Command4->setText(kMakeListCaption);
-    m_state.KeepRunning = false;
+    m_state.run.keepRunning = false;
     for (QWidget* w : {static_cast<QWidget*>(File1), static_cast<QWidget*>(Text1),
                        static_cast<QWidget*>(Command1), static_cast<QWidget*>(Command2),
                        static_cast<QWidget*>(Command3), static_cast<QWidget*>(Command5),

@@ -4,7 +4,7 @@
 #include "platform/SingleInstance.h"
 #include "shell/DesktopLauncher.h"
 #include "shell/Form1.h"
-#include "shell/core/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,11 +18,11 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         args.append(vexlo::platform::decodeName(QByteArray(argv[i])));
 
-    if (vexlo::isCommandLineJob(args)) {
+    if (vexlo::cli::isCommandLineJob(args)) {
         // No window, no display, no hand-over to a running instance.
         QCoreApplication app(argc, argv);
         int status = 0;
-        vexlo::runCommandLine(args, status);
+        vexlo::cli::runCommandLine(args, status);
         return status;
     }
 

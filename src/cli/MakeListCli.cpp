@@ -1,15 +1,14 @@
-#include "catalog/MakeListCli.h"
+#include "cli/MakeListCli.h"
 
-#include "catalog/DiskInfo.h"
+#include "platform/DiskInfo.h"
 #include "catalog/FolderWalk.h"
 #include "catalog/ListBuilder.h"
 #include "catalog/ListWriter.h"
 #include "diz/ZipComponent.h"
-#include "pane/core/FolderListing.h"
+#include "diz/FolderListing.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
-#include "shell/core/SharedState.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -19,7 +18,9 @@
 #include <cstdio>
 #include <unistd.h>
 
-namespace vexlo::catalog {
+namespace vexlo::cli {
+using namespace catalog;
+using platform::DiskInfo;
 
 namespace {
 
@@ -88,7 +89,7 @@ public:
     void setProgress(int) override {}
     void setTitle(const QString&) override {}
     void setPathPanel(const QString&) override {}
-    void setDir1(const QString&) override {}
+    void setCurrentFolder(const QString&) override {}
 
     void folderStarted(const QString& shownFolder) override
     {
@@ -215,20 +216,20 @@ int runMakeListCommand(const QStringList& args)
     }
     platform::setProgramFolderOverride(scratch.path());
 
-    SharedState state;
+    RunControl run;
+    ListOptions listOptions;
     DiskInfo disk;
     disk.setDriveLetter(realFolder);
-    state.ReadOnlyDrive = disk.FreeSpace() < DiskInfo::kWritableThreshold;
-    state.MultiLineDiz = options.multiLine;
-    state.KeepRunning = true;
-    state.ListAborted = false;
+    listOptions.readOnlyDrive = disk.FreeSpace() < DiskInfo::kWritableThreshold;
+    listOptions.multiLineDiz = options.multiLine;
+    run.keepRunning = true;
 
     FolderListing pane;
     diz::ZipComponent zip;
     ListWriter writer;
     CliHost host(options.longFormat, ::isatty(STDERR_FILENO) == 1);
     MemoryDescriptionReader descriptions(zip);
-    CatalogJob job{state, pane, zip, writer, host, &descriptions};
+    CatalogJob job{run, listOptions, pane, zip, writer, host, &descriptions};
     const MakeListResult result =
         MakeListRun(job, listFile, platform::lowerPath(realFolder), realFolder);
     host.finish();
@@ -244,4 +245,4 @@ int runMakeListCommand(const QStringList& args)
     return host.unreadable().isEmpty() ? 0 : 1;
 }
 
-} // namespace vexlo::catalog
+} // namespace vexlo::cli

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pane/core/PaneModel.h"
+#include "diz/PaneModel.h"
 
 #include <QStringList>
 #include <vector>

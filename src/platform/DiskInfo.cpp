@@ -1,4 +1,4 @@
-#include "catalog/DiskInfo.h"
+#include "platform/DiskInfo.h"
 
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
@@ -13,7 +13,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-namespace vexlo::catalog {
+namespace vexlo::platform {
 
 namespace {
 
@@ -102,4 +102,4 @@ qint64 DiskInfo::FreeSpace() const
     return qint64(kib < cap ? kib : cap);
 }
 
-} // namespace vexlo::catalog
+} // namespace vexlo::platform

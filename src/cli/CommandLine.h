@@ -2,10 +2,7 @@
 
 #include <QStringList>
 
-namespace vexlo {
-
-// The program's version, as the About box shows it.
-inline constexpr const char* kVersionText = "v1.69";
+namespace vexlo::cli {
 
 // When the arguments ask for a command-line job (--make-list, --get-diz,
 // --save-diz, --help, --version), runs it without a window and returns true
@@ -15,4 +12,4 @@ bool runCommandLine(const QStringList& args, int& exitStatus);
 // True when the arguments ask for a command-line job (any word starting "--").
 bool isCommandLineJob(const QStringList& args);
 
-}  // namespace vexlo
+}  // namespace vexlo::cli

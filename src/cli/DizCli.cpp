@@ -1,4 +1,4 @@
-#include "diz/DizCli.h"
+#include "cli/DizCli.h"
 
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
@@ -12,7 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace vexlo::diz {
+namespace vexlo::cli {
+using namespace diz;
 
 namespace {
 
@@ -108,4 +109,4 @@ int runSaveDizCommand(const QStringList& args)
     return exitStatus;
 }
 
-} // namespace vexlo::diz
+} // namespace vexlo::cli

@@ -1,4 +1,4 @@
-#include "pane/core/FolderListing.h"
+#include "diz/FolderListing.h"
 
 #include "platform/FileSystem.h"
 #include "platform/NameOrder.h"

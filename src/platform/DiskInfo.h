@@ -5,7 +5,7 @@
 
 #include <functional>
 
-namespace vexlo::catalog {
+namespace vexlo::platform {
 
 // Our disk-information component. Linux has no drive letters: DriveLetter
 // takes a whole path, and the file system that holds it is the "drive".
@@ -45,4 +45,4 @@ private:
     QString m_path;
 };
 
-} // namespace vexlo::catalog
+} // namespace vexlo::platform

@@ -1,11 +1,12 @@
-#include "shell/core/CommandLine.h"
+#include "cli/CommandLine.h"
 
-#include "catalog/MakeListCli.h"
-#include "diz/DizCli.h"
+#include "Version.h"
+#include "cli/MakeListCli.h"
+#include "cli/DizCli.h"
 
 #include <cstdio>
 
-namespace vexlo {
+namespace vexlo::cli {
 
 namespace {
 
@@ -46,15 +47,15 @@ bool runCommandLine(const QStringList& args, int& exitStatus)
         return true;
     }
     if (first == QLatin1String("--make-list")) {
-        exitStatus = catalog::runMakeListCommand(rest);
+        exitStatus = runMakeListCommand(rest);
         return true;
     }
     if (first == QLatin1String("--get-diz")) {
-        exitStatus = diz::runGetDizCommand(rest);
+        exitStatus = runGetDizCommand(rest);
         return true;
     }
     if (first == QLatin1String("--save-diz")) {
-        exitStatus = diz::runSaveDizCommand(rest);
+        exitStatus = runSaveDizCommand(rest);
         return true;
     }
     // Anything else that looks like an option is one we do not know: said
@@ -68,4 +69,4 @@ bool runCommandLine(const QStringList& args, int& exitStatus)
     return false;
 }
 
-}  // namespace vexlo
+}  // namespace vexlo::cli

@@ -1,4 +1,4 @@
-#include "shell/core/Settings.h"
+#include "platform/Settings.h"
 
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"

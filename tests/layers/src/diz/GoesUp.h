@@ -1,0 +1,3 @@
+// An include that goes up a layer: the check must name it.
+#include "catalog/ListWriter.h"
+#include "platform/FileSystem.h"
