@@ -14,7 +14,7 @@ step() { echo "== $1 ($(date +%T))" >&2; }
 started=$(date +%s)
 
 step "sanitizer build"
-cmake -S "$here" -B "$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXLO32_SANITIZE=ON >/dev/null
+cmake -S "$here" -B "$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXLO32_SANITIZE=ON -DVEXLO32_WERROR=ON >/dev/null
 cmake --build "$sanitize" --parallel "$(nproc)" -- --no-print-directory
 step "sanitizer tests"
 (

@@ -20,6 +20,10 @@ if $full; then
 else
   "$here/scripts/deps.sh" --test
 fi
+if $full; then
+  # CI: a warning is an error.
+  export VEXLO32_CMAKE_ARGS="${VEXLO32_CMAKE_ARGS:-} -DVEXLO32_WERROR=ON"
+fi
 "$here/scripts/build.sh"
 (cd "${VEXLO32_BUILD_DIR:-$here/build}" && ctest --output-on-failure --timeout 600 "$@")
 if $full; then

@@ -1,3 +1,4 @@
+#include "platform/Log.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 #include "platform/Settings.h"
@@ -99,6 +100,19 @@ private slots:
         QVERIFY(test::writeBytes(ini(), "/a/very/long/earlier/line\r\nmore\r\n"));
         QVERIFY(writeSettingsFile(ini(), "/"));
         QCOMPARE(test::readBytes(ini()), QByteArray("/\r\n"));
+    }
+
+    // A write that fails is passed over by its callers; it leaves a line
+    // for whoever asks for the program's info messages, and none otherwise.
+    void failedWriteLeavesATraceWhenAskedFor()
+    {
+        const QString into = m_dir.filePath("no-such-folder/Vexlo32.ini");
+        QVERIFY(!lcPlatform().isInfoEnabled()); // quiet by default
+        QVERIFY(!writeSettingsFile(into, "/"));
+        QLoggingCategory::setFilterRules(QStringLiteral("vexlo32.*.info=true"));
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("settings not written:.*no-such-folder"));
+        QVERIFY(!writeSettingsFile(into, "/"));
+        QLoggingCategory::setFilterRules(QString());
     }
 
     void undecodableBytesSurviveTheRoundTrip()

@@ -2,6 +2,7 @@
 
 #include "platform/FileReplacement.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 
@@ -55,15 +56,20 @@ bool removeIfStray(int dirFd, const char* name, const struct stat& archive)
     // Granted only when no other descriptor of the file is open anywhere.
     // An open by another process while we hold it would send us SIGIO: no
     // owner for the signal, and the caller ignores it meanwhile.
-    if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) != 0)
+    if (::fcntl(fd.get(), F_SETLEASE, F_WRLCK) != 0) {
+        qCInfo(lcZip) << "leftover kept, it is open elsewhere:" << name;
         return false;
+    }
     ::fcntl(fd.get(), F_SETOWN, 0);
     // The name must still be the file we looked at.
     struct stat again;
     bool removed = false;
     if (::fstatat(dirFd, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && again.st_dev == st.st_dev &&
-        again.st_ino == st.st_ino)
+        again.st_ino == st.st_ino) {
         removed = ::unlinkat(dirFd, name, 0) == 0;
+        if (!removed)
+            qCInfo(lcZip) << "leftover kept:" << name << std::strerror(errno);
+    }
     ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
     return removed;
 }

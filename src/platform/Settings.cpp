@@ -1,6 +1,7 @@
 #include "platform/Settings.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 
@@ -44,7 +45,11 @@ SettingsRead readSettingsFile(const QString& path)
 bool writeSettingsFile(const QString& path, const QString& folder)
 {
     const QByteArray bytes = platform::encodeName(platform::lowerPath(folder)) + "\r\n";
-    return platform::writeFileAtomic(path, bytes);
+    if (platform::writeFileAtomic(path, bytes))
+        return true;
+    // The callers go on without it (the next start shows the home folder).
+    qCInfo(lcPlatform) << "settings not written:" << path << platform::lastErrorText();
+    return false;
 }
 
 bool isUsableFolder(const QString& folder)
