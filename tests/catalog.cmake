@@ -1,6 +1,0 @@
-vexlo32_test(test_catalog_writer test_catalog_writer.cpp)
-vexlo32_test(test_catalog_shortname test_catalog_shortname.cpp)
-vexlo32_test(test_catalog_builder test_catalog_builder.cpp test_catalog_support.h)
-vexlo32_test(test_catalog_walk test_catalog_walk.cpp test_catalog_support.h)
-vexlo32_test(test_catalog_cli test_catalog_cli.cpp test_catalog_support.h)
-vexlo32_test(test_catalog_memory test_catalog_memory.cpp test_catalog_support.h)

@@ -1,1 +1,0 @@
-vexlo32_test(test_platform test_platform.cpp)

@@ -1,1 +1,0 @@
-vexlo32_test(test_pane test_pane.cpp GUI)

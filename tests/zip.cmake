@@ -1,1 +1,0 @@
-vexlo32_test(test_zip test_zip.cpp)
