@@ -26,6 +26,14 @@ using namespace vexlo;
 
 namespace {
 
+template <class T> T* control(QObject& window, const char* name)
+{
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
+
 // Closes whatever popup menu opens next.
 void closeNextPopup()
 {
@@ -55,7 +63,7 @@ private:
     std::unique_ptr<Form1> loadedWindow()
     {
         auto window = std::make_unique<Form1>();
-        if (!window->Form_Load())
+        if (!window->startUp())
             return nullptr;
         return window;
     }
@@ -114,20 +122,20 @@ private slots:
     {
         Form1 window;
         QCOMPARE(window.windowTitle(), QString("Vexlo32"));
-        QCOMPARE(window.Form->size(), QSize(int(357 * window.scale() + 0.5),
-                                            int(290 * window.scale() + 0.5)));
+        QCOMPARE(control<QWidget>(window, "Form")->size(),
+                 QSize(int(357 * window.scale() + 0.5), int(290 * window.scale() + 0.5)));
         QCOMPARE(window.minimumSize(), window.maximumSize());
         QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
-        QVERIFY(!window.Command1->isEnabled());
-        QVERIFY(!window.sdiz->isEnabled());
-        QVERIFY(!window.longfile->isChecked());
-        QVERIFY(!window.multi->isChecked());
-        QVERIFY(window.Text1->toPlainText().isEmpty());
-        QCOMPARE(window.PVProgressBar1->value(), 0);
-        QVERIFY(window.Text1->font().fixedPitch());
-        QCOMPARE(window.Text1->font().pointSize(), 9);
-        QVERIFY(window.Dir1->isHidden());
+        QVERIFY(!control<QPushButton>(window, "Command1")->isEnabled());
+        QVERIFY(!control<QAction>(window, "sdiz")->isEnabled());
+        QVERIFY(!control<QAction>(window, "longfile")->isChecked());
+        QVERIFY(!control<QAction>(window, "multi")->isChecked());
+        QVERIFY(control<DescriptionBox>(window, "Text1")->toPlainText().isEmpty());
+        QCOMPARE(control<QProgressBar>(window, "PVProgressBar1")->value(), 0);
+        QVERIFY(control<DescriptionBox>(window, "Text1")->font().fixedPitch());
+        QCOMPARE(control<DescriptionBox>(window, "Text1")->font().pointSize(), 9);
+        QVERIFY(control<FolderHolder>(window, "Dir1")->isHidden());
     }
 
     void menusHoldEveryItemInOrder()
@@ -139,16 +147,16 @@ private slots:
                 out << (a->isSeparator() ? "-" + a->objectName() : a->objectName() + "=" + a->text());
             return out;
         };
-        QCOMPARE(names(window.file),
-                 QStringList({"directory=&Path", "save=&Filelist...", "-dead8",
-                              "viewl=&View list...", "mlist=&Make list...", "-dead1",
-                              "gdiz=&Get diz...", "sdiz=&Save diz...", "-dead5",
-                              "refresh=&Refresh", "delete=&Delete", "-dead25", "exit=E&xit"}));
-        QCOMPARE(names(window.options),
+        QCOMPARE(
+            names(control<QMenu>(window, "file")),
+            QStringList({"directory=&Path", "save=&Filelist...", "-dead8", "viewl=&View list...",
+                         "mlist=&Make list...", "-dead1", "gdiz=&Get diz...", "sdiz=&Save diz...",
+                         "-dead5", "refresh=&Refresh", "delete=&Delete", "-dead25", "exit=E&xit"}));
+        QCOMPARE(names(control<QMenu>(window, "options")),
                  QStringList({"longfile=&Long filename format", "multi=&Multi-line file_id.diz"}));
-        QCOMPARE(names(window.help), QStringList({"contents=&Contents", "-dead2",
-                                                  "email=&Email me...", "web=&Web page",
-                                                  "-dead9", "about=&About"}));
+        QCOMPARE(names(control<QMenu>(window, "help")),
+                 QStringList({"contents=&Contents", "-dead2", "email=&Email me...", "web=&Web page",
+                              "-dead9", "about=&About"}));
         QStringList bar;
         for (QAction* a : window.menuBar()->actions())
             bar << a->text();
@@ -160,14 +168,17 @@ private slots:
     void tabOrderAndInitialFocus()
     {
         Form1 window;
-        QVERIFY(window.Form_Load());
+        QVERIFY(window.startUp());
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.File1));
+        QWidget* pane = control<ArchivePane>(window, "File1");
+        QWidget* box = control<DescriptionBox>(window, "Text1");
+        QWidget* getDiz = control<QPushButton>(window, "Command5");
+        QCOMPARE(QApplication::focusWidget(), pane);
         const QStringList expected = {"Text1", "Command1", "Command5", "Command3",
                                       "Command2", "Command4", "Command6"};
         // Command1 starts disabled, so the chain skips it.
-        QWidget* w = window.File1;
+        QWidget* w = pane;
         QStringList seen;
         for (int i = 0; i < 6; ++i) {
             w = w->nextInFocusChain();
@@ -180,13 +191,13 @@ private slots:
         QCOMPARE(seen, enabledExpected);
 
         // The keyboard walks the same way, through the description box too.
-        QTest::keyClick(window.File1, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.Text1));
-        QTest::keyClick(window.Text1, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.Command5));
-        QVERIFY(window.Text1->toPlainText().isEmpty());
-        QTest::keyClick(window.Command5, Qt::Key_Backtab);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.Text1));
+        QTest::keyClick(pane, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), box);
+        QTest::keyClick(box, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), getDiz);
+        QVERIFY(control<DescriptionBox>(window, "Text1")->toPlainText().isEmpty());
+        QTest::keyClick(getDiz, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), box);
     }
 
     void rightButtonPopsUpTheFileMenu_data()
@@ -202,7 +213,7 @@ private slots:
     {
         QFETCH(QString, where);
         Form1 window;
-        QVERIFY(window.Form_Load());
+        QVERIFY(window.startUp());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QWidget* target = window.findChild<QWidget*>(where);
@@ -231,31 +242,37 @@ private slots:
     void panelTooltipsFollowTheCaption()
     {
         Form1 window;
-        window.SSPanel2->setCaption("/first");
-        window.SSPanel2_MouseMove();
-        QCOMPARE(window.SSPanel2->toolTip(), QString("/first"));
-        window.SSPanel2->setCaption("/a/much/longer/folder/than/fits");
-        QTest::mouseMove(window.SSPanel2, QPoint(5, 5));
-        window.SSPanel2_MouseMove();
-        QCOMPARE(window.SSPanel2->toolTip(), QString("/a/much/longer/folder/than/fits"));
-        window.SSPanel1->setCaption("/list.txt");
-        window.SSPanel1_MouseMove();
-        QCOMPARE(window.SSPanel1->toolTip(), QString("/list.txt"));
+        auto* path = control<StatusPanel>(window, "SSPanel2");
+        auto* list = control<StatusPanel>(window, "SSPanel1");
+        auto moveOver = [](QWidget* panel) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), panel->mapToGlobal(QPointF(5, 5)),
+                             Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(panel, &move);
+        };
+        path->setCaption("/first");
+        moveOver(path);
+        QCOMPARE(path->toolTip(), QString("/first"));
+        path->setCaption("/a/much/longer/folder/than/fits");
+        moveOver(path);
+        QCOMPARE(path->toolTip(), QString("/a/much/longer/folder/than/fits"));
+        list->setCaption("/list.txt");
+        moveOver(list);
+        QCOMPARE(list->toolTip(), QString("/list.txt"));
     }
 
     void optionsToggle()
     {
         Form1 window;
-        window.multi->trigger();
-        QVERIFY(window.multi->isChecked());
+        control<QAction>(window, "multi")->trigger();
+        QVERIFY(control<QAction>(window, "multi")->isChecked());
         QVERIFY(window.state().MultiLineDiz);
-        window.multi->trigger();
-        QVERIFY(!window.multi->isChecked());
+        control<QAction>(window, "multi")->trigger();
+        QVERIFY(!control<QAction>(window, "multi")->isChecked());
         QVERIFY(!window.state().MultiLineDiz);
-        window.longfile->trigger();
-        QVERIFY(window.longfile->isChecked());
-        window.longfile->trigger();
-        QVERIFY(!window.longfile->isChecked());
+        control<QAction>(window, "longfile")->trigger();
+        QVERIFY(control<QAction>(window, "longfile")->isChecked());
+        control<QAction>(window, "longfile")->trigger();
+        QVERIFY(!control<QAction>(window, "longfile")->isChecked());
     }
 
     void startUpReadsTheSettingsFile()
@@ -267,22 +284,23 @@ private slots:
         QVERIFY(test::writeBytes(m_program.filePath("Vexlo32.ini"), written.toUtf8() + "\r\n"));
         auto window = loadedWindow();
         QVERIFY(window);
-        QCOMPARE(window->SSPanel2->caption(), written);
-        QCOMPARE(window->File1->folderPath(), platform::lowerPath(written));
-        QCOMPARE(window->File1->count(), 1);
-        QCOMPARE(window->SSPanel1->caption(), written + "/Vexlo.txt");
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), written);
+        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(),
+                 platform::lowerPath(written));
+        QCOMPARE(control<ArchivePane>(*window, "File1")->count(), 1);
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), written + "/Vexlo.txt");
         QCOMPARE(window->state().listFilePath, written + "/Vexlo.txt");
         QCOMPARE(window->state().selectedFilePath, platform::lowerPath(written));
-        QCOMPARE(window->Dir1->path(), platform::lowerPath(written));
+        QCOMPARE(control<FolderHolder>(*window, "Dir1")->path(), platform::lowerPath(written));
     }
 
     void firstRunStartsOnTheRoot()
     {
         auto window = loadedWindow();
         QVERIFY(window);
-        QCOMPARE(window->SSPanel2->caption(), QString("/"));
-        QCOMPARE(window->File1->folderPath(), QString("/"));
-        QCOMPARE(window->SSPanel1->caption(), QString("/Vexlo.txt"));
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), QString("/"));
+        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), QString("/"));
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), QString("/Vexlo.txt"));
     }
 
     void rootFolderIsRefused()
@@ -294,7 +312,7 @@ private slots:
             return QMessageBox::Ok;
         });
         Form1 window;
-        const bool goOn = window.Form_Load();
+        const bool goOn = window.startUp();
         platform::setProgramFolderOverride(m_program.path());
         QVERIFY(!goOn);
         QCOMPARE(shown.size(), 1);
@@ -310,7 +328,7 @@ private slots:
         bool asked = false;
         {
             Form1 window;
-            QVERIFY(!window.Form_Load([&] {
+            QVERIFY(!window.startUp([&] {
                 asked = true;
                 return true;
             }));
@@ -324,7 +342,7 @@ private slots:
     void handOverRestoresTheWindow()
     {
         Form1 window;
-        QVERIFY(window.Form_Load());
+        QVERIFY(window.startUp());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.showMinimized();

@@ -145,7 +145,7 @@ private:
     {
         test::writeBytes(m_program.filePath("Vexlo32.ini"), folder.toUtf8() + "\r\n");
         auto window = std::make_unique<Form1>();
-        if (!window->Form_Load())
+        if (!window->startUp())
             return nullptr;
         window->show();
         if (!QTest::qWaitForWindowActive(window.get()))

@@ -16,65 +16,67 @@
 
 namespace vexlo {
 
-void Form1::File1_DblClick()
+void Form1::getDescription()
 {
     m_dizReader->getDiz();
 }
 
-void Form1::Command1_Click()
+void Form1::saveDescriptionsOrAbort()
 {
     m_dizWriter->press();
 }
 
 QString Form1::DizWindowHost::boxText() const
 {
-    return m_window.Text1->rawText();
+    return m_window.m_descriptionBox->rawText();
 }
 
 void Form1::DizWindowHost::setBoxText(const QString& text)
 {
-    m_window.Text1->setPlainText(text);
+    m_window.m_descriptionBox->setPlainText(text);
 }
 
 void Form1::DizWindowHost::focusBox()
 {
-    m_window.Text1->setFocus(Qt::OtherFocusReason);
+    m_window.m_descriptionBox->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::DizWindowHost::selectInBox(int position, int length)
 {
-    QTextCursor cursor = m_window.Text1->textCursor();
+    QTextCursor cursor = m_window.m_descriptionBox->textCursor();
     cursor.setPosition(position);
     cursor.setPosition(position + length, QTextCursor::KeepAnchor);
-    m_window.Text1->setTextCursor(cursor);
+    m_window.m_descriptionBox->setTextCursor(cursor);
 }
 
 void Form1::DizWindowHost::showNotice(const QString& text)
 {
-    m_window.Text1->showNotice(text);
+    m_window.m_descriptionBox->showNotice(text);
 }
 
 void Form1::DizWindowHost::setSaveDizEnabled(bool enabled)
 {
-    m_window.Command1->setEnabled(enabled);
-    m_window.sdiz->setEnabled(enabled);
+    m_window.m_saveDizButton->setEnabled(enabled);
+    m_window.m_saveDizItem->setEnabled(enabled);
 }
 
 QString Form1::DizWindowHost::saveDizCaption() const
 {
-    return m_window.Command1->text();
+    return m_window.m_saveDizButton->text();
 }
 
 void Form1::DizWindowHost::setSaveDizCaption(const QString& caption)
 {
-    m_window.Command1->setText(caption);
+    m_window.m_saveDizButton->setText(caption);
 }
 
 void Form1::DizWindowHost::setOtherCommandsEnabled(bool enabled)
 {
-    for (QWidget* w : {static_cast<QWidget*>(m_window.Command2), static_cast<QWidget*>(m_window.Command3),
-                       static_cast<QWidget*>(m_window.Command4), static_cast<QWidget*>(m_window.Command5),
-                       static_cast<QWidget*>(m_window.File1)})
+    for (QWidget* w : {static_cast<QWidget*>(m_window.m_listDestinationButton),
+                       static_cast<QWidget*>(m_window.m_browseButton),
+                       static_cast<QWidget*>(m_window.m_makeListButton),
+                       static_cast<QWidget*>(m_window.m_getDizButton),
+                       static_cast<QWidget*>(m_window.m_archivePane)})
         w->setEnabled(enabled);
 }
 
@@ -88,7 +90,7 @@ void Form1::DizWindowHost::setBusyPointer(bool busy)
 
 void Form1::DizWindowHost::setProgressValue(int value)
 {
-    m_window.PVProgressBar1->setValue(value);
+    m_window.m_progressBar->setValue(value);
 }
 
 void Form1::DizWindowHost::yieldEvents()
@@ -98,7 +100,7 @@ void Form1::DizWindowHost::yieldEvents()
 
 QString Form1::DizWindowHost::dirFolderPath() const
 {
-    return m_window.Dir1->path();
+    return m_window.m_folderHolder->path();
 }
 
 }  // namespace vexlo
