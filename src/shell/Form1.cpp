@@ -171,7 +171,6 @@ void Form1::buildControls()
     m_archivePane->setObjectName(QStringLiteral("File1"));
     m_archivePane->setGeometry(scaled(214, 5, 137, 123));
     connect(m_archivePane, &ArchivePane::selectionClicked, this, &Form1::rememberSelectedArchive);
-    connect(m_archivePane, &QAbstractItemView::doubleClicked, this, &Form1::getDescription);
     connect(m_archivePane, &ArchivePane::mouseDown, this, &Form1::offerFileMenu);
 
     m_descriptionBox = new DescriptionBox(m_clientArea);
@@ -191,20 +190,12 @@ void Form1::buildControls()
     m_progressBar->setTextVisible(false);
 
     m_saveDizButton = makeButton("Command1", QStringLiteral("Save &diz"), scaled(208, 262, 54, 21));
-    m_saveDizButton->setEnabled(false);
     m_getDizButton = makeButton("Command5", QStringLiteral("&Get diz"), scaled(285, 262, 54, 21));
 
     // Kept outside the visible client area.
     m_folderHolder = new FolderHolder(m_clientArea);
     m_folderHolder->setObjectName(QStringLiteral("Dir1"));
     m_folderHolder->setGeometry(-1000, -1000, 10, 10);
-
-    connect(m_saveDizButton, &QPushButton::clicked, this, &Form1::saveDescriptionsOrAbort);
-    connect(m_listDestinationButton, &QPushButton::clicked, this, &Form1::openListDestination);
-    connect(m_browseButton, &QPushButton::clicked, this, &Form1::browseForFolder);
-    connect(m_makeListButton, &QPushButton::clicked, this, &Form1::makeListOrAbort);
-    connect(m_getDizButton, &QPushButton::clicked, this, &Form1::getDescription);
-    connect(m_viewListButton, &QPushButton::clicked, this, &Form1::viewList);
 
     // Keyboard order: pane, box, Save diz, Get diz, Browse, Open, Make list, View list.
     QWidget* order[] = {m_archivePane,    m_descriptionBox, m_saveDizButton,
@@ -228,18 +219,17 @@ void Form1::buildMenus()
 
     m_fileMenu = bar->addMenu(QStringLiteral("&File"));
     m_fileMenu->setObjectName(QStringLiteral("file"));
-    m_browseItem = addItem(m_fileMenu, "directory", QStringLiteral("&Path"));
-    m_listDestinationItem = addItem(m_fileMenu, "save", QStringLiteral("&Filelist..."));
+    m_browseCommand = addItem(m_fileMenu, "directory", QStringLiteral("&Path"));
+    m_listDestinationCommand = addItem(m_fileMenu, "save", QStringLiteral("&Filelist..."));
     addSeparator(m_fileMenu, "dead8");
-    m_viewListItem = addItem(m_fileMenu, "viewl", QStringLiteral("&View list..."));
-    m_makeListItem = addItem(m_fileMenu, "mlist", QStringLiteral("&Make list..."));
+    m_viewListCommand = addItem(m_fileMenu, "viewl", QStringLiteral("&View list..."));
+    m_makeListCommand = addItem(m_fileMenu, "mlist", QStringLiteral("&Make list..."));
     addSeparator(m_fileMenu, "dead1");
-    m_getDizItem = addItem(m_fileMenu, "gdiz", QStringLiteral("&Get diz..."));
-    m_saveDizItem = addItem(m_fileMenu, "sdiz", QStringLiteral("&Save diz..."));
-    m_saveDizItem->setEnabled(false);
+    m_getDizCommand = addItem(m_fileMenu, "gdiz", QStringLiteral("&Get diz..."));
+    m_saveDizCommand = addItem(m_fileMenu, "sdiz", QStringLiteral("&Save diz..."));
     addSeparator(m_fileMenu, "dead5");
-    m_refreshItem = addItem(m_fileMenu, "refresh", QStringLiteral("&Refresh"));
-    m_deleteItem = addItem(m_fileMenu, "delete", QStringLiteral("&Delete"));
+    m_refreshCommand = addItem(m_fileMenu, "refresh", QStringLiteral("&Refresh"));
+    m_deleteCommand = addItem(m_fileMenu, "delete", QStringLiteral("&Delete"));
     addSeparator(m_fileMenu, "dead25");
     m_exitItem = addItem(m_fileMenu, "exit", QStringLiteral("E&xit"));
 
@@ -259,27 +249,15 @@ void Form1::buildMenus()
     addSeparator(m_helpMenu, "dead9");
     m_aboutItem = addItem(m_helpMenu, "about", QStringLiteral("&About"));
 
-    // Save diz leaves the menus as they are and serves the window's events
-    // between archives, so that "&Abort" can be pressed. A menu command that
-    // would change the pane, overwrite the temporary description file or
-    // start a run of its own is not carried out meanwhile: in the middle of a
-    // run it could send the rest of the description to other archives, or
-    // another description to the rest.
-    auto unlessSaving = [this](void (Form1::*command)()) {
-        return [this, command] {
-            if (!savingDescriptions())
-                (this->*command)();
-        };
-    };
-    connect(m_browseItem, &QAction::triggered, this, unlessSaving(&Form1::browseForFolder));
-    connect(m_listDestinationItem, &QAction::triggered, this,
-            unlessSaving(&Form1::openListDestination));
-    connect(m_viewListItem, &QAction::triggered, this, &Form1::viewList);
-    connect(m_makeListItem, &QAction::triggered, this, unlessSaving(&Form1::makeListOrAbort));
-    connect(m_getDizItem, &QAction::triggered, this, unlessSaving(&Form1::getDescription));
-    connect(m_saveDizItem, &QAction::triggered, this, &Form1::saveDescriptionsOrAbort);
-    connect(m_refreshItem, &QAction::triggered, this, unlessSaving(&Form1::refreshPane));
-    connect(m_deleteItem, &QAction::triggered, this, unlessSaving(&Form1::deleteSelectedFiles));
+    connectCommand(m_saveDizCommand, m_saveDizButton, &Form1::saveDescriptionsOrAbort);
+    connectCommand(m_getDizCommand, m_getDizButton, &Form1::getDescription);
+    connect(m_archivePane, &QAbstractItemView::doubleClicked, m_getDizCommand, &QAction::trigger);
+    connectCommand(m_browseCommand, m_browseButton, &Form1::browseForFolder);
+    connectCommand(m_listDestinationCommand, m_listDestinationButton, &Form1::openListDestination);
+    connectCommand(m_makeListCommand, m_makeListButton, &Form1::makeListOrAbort);
+    connectCommand(m_viewListCommand, m_viewListButton, &Form1::viewList);
+    connectCommand(m_refreshCommand, nullptr, &Form1::refreshPane);
+    connectCommand(m_deleteCommand, nullptr, &Form1::deleteSelectedFiles);
     connect(m_exitItem, &QAction::triggered, this, &QWidget::close);
     // The long-name option has no handler: the list builder reads the check
     // mark the menu has already moved.
@@ -288,6 +266,106 @@ void Form1::buildMenus()
     connect(m_emailItem, &QAction::triggered, this, &Form1::writeEmail);
     connect(m_webPageItem, &QAction::triggered, this, &Form1::openWebPage);
     connect(m_aboutItem, &QAction::triggered, this, &Form1::showAbout);
+
+    applyRunState();
+}
+
+// A command's button triggers the command's action, the same action as its
+// menu item in the menu bar and in the popup: whichever the user takes, it
+// is one command, enabled or not as one.
+void Form1::connectCommand(QAction* command, QPushButton* button, void (Form1::*handler)())
+{
+    if (button)
+        connect(button, &QPushButton::clicked, command, &QAction::trigger);
+    connect(command, &QAction::triggered, this, [this, handler] {
+        if (!runWindingDown())
+            (this->*handler)();
+    });
+}
+
+// ---------------------------------------------------------------- run state
+
+namespace {
+
+const QString kMakeListCaption = QStringLiteral("&Make list");
+const QString kSaveDizCaption = QStringLiteral("Save &diz");
+const QString kAbortCaption = QStringLiteral("&Abort");
+
+} // namespace
+
+void Form1::setRun(Run run)
+{
+    m_run = run;
+    m_state.KeepRunning = run != Run::Idle;
+    applyRunState();
+}
+
+void Form1::offerSaveDiz(bool offered)
+{
+    m_saveDizOffered = offered;
+    applyRunState();
+}
+
+// What can be used in each run state. Both runs serve the window's events
+// while they go on, so that their "&Abort" can be pressed; whatever would
+// change the pane, the list file's name or the temporary description file,
+// or start a run of its own, waits until the run is over. Make list keeps
+// the pane, which shows the archive being read; Save diz keeps the box and
+// View list. The menu bar's File menu waits for Make list; during Save diz
+// it stays, with those of its items greyed.
+void Form1::applyRunState()
+{
+    struct Row {
+        QAction* command;
+        QWidget* control;
+        bool enabled[3]; // Idle, MakingList, SavingDescriptions
+    };
+    const Row rows[] = {
+        {m_saveDizCommand, m_saveDizButton, {m_saveDizOffered, false, true}},
+        {m_getDizCommand, m_getDizButton, {true, false, false}},
+        {m_browseCommand, m_browseButton, {true, false, false}},
+        {m_listDestinationCommand, m_listDestinationButton, {true, false, false}},
+        {m_makeListCommand, m_makeListButton, {true, true, false}},
+        {m_viewListCommand, m_viewListButton, {true, false, true}},
+        {m_refreshCommand, nullptr, {true, false, false}},
+        {m_deleteCommand, nullptr, {true, false, false}},
+        {nullptr, m_archivePane, {true, true, false}},
+        {nullptr, m_descriptionBox, {true, false, true}},
+        {m_fileMenu->menuAction(), nullptr, {true, false, true}},
+    };
+    struct Look {
+        const QString& makeListCaption;
+        const QString& saveDizCaption;
+        bool busy;
+    };
+    const Look looks[] = {
+        {kMakeListCaption, kSaveDizCaption, false}, // Idle
+        {kAbortCaption, kSaveDizCaption, true},     // MakingList
+        {kMakeListCaption, kAbortCaption, true},    // SavingDescriptions
+    };
+
+    const int column = int(m_run);
+    for (const Row& row : rows) {
+        if (row.command)
+            row.command->setEnabled(row.enabled[column]);
+        if (row.control)
+            row.control->setEnabled(row.enabled[column]);
+    }
+    const Look& look = looks[column];
+    m_makeListButton->setText(look.makeListCaption);
+    m_saveDizButton->setText(look.saveDizCaption);
+    if (look.busy)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+}
+
+// An Abort gives the window back at once, but the run's loop still has to
+// see it and return, and until it has it holds the pane, the list file and
+// the temporary description file: no command starts meanwhile.
+bool Form1::runWindingDown() const
+{
+    return m_run == Run::Idle && (m_listLoopRunning || (m_dizWriter && m_dizWriter->isRunning()));
 }
 
 // ---------------------------------------------------------------- start-up
@@ -362,7 +440,7 @@ void Form1::shutDown()
     // 1.-3. Whatever zip work or loop is still running comes to an end.
     m_zip->setAbortRequest(true);
     QCoreApplication::processEvents();
-    m_state.KeepRunning = false;
+    setRun(Run::Idle);
 
     // 4. Remember the archive folder. While a list is being made the pane
     //    shows the sub-folder being listed; the folder the user chose is the
@@ -414,11 +492,6 @@ void Form1::showWholePathInTooltip()
 void Form1::setMultiLineDescriptions(bool on)
 {
     m_state.MultiLineDiz = on;
-}
-
-bool Form1::savingDescriptions() const
-{
-    return m_dizWriter && m_dizWriter->isRunning();
 }
 
 // ---------------------------------------------------------------- zip progress

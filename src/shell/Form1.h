@@ -81,7 +81,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
-    // The buttons and the menu items that do the same
+    // The commands that have a button as well as a menu item
     void saveDescriptionsOrAbort(); // "Save &diz" / "&Abort", "&Save diz..."
     void openListDestination();     // "&Open", "&Filelist..."
     void browseForFolder();         // "B&rowse", "&Path"
@@ -89,7 +89,7 @@ private slots:
     void getDescription();          // "&Get diz", "&Get diz...", a double-click in the pane
     void viewList();                // "&View list", "&View list..."
 
-    // The other menu items
+    // The other commands and menu items
     void refreshPane();
     void deleteSelectedFiles();
     void setMultiLineDescriptions(bool on);
@@ -111,10 +111,19 @@ private slots:
     void showZipProgress(int completion);
 
 private:
+    // Which run is going on. It decides what can be used and what the two
+    // run buttons say (applyRunState), and it is what tells the core's
+    // loops to go on (SharedState::KeepRunning).
+    enum class Run { Idle, MakingList, SavingDescriptions };
+
     void buildControls();
     void buildMenus();
+    void connectCommand(QAction* command, QPushButton* button, void (Form1::*handler)());
+    void setRun(Run run);
+    void offerSaveDiz(bool offered);
+    void applyRunState();
+    bool runWindingDown() const;
     void shutDown();
-    bool savingDescriptions() const; // a Save diz run is going on
     QRect scaled(int left, int top, int width, int height) const;
     QPushButton* makeButton(const char* name, const QString& caption, QRect geometry);
 
@@ -130,6 +139,9 @@ private:
     bool m_unloaded = false;
     int m_startUpExitStatus = 0;
     QString m_runStartFolder;  // the folder a running Make list started from
+    Run m_run = Run::Idle;
+    bool m_saveDizOffered = false;  // a description was read: Save diz can be used when idle
+    bool m_listLoopRunning = false; // from the start of Make list's loop until it has returned
 
     // Controls; object names in the comments.
     QWidget* m_clientArea = nullptr;       // "Form"
@@ -152,18 +164,19 @@ private:
     pane::BrowseDialog* m_browseDialog = nullptr;   // "BrowseDialog1", made on first use
     catalog::DiskInfo m_diskInfo;
 
-    // Menus and items; object names in the comments.
+    // Menus, commands and items; object names in the comments. A command
+    // is one action for its menu item, its button and the popup.
     QMenu* m_fileMenu = nullptr;              // "file"
     QMenu* m_optionsMenu = nullptr;           // "options"
     QMenu* m_helpMenu = nullptr;              // "help"
-    QAction* m_browseItem = nullptr;          // "directory"
-    QAction* m_listDestinationItem = nullptr; // "save"
-    QAction* m_viewListItem = nullptr;        // "viewl"
-    QAction* m_makeListItem = nullptr;        // "mlist"
-    QAction* m_getDizItem = nullptr;          // "gdiz"
-    QAction* m_saveDizItem = nullptr;         // "sdiz"
-    QAction* m_refreshItem = nullptr;         // "refresh"
-    QAction* m_deleteItem = nullptr;          // "delete"
+    QAction* m_browseCommand = nullptr;       // "directory"
+    QAction* m_listDestinationCommand = nullptr; // "save"
+    QAction* m_viewListCommand = nullptr;        // "viewl"
+    QAction* m_makeListCommand = nullptr;        // "mlist"
+    QAction* m_getDizCommand = nullptr;          // "gdiz"
+    QAction* m_saveDizCommand = nullptr;         // "sdiz"
+    QAction* m_refreshCommand = nullptr;         // "refresh"
+    QAction* m_deleteCommand = nullptr;          // "delete"
     QAction* m_exitItem = nullptr;            // "exit"
     QAction* m_longNamesItem = nullptr;       // "longfile"
     QAction* m_multiLineItem = nullptr;       // "multi"

@@ -23,7 +23,10 @@ void Form1::getDescription()
 
 void Form1::saveDescriptionsOrAbort()
 {
-    m_dizWriter->press();
+    if (m_run == Run::SavingDescriptions)
+        m_dizWriter->abort();
+    else
+        m_dizWriter->press();
 }
 
 QString Form1::DizWindowHost::boxText() const
@@ -56,36 +59,32 @@ void Form1::DizWindowHost::showNotice(const QString& text)
 
 void Form1::DizWindowHost::setSaveDizEnabled(bool enabled)
 {
-    m_window.m_saveDizButton->setEnabled(enabled);
-    m_window.m_saveDizItem->setEnabled(enabled);
+    m_window.offerSaveDiz(enabled);
 }
 
+// The writer shows its run on the button: "&Abort" while it goes on, "Save
+// &diz" again once it is over or aborted. For the window that is the run
+// state, which sets the caption, the other commands and the busy pointer
+// together, and what the writer reads back is the run state's caption.
 QString Form1::DizWindowHost::saveDizCaption() const
 {
-    return m_window.m_saveDizButton->text();
+    return m_window.m_run == Run::SavingDescriptions ? diz::DizWriter::kAbortCaption
+                                                     : diz::DizWriter::kIdleCaption;
 }
 
 void Form1::DizWindowHost::setSaveDizCaption(const QString& caption)
 {
-    m_window.m_saveDizButton->setText(caption);
+    m_window.setRun(caption == diz::DizWriter::kAbortCaption ? Run::SavingDescriptions : Run::Idle);
 }
 
-void Form1::DizWindowHost::setOtherCommandsEnabled(bool enabled)
+void Form1::DizWindowHost::setOtherCommandsEnabled(bool)
 {
-    for (QWidget* w : {static_cast<QWidget*>(m_window.m_listDestinationButton),
-                       static_cast<QWidget*>(m_window.m_browseButton),
-                       static_cast<QWidget*>(m_window.m_makeListButton),
-                       static_cast<QWidget*>(m_window.m_getDizButton),
-                       static_cast<QWidget*>(m_window.m_archivePane)})
-        w->setEnabled(enabled);
+    // Set with the run state (setSaveDizCaption).
 }
 
-void Form1::DizWindowHost::setBusyPointer(bool busy)
+void Form1::DizWindowHost::setBusyPointer(bool)
 {
-    if (busy)
-        m_window.setCursor(Qt::WaitCursor);
-    else
-        m_window.unsetCursor();
+    // Set with the run state (setSaveDizCaption).
 }
 
 void Form1::DizWindowHost::setProgressValue(int value)

@@ -21,13 +21,6 @@
 
 namespace vexlo {
 
-namespace {
-
-const QString kMakeListCaption = QStringLiteral("&Make list");
-const QString kAbortCaption = QStringLiteral("&Abort");
-
-} // namespace
-
 // The window as the list builder and the walk see it.
 //
 // The builder yields once per folder and once per file. Every yield runs the
@@ -81,12 +74,12 @@ private:
 void Form1::makeListOrAbort()
 {
     // A press while a list is being made arrives inside one of the run's
-    // yields: it only changes flags and the caption, and returns.
-    if (m_makeListButton->text() == kAbortCaption) {
+    // yields: it asks the run to stop and returns; the run ends when the
+    // builder next looks.
+    if (m_run == Run::MakingList) {
         m_zip->setAbortRequest(true);
-        m_state.KeepRunning = false;
         m_state.ListAborted = true;
-        m_makeListButton->setText(kMakeListCaption);
+        setRun(Run::Idle);
         return;
     }
 
@@ -107,18 +100,9 @@ void Form1::makeListOrAbort()
     if (listFile.isEmpty())
         return;
 
-    // The run: busy state first.
-    setCursor(Qt::WaitCursor);
-    for (QWidget* w :
-         {static_cast<QWidget*>(m_saveDizButton), static_cast<QWidget*>(m_listDestinationButton),
-          static_cast<QWidget*>(m_browseButton), static_cast<QWidget*>(m_getDizButton),
-          static_cast<QWidget*>(m_viewListButton), static_cast<QWidget*>(m_descriptionBox)})
-        w->setEnabled(false);
+    // The run.
     m_descriptionBox->setPlainText(QString());
-    m_saveDizItem->setEnabled(false);
-    m_makeListButton->setText(kAbortCaption);
-    m_state.KeepRunning = true;
-    m_fileMenu->menuAction()->setEnabled(false);
+    setRun(Run::MakingList);
     m_state.ListAborted = false;
 
     const QString start = pathText;
@@ -129,7 +113,9 @@ void Form1::makeListOrAbort()
         catalog::ListWriter writer;
         catalog::MemoryDescriptionReader descriptions(*m_zip);
         catalog::CatalogJob job{m_state, *m_archivePane, *m_zip, writer, host, &descriptions};
+        m_listLoopRunning = true;
         result = catalog::MakeListRun(job, listFile, start);
+        m_listLoopRunning = false;
     }
 
     // Closing steps, after a finished, aborted or failed run alike.
@@ -138,20 +124,9 @@ void Form1::makeListOrAbort()
     m_folderHolder->setPath(start);
     m_archivePane->setFolderPath(start);
     m_runStartFolder.clear();
-    m_saveDizButton->setEnabled(true);
-    m_saveDizItem->setEnabled(true);
-    m_fileMenu->menuAction()->setEnabled(true);
-    m_makeListButton->setText(kMakeListCaption);
-    m_state.KeepRunning = false;
-    for (QWidget* w :
-         {static_cast<QWidget*>(m_archivePane), static_cast<QWidget*>(m_descriptionBox),
-          static_cast<QWidget*>(m_saveDizButton), static_cast<QWidget*>(m_listDestinationButton),
-          static_cast<QWidget*>(m_browseButton), static_cast<QWidget*>(m_getDizButton),
-          static_cast<QWidget*>(m_viewListButton)})
-        w->setEnabled(true);
-    m_optionsMenu->menuAction()->setEnabled(true);
-    m_helpMenu->menuAction()->setEnabled(true);
-    unsetCursor();
+    // Save diz is offered after any run, whatever it was before.
+    m_saveDizOffered = true;
+    setRun(Run::Idle);
 
     // A list that could not be written is never passed off as made.
     if (!result.ok && !m_unloaded) {
