@@ -34,23 +34,25 @@ template <class T> T* control(QObject& window, const char* name)
     return found;
 }
 
-// Closes whatever popup menu opens next.
-void closeNextPopup()
-{
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer] {
-        QMenu* menu = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible())
-                menu = m;
-        if (menu) {
-            menu->close();
-            timer->deleteLater();
+// Closes every popup menu that opens while it lives, and notes each one by
+// its object name ("file" for the File menu).
+class PopupCloser : public QObject {
+public:
+    PopupCloser() { startTimer(10); }
+    QStringList seen;
+
+protected:
+    void timerEvent(QTimerEvent*) override
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->isVisible()) {
+                seen << (menu->objectName().isEmpty() ? QStringLiteral("(other)")
+                                                      : menu->objectName());
+                menu->close();
+            }
         }
-    });
-    timer->start();
-}
+    }
+};
 
 }  // namespace
 
@@ -208,6 +210,8 @@ private slots:
         QTest::newRow("box") << "Frame1";
         QTest::newRow("path panel") << "SSPanel2";
         QTest::newRow("list panel") << "SSPanel1";
+        QTest::newRow("path label") << "Label2";
+        QTest::newRow("list label") << "Label3";
     }
     void rightButtonPopsUpTheFileMenu()
     {
@@ -223,10 +227,11 @@ private slots:
         QSignalSpy spy(&window, &Form1::popupRequested);
         const QPoint at(3, 3);
 
-        closeNextPopup();
+        PopupCloser closer;
         QTest::mouseClick(target, Qt::RightButton, {}, at);
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toPoint(), target->mapToGlobal(at));
+        QCOMPARE(closer.seen, QStringList({"file"}));
 
         // Left and middle buttons do nothing here.
         QTest::mouseClick(target, Qt::LeftButton, {}, at);
@@ -237,6 +242,34 @@ private slots:
         window.state().KeepRunning = true;
         QTest::mouseClick(target, Qt::RightButton, {}, at);
         QCOMPARE(spy.count(), 1);
+    }
+
+    // The description box and the buttons have no such popup: a right click
+    // there, as the window system delivers it, shows the box's own edit menu
+    // and nothing over the rest.
+    void noFileMenuOverTheBoxTheButtonsAndTheProgressBar_data()
+    {
+        QTest::addColumn<QString>("where");
+        for (const char* name : {"Text1", "Command1", "Command2", "Command3", "Command4",
+                                 "Command5", "Command6", "PVProgressBar1"})
+            QTest::newRow(name) << name;
+    }
+    void noFileMenuOverTheBoxTheButtonsAndTheProgressBar()
+    {
+        QFETCH(QString, where);
+        Form1 window;
+        QVERIFY(window.startUp());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* target = control<QWidget>(window, qPrintable(where));
+        QSignalSpy spy(&window, &Form1::popupRequested);
+        PopupCloser closer;
+        const QPoint at = target->mapTo(&window, QPoint(5, 5));
+        QTest::mouseClick(window.windowHandle(), Qt::RightButton, {}, at);
+        // The box opens its menu without waiting for it to close.
+        const QStringList expected = where == "Text1" ? QStringList({"(other)"}) : QStringList();
+        QTRY_COMPARE(closer.seen, expected);
+        QCOMPARE(spy.count(), 0);
     }
 
     void panelTooltipsFollowTheCaption()

@@ -467,12 +467,20 @@ void Form1::offerFileMenu(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint 
     m_fileMenu->exec(globalPos);
 }
 
+// The background and the frame offer the popup for presses on themselves.
+// A press that a control on them leaves unhandled travels on to them too,
+// and is not theirs: the description box (it has its own edit menu), the
+// buttons and the progress bar have no popup. The labels let every press
+// through to the frame, so they count as the frame.
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonPress &&
         (watched == m_clientArea || watched == m_listFrame)) {
+        auto* area = static_cast<QWidget*>(watched);
         auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint at = mouse->globalPosition().toPoint();
+        if (area->childAt(area->mapFromGlobal(at)))
+            return false;
         offerFileMenu(mouse->button(), mouse->modifiers(), at);
         return mouse->button() == Qt::RightButton;
     }
