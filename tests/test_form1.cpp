@@ -15,12 +15,15 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <cstdio>
 
 using namespace vexlo;
 
@@ -32,6 +35,34 @@ template <class T> T* control(QObject& window, const char* name)
     if (!found)
         qFatal("no control %s", name);
     return found;
+}
+
+// The controls the user sees, by object name.
+QList<QWidget*> controlsOf(Form1& window)
+{
+    QList<QWidget*> out;
+    for (const char* name :
+         {"Frame1", "Label2", "SSPanel2", "Label3", "SSPanel1", "Command3", "Command2", "Command6",
+          "Command4", "File1", "Text1", "PVProgressBar1", "Command1", "Command5"})
+        out << control<QWidget>(window, name);
+    return out;
+}
+
+// The client area's size and each control's place, each multiplied by factor.
+QStringList layoutOf(Form1& window, int factor)
+{
+    auto line = [factor](const QString& name, QRect r) {
+        return QStringLiteral("%1 %2 %3 %4 %5")
+            .arg(name)
+            .arg(r.x() * factor)
+            .arg(r.y() * factor)
+            .arg(r.width() * factor)
+            .arg(r.height() * factor);
+    };
+    QStringList out{line("Form", control<QWidget>(window, "Form")->rect())};
+    for (QWidget* w : controlsOf(window))
+        out << line(w->objectName(), w->geometry());
+    return out;
 }
 
 // Closes every popup menu that opens while it lives, and notes each one by
@@ -80,44 +111,111 @@ private slots:
         setMessageHook({});
     }
 
-    void controlsHaveTheirNamesCaptionsAndPlaces_data()
+    void controlsHaveTheirNamesAndCaptions_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("caption");
-        QTest::addColumn<QRect>("geometry");
-        QTest::newRow("Frame1") << "Frame1" << "" << QRect(6, 0, 201, 127);
-        QTest::newRow("Label2") << "Label2" << "Path" << QRect(62, 15, 27, 11);
-        QTest::newRow("SSPanel2") << "SSPanel2" << QString() << QRect(11, 27, 121, 18);
-        QTest::newRow("Label3") << "Label3" << "File list" << QRect(56, 51, 37, 13);
-        QTest::newRow("SSPanel1") << "SSPanel1" << QString() << QRect(11, 64, 121, 18);
-        QTest::newRow("Command3") << "Command3" << "B&rowse" << QRect(145, 27, 52, 19);
-        QTest::newRow("Command2") << "Command2" << "&Open" << QRect(145, 64, 52, 19);
-        QTest::newRow("Command6") << "Command6" << "&View list" << QRect(41, 95, 52, 20);
-        QTest::newRow("Command4") << "Command4" << "&Make list" << QRect(119, 95, 52, 19);
-        QTest::newRow("File1") << "File1" << QString() << QRect(214, 5, 137, 123);
-        QTest::newRow("Text1") << "Text1" << QString() << QRect(6, 135, 344, 120);
-        QTest::newRow("PVProgressBar1") << "PVProgressBar1" << QString() << QRect(7, 263, 191, 19);
-        QTest::newRow("Command1") << "Command1" << "Save &diz" << QRect(208, 262, 54, 21);
-        QTest::newRow("Command5") << "Command5" << "&Get diz" << QRect(285, 262, 54, 21);
+        QTest::newRow("Frame1") << "Frame1"
+                                << "";
+        QTest::newRow("Label2") << "Label2"
+                                << "Path";
+        QTest::newRow("SSPanel2") << "SSPanel2" << QString();
+        QTest::newRow("Label3") << "Label3"
+                                << "File list";
+        QTest::newRow("SSPanel1") << "SSPanel1" << QString();
+        QTest::newRow("Command3") << "Command3"
+                                  << "B&rowse";
+        QTest::newRow("Command2") << "Command2"
+                                  << "&Open";
+        QTest::newRow("Command6") << "Command6"
+                                  << "&View list";
+        QTest::newRow("Command4") << "Command4"
+                                  << "&Make list";
+        QTest::newRow("File1") << "File1" << QString();
+        QTest::newRow("Text1") << "Text1" << QString();
+        QTest::newRow("PVProgressBar1") << "PVProgressBar1" << QString();
+        QTest::newRow("Command1") << "Command1"
+                                  << "Save &diz";
+        QTest::newRow("Command5") << "Command5"
+                                  << "&Get diz";
     }
-    void controlsHaveTheirNamesCaptionsAndPlaces()
+    void controlsHaveTheirNamesAndCaptions()
     {
         QFETCH(QString, name);
         QFETCH(QString, caption);
-        QFETCH(QRect, geometry);
         Form1 window;
         QWidget* w = window.findChild<QWidget*>(name);
         QVERIFY2(w, qPrintable(name));
-        const double s = window.scale();
-        const QRect expected(int(geometry.x() * s + 0.5), int(geometry.y() * s + 0.5),
-                             int(geometry.width() * s + 0.5), int(geometry.height() * s + 0.5));
-        QCOMPARE(w->geometry(), expected);
         if (auto* button = qobject_cast<QPushButton*>(w)) {
             QCOMPARE(button->text(), caption);
             QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
         } else if (auto* label = qobject_cast<QLabel*>(w); label && !caption.isNull()) {
             QCOMPARE(label->text(), caption);
         }
+    }
+
+    // Each control lies wholly inside its parent (the client area, or the
+    // frame for the labels and panels), and no two side by side overlap,
+    // except the buttons that stand on the frame, wholly inside it.
+    void controlsFitWithoutOverlapping()
+    {
+        Form1 window;
+        QWidget* frame = control<QGroupBox>(window, "Frame1");
+        const QList<QWidget*> controls = controlsOf(window);
+        for (QWidget* w : controls) {
+            QVERIFY2(w->parentWidget()->rect().contains(w->geometry()),
+                     qPrintable(w->objectName()));
+            for (QWidget* other : controls) {
+                if (other == w || other->parentWidget() != w->parentWidget() || w == frame)
+                    continue;
+                const QString pair = w->objectName() + " and " + other->objectName();
+                if (other == frame)
+                    QVERIFY2(!w->geometry().intersects(frame->geometry()) ||
+                                 frame->geometry().contains(w->geometry()),
+                             qPrintable(pair));
+                else
+                    QVERIFY2(!w->geometry().intersects(other->geometry()), qPrintable(pair));
+            }
+        }
+    }
+
+    // The layout follows the screen: a second run of this test at twice the
+    // dots per inch makes every control, and the client area, twice the size
+    // at twice the place.
+    void layoutKeepsItsProportionsAtTwiceTheScale()
+    {
+        Form1 window;
+        if (window.scale() != 1.0)
+            QSKIP("compares against a run at twice this screen's scale of 1");
+        QProcess twice;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_ENABLE_HIGHDPI_SCALING",
+                   "0"); // the dots per inch reach the window as they are
+        env.insert("QT_FONT_DPI", "192");
+        env.insert("VEXLO32_PRINT_LAYOUT", "1");
+        twice.setProcessEnvironment(env);
+        twice.start(QCoreApplication::applicationFilePath(), {"printLayout"});
+        QVERIFY(twice.waitForFinished(60000));
+        QStringList atTwice;
+        for (const QByteArray& line : twice.readAllStandardOutput().split('\n'))
+            if (line.startsWith("LAYOUT "))
+                atTwice << QString::fromUtf8(line.mid(7));
+        QStringList expected;
+        for (const QString& line : layoutOf(window, 2))
+            expected << line;
+        QCOMPARE(atTwice, expected);
+    }
+    // Prints the layout for the run above; skipped on its own.
+    void printLayout()
+    {
+        if (!qEnvironmentVariableIsSet("VEXLO32_PRINT_LAYOUT"))
+            QSKIP("part of layoutKeepsItsProportionsAtTwiceTheScale");
+        Form1 window;
+        QCOMPARE(window.scale(), 2.0);
+        for (const QString& line : layoutOf(window, 1))
+            std::printf("LAYOUT %s\n", qPrintable(line));
+        std::fflush(stdout);
     }
 
     void windowIsFixedAndStartsIdle()
