@@ -65,11 +65,12 @@ int main(int argc, char** argv)
 
     vexlo::Form1 window;
     window.show();
-    window.SSPanel2->setCaption(args.at(1));
-    window.SSPanel1->setCaption(args.at(2));
-    window.longfile->setChecked(longFormat);
-    window.multi->setChecked(multiLine);
+    window.findChild<vexlo::StatusPanel*>(QStringLiteral("SSPanel2"))->setCaption(args.at(1));
+    window.findChild<vexlo::StatusPanel*>(QStringLiteral("SSPanel1"))->setCaption(args.at(2));
+    window.findChild<QAction*>(QStringLiteral("longfile"))->setChecked(longFormat);
+    window.findChild<QAction*>(QStringLiteral("multi"))->setChecked(multiLine);
     window.state().list.multiLineDiz = multiLine;
+    QPushButton* makeList = window.findChild<QPushButton*>(QStringLiteral("Command4"));
     QCoreApplication::processEvents();
 
     PaintCounter counter;
@@ -92,13 +93,13 @@ int main(int argc, char** argv)
     if (abortAfter >= 0) {
         QTimer::singleShot(abortAfter, Qt::PreciseTimer, &window, [&] {
             abortHandled = clock.nsecsElapsed();
-            window.Command4->click();
+            makeList->click();
         });
     }
 
     clock.start();
     ticker.start();
-    window.Command4_Click();
+    makeList->click();
     const qint64 total = clock.nsecsElapsed();
     ticker.stop();
     app.removeEventFilter(&counter);

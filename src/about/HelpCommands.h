@@ -53,8 +53,8 @@ enum class AboutSound {
 AboutSound showAboutBox(SoundPlayer& player);
 
 // The four commands of the Help menu as the main window calls them from its
-// menu slots (about_Click, contents_Click, email_Click, web_Click). A failure
-// to start something is reported in a message box and never ends the program.
+// menu items. A failure to start something is reported in a message box and
+// never ends the program.
 class HelpCommands {
 public:
     using Reporter = std::function<void(const QString& message)>;

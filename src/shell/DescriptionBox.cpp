@@ -8,6 +8,8 @@
 #include <QTextDocument>
 #include <QToolTip>
 
+#include <algorithm>
+
 namespace vexlo {
 
 namespace cp437 = diz::cp437;
@@ -25,6 +27,14 @@ void DescriptionBox::showNotice(const QString& text)
     QToolTip::showText(mapToGlobal(QPoint(4, 4)), text, this);
 }
 
+QString DescriptionBox::refusalText(const QString& text, int bad, int at) const
+{
+    // The place is the one in the box: the character's line and column had
+    // it gone in at position at, not its place in the text that brought it.
+    const QString before = rawText().left(at);
+    return cp437::unencodableText(before + text, int(before.size()) + bad);
+}
+
 void DescriptionBox::keyPressEvent(QKeyEvent* event)
 {
     const QString text = event->text();
@@ -40,7 +50,7 @@ void DescriptionBox::keyPressEvent(QKeyEvent* event)
     if (!editing && !shortcut && !text.isEmpty() && !cp437::isTypingAccepted(text)) {
         int bad = 0;
         if (!cp437::canEncode(text, &bad))
-            showNotice(cp437::unencodableText(text, bad));
+            showNotice(refusalText(text, bad, textCursor().selectionStart()));
         event->accept();
         return;
     }
@@ -52,7 +62,11 @@ void DescriptionBox::inputMethodEvent(QInputMethodEvent* event)
     const QString commit = event->commitString();
     int bad = 0;
     if (!commit.isEmpty() && !cp437::canEncode(commit, &bad)) {
-        showNotice(cp437::unencodableText(commit, bad));
+        // The commit replaces the selection, or text next to the cursor.
+        const int at = event->replacementLength() > 0
+                           ? textCursor().position() + event->replacementStart()
+                           : textCursor().selectionStart();
+        showNotice(refusalText(commit, bad, std::max(0, at)));
         QInputMethodEvent dropped(event->preeditString(), event->attributes());
         QPlainTextEdit::inputMethodEvent(&dropped);
         return;
@@ -72,7 +86,7 @@ void DescriptionBox::insertFromMimeData(const QMimeData* source)
     const QString text = source->text();
     int bad = 0;
     if (!cp437::canEncode(text, &bad)) {
-        showNotice(cp437::unencodableText(text, bad));
+        showNotice(refusalText(text, bad, textCursor().selectionStart()));
         return;
     }
     // Plain text only: never rich text, whose look-alike characters and

@@ -27,6 +27,11 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
+
+private:
+    // The notice for text whose character at bad the DOS set cannot hold,
+    // were the text to go into the box at position at.
+    QString refusalText(const QString& text, int bad, int at) const;
 };
 
 }  // namespace vexlo

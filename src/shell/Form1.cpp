@@ -73,25 +73,25 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         m_scale = std::max(1.0, screen->logicalDotsPerInch() / 96.0);
 
-    XceedZip1 = new diz::ZipComponent(this);
-    XceedZip1->setObjectName(QStringLiteral("XceedZip1"));
-    connect(XceedZip1, &diz::ZipComponent::Adding, this, &Form1::XceedZip1_Adding);
-    connect(XceedZip1, &diz::ZipComponent::Status, this, &Form1::XceedZip1_Status);
+    m_zip = new diz::ZipComponent(this);
+    m_zip->setObjectName(QStringLiteral("XceedZip1"));
+    connect(m_zip, &diz::ZipComponent::Adding, this, &Form1::showZipProgress);
+    connect(m_zip, &diz::ZipComponent::Status, this, &Form1::showZipProgress);
 
     buildControls();
     buildMenus();
 
     m_dizHost = std::make_unique<DizWindowHost>(*this);
-    m_dizReader = std::make_unique<diz::DizReader>(*XceedZip1, *m_dizHost, *File1, m_state.run);
-    m_dizWriter = std::make_unique<diz::DizWriter>(*XceedZip1, *m_dizHost, *File1, m_state.run);
+    m_dizReader = std::make_unique<diz::DizReader>(*m_zip, *m_dizHost, *m_archivePane, m_state.run);
+    m_dizWriter = std::make_unique<diz::DizWriter>(*m_zip, *m_dizHost, *m_archivePane, m_state.run);
     m_dizWriter->setFreeSpaceQuery([this](const QString& path) {
-        DiskInfo1.setDriveLetter(path);
-        return DiskInfo1.FreeSpace();
+        m_diskInfo.setDriveLetter(path);
+        return m_diskInfo.FreeSpace();
     });
     m_help = std::make_unique<about::HelpCommands>(this);
 
     const QSize client(int(kClientWidth * m_scale + 0.5), int(kClientHeight * m_scale + 0.5));
-    Form->setFixedSize(client);
+    m_clientArea->setFixedSize(client);
     setFixedSize(client.width(), client.height() + menuBar()->sizeHint().height());
 }
 
@@ -114,7 +114,7 @@ QRect Form1::scaled(int left, int top, int width, int height) const
 
 QPushButton* Form1::makeButton(const char* name, const QString& caption, QRect geometry)
 {
-    auto* button = new QPushButton(caption, Form);
+    auto* button = new QPushButton(caption, m_clientArea);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(geometry);
     button->setCursor(Qt::PointingHandCursor);
@@ -124,96 +124,91 @@ QPushButton* Form1::makeButton(const char* name, const QString& caption, QRect g
 
 void Form1::buildControls()
 {
-    Form = new QWidget(this);
-    Form->setObjectName(QStringLiteral("Form"));
-    setCentralWidget(Form);
-    Form->installEventFilter(this);
+    m_clientArea = new QWidget(this);
+    m_clientArea->setObjectName(QStringLiteral("Form"));
+    setCentralWidget(m_clientArea);
+    m_clientArea->installEventFilter(this);
 
     QFont uiFont(QStringLiteral("DejaVu Sans"));
     uiFont.setPointSizeF(7.5);
-    Form->setFont(uiFont);
+    m_clientArea->setFont(uiFont);
 
-    Frame1 = new QGroupBox(Form);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(scaled(6, 0, 201, 127));
-    Frame1->installEventFilter(this);
+    m_listFrame = new QGroupBox(m_clientArea);
+    m_listFrame->setObjectName(QStringLiteral("Frame1"));
+    m_listFrame->setGeometry(scaled(6, 0, 201, 127));
+    m_listFrame->installEventFilter(this);
 
-    Label2 = new QLabel(QStringLiteral("Path"), Frame1);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(scaled(62, 15, 27, 11));
-    Label2->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_pathLabel = new QLabel(QStringLiteral("Path"), m_listFrame);
+    m_pathLabel->setObjectName(QStringLiteral("Label2"));
+    m_pathLabel->setGeometry(scaled(62, 15, 27, 11));
+    m_pathLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    SSPanel2 = new StatusPanel(Frame1);
-    SSPanel2->setObjectName(QStringLiteral("SSPanel2"));
-    SSPanel2->setGeometry(scaled(11, 27, 121, 18));
-    connect(SSPanel2, &StatusPanel::mouseDown, this, &Form1::SSPanel2_MouseDown);
-    connect(SSPanel2, &StatusPanel::mouseMove, this, &Form1::SSPanel2_MouseMove);
+    m_pathPanel = new StatusPanel(m_listFrame);
+    m_pathPanel->setObjectName(QStringLiteral("SSPanel2"));
+    m_pathPanel->setGeometry(scaled(11, 27, 121, 18));
+    connect(m_pathPanel, &StatusPanel::mouseDown, this, &Form1::offerFileMenu);
+    connect(m_pathPanel, &StatusPanel::mouseMove, this, &Form1::showWholePathInTooltip);
 
-    Label3 = new QLabel(QStringLiteral("File list"), Frame1);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setGeometry(scaled(56, 51, 37, 13));
-    Label3->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_listLabel = new QLabel(QStringLiteral("File list"), m_listFrame);
+    m_listLabel->setObjectName(QStringLiteral("Label3"));
+    m_listLabel->setGeometry(scaled(56, 51, 37, 13));
+    m_listLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    SSPanel1 = new StatusPanel(Frame1);
-    SSPanel1->setObjectName(QStringLiteral("SSPanel1"));
-    SSPanel1->setGeometry(scaled(11, 64, 121, 18));
-    connect(SSPanel1, &StatusPanel::mouseDown, this, &Form1::SSPanel1_MouseDown);
-    connect(SSPanel1, &StatusPanel::mouseMove, this, &Form1::SSPanel1_MouseMove);
+    m_listPanel = new StatusPanel(m_listFrame);
+    m_listPanel->setObjectName(QStringLiteral("SSPanel1"));
+    m_listPanel->setGeometry(scaled(11, 64, 121, 18));
+    connect(m_listPanel, &StatusPanel::mouseDown, this, &Form1::offerFileMenu);
+    connect(m_listPanel, &StatusPanel::mouseMove, this, &Form1::showWholeListFileInTooltip);
 
-    Command3 = makeButton("Command3", QStringLiteral("B&rowse"), scaled(145, 27, 52, 19));
-    Command2 = makeButton("Command2", QStringLiteral("&Open"), scaled(145, 64, 52, 19));
-    Command6 = makeButton("Command6", QStringLiteral("&View list"), scaled(41, 95, 52, 20));
-    Command4 = makeButton("Command4", QStringLiteral("&Make list"), scaled(119, 95, 52, 19));
+    m_browseButton = makeButton("Command3", QStringLiteral("B&rowse"), scaled(145, 27, 52, 19));
+    m_listDestinationButton =
+        makeButton("Command2", QStringLiteral("&Open"), scaled(145, 64, 52, 19));
+    m_viewListButton = makeButton("Command6", QStringLiteral("&View list"), scaled(41, 95, 52, 20));
+    m_makeListButton =
+        makeButton("Command4", QStringLiteral("&Make list"), scaled(119, 95, 52, 19));
 
-    File1 = new ArchivePane(Form);
-    File1->setObjectName(QStringLiteral("File1"));
-    File1->setGeometry(scaled(214, 5, 137, 123));
-    connect(File1, &ArchivePane::selectionClicked, this, &Form1::File1_Click);
-    connect(File1, &QAbstractItemView::doubleClicked, this, &Form1::File1_DblClick);
-    connect(File1, &ArchivePane::mouseDown, this, &Form1::File1_MouseDown);
+    m_archivePane = new ArchivePane(m_clientArea);
+    m_archivePane->setObjectName(QStringLiteral("File1"));
+    m_archivePane->setGeometry(scaled(214, 5, 137, 123));
+    connect(m_archivePane, &ArchivePane::selectionClicked, this, &Form1::rememberSelectedArchive);
+    connect(m_archivePane, &ArchivePane::mouseDown, this, &Form1::offerFileMenu);
 
-    Text1 = new DescriptionBox(Form);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(scaled(6, 135, 344, 120));
-    Text1->setFont(descriptionFont());
-    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text1->setTabChangesFocus(true);
+    m_descriptionBox = new DescriptionBox(m_clientArea);
+    m_descriptionBox->setObjectName(QStringLiteral("Text1"));
+    m_descriptionBox->setGeometry(scaled(6, 135, 344, 120));
+    m_descriptionBox->setFont(descriptionFont());
+    m_descriptionBox->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_descriptionBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_descriptionBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_descriptionBox->setTabChangesFocus(true);
 
-    PVProgressBar1 = new QProgressBar(Form);
-    PVProgressBar1->setObjectName(QStringLiteral("PVProgressBar1"));
-    PVProgressBar1->setGeometry(scaled(7, 263, 191, 19));
-    PVProgressBar1->setRange(0, 100);
-    PVProgressBar1->setValue(0);
-    PVProgressBar1->setTextVisible(false);
+    m_progressBar = new QProgressBar(m_clientArea);
+    m_progressBar->setObjectName(QStringLiteral("PVProgressBar1"));
+    m_progressBar->setGeometry(scaled(7, 263, 191, 19));
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(0);
+    m_progressBar->setTextVisible(false);
 
-    Command1 = makeButton("Command1", QStringLiteral("Save &diz"), scaled(208, 262, 54, 21));
-    Command1->setEnabled(false);
-    Command5 = makeButton("Command5", QStringLiteral("&Get diz"), scaled(285, 262, 54, 21));
+    m_saveDizButton = makeButton("Command1", QStringLiteral("Save &diz"), scaled(208, 262, 54, 21));
+    m_getDizButton = makeButton("Command5", QStringLiteral("&Get diz"), scaled(285, 262, 54, 21));
 
     // Kept outside the visible client area.
-    Dir1 = new FolderHolder(Form);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
-    Dir1->setGeometry(-1000, -1000, 10, 10);
-
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    m_folderHolder = new FolderHolder(m_clientArea);
+    m_folderHolder->setObjectName(QStringLiteral("Dir1"));
+    m_folderHolder->setGeometry(-1000, -1000, 10, 10);
 
     // Keyboard order: pane, box, Save diz, Get diz, Browse, Open, Make list, View list.
-    QWidget* order[] = {File1, Text1, Command1, Command5, Command3, Command2, Command4, Command6};
+    QWidget* order[] = {m_archivePane,    m_descriptionBox, m_saveDizButton,
+                        m_getDizButton,   m_browseButton,   m_listDestinationButton,
+                        m_makeListButton, m_viewListButton};
     for (QWidget* w : order)
         w->setFocusPolicy(Qt::StrongFocus);
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
-    Label2->setFocusPolicy(Qt::NoFocus);
-    Label3->setFocusPolicy(Qt::NoFocus);
-    PVProgressBar1->setFocusPolicy(Qt::NoFocus);
-    File1->setFocus(Qt::OtherFocusReason);
+    m_pathLabel->setFocusPolicy(Qt::NoFocus);
+    m_listLabel->setFocusPolicy(Qt::NoFocus);
+    m_progressBar->setFocusPolicy(Qt::NoFocus);
+    m_archivePane->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::buildMenus()
@@ -222,59 +217,160 @@ void Form1::buildMenus()
     bar->setObjectName(QStringLiteral("menuBar"));
     bar->setNativeMenuBar(false);
 
-    file = bar->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("file"));
-    directory = addItem(file, "directory", QStringLiteral("&Path"));
-    save = addItem(file, "save", QStringLiteral("&Filelist..."));
-    addSeparator(file, "dead8");
-    viewl = addItem(file, "viewl", QStringLiteral("&View list..."));
-    mlist = addItem(file, "mlist", QStringLiteral("&Make list..."));
-    addSeparator(file, "dead1");
-    gdiz = addItem(file, "gdiz", QStringLiteral("&Get diz..."));
-    sdiz = addItem(file, "sdiz", QStringLiteral("&Save diz..."));
-    sdiz->setEnabled(false);
-    addSeparator(file, "dead5");
-    refresh = addItem(file, "refresh", QStringLiteral("&Refresh"));
-    deleteItem = addItem(file, "delete", QStringLiteral("&Delete"));
-    addSeparator(file, "dead25");
-    exitItem = addItem(file, "exit", QStringLiteral("E&xit"));
+    m_fileMenu = bar->addMenu(QStringLiteral("&File"));
+    m_fileMenu->setObjectName(QStringLiteral("file"));
+    m_browseCommand = addItem(m_fileMenu, "directory", QStringLiteral("&Path"));
+    m_listDestinationCommand = addItem(m_fileMenu, "save", QStringLiteral("&Filelist..."));
+    addSeparator(m_fileMenu, "dead8");
+    m_viewListCommand = addItem(m_fileMenu, "viewl", QStringLiteral("&View list..."));
+    m_makeListCommand = addItem(m_fileMenu, "mlist", QStringLiteral("&Make list..."));
+    addSeparator(m_fileMenu, "dead1");
+    m_getDizCommand = addItem(m_fileMenu, "gdiz", QStringLiteral("&Get diz..."));
+    m_saveDizCommand = addItem(m_fileMenu, "sdiz", QStringLiteral("&Save diz..."));
+    addSeparator(m_fileMenu, "dead5");
+    m_refreshCommand = addItem(m_fileMenu, "refresh", QStringLiteral("&Refresh"));
+    m_deleteCommand = addItem(m_fileMenu, "delete", QStringLiteral("&Delete"));
+    addSeparator(m_fileMenu, "dead25");
+    m_exitItem = addItem(m_fileMenu, "exit", QStringLiteral("E&xit"));
 
-    options = bar->addMenu(QStringLiteral("&Options"));
-    options->setObjectName(QStringLiteral("options"));
-    longfile = addItem(options, "longfile", QStringLiteral("&Long filename format"));
-    longfile->setCheckable(true);
-    multi = addItem(options, "multi", QStringLiteral("&Multi-line file_id.diz"));
-    multi->setCheckable(true);
+    m_optionsMenu = bar->addMenu(QStringLiteral("&Options"));
+    m_optionsMenu->setObjectName(QStringLiteral("options"));
+    m_longNamesItem = addItem(m_optionsMenu, "longfile", QStringLiteral("&Long filename format"));
+    m_longNamesItem->setCheckable(true);
+    m_multiLineItem = addItem(m_optionsMenu, "multi", QStringLiteral("&Multi-line file_id.diz"));
+    m_multiLineItem->setCheckable(true);
 
-    help = bar->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("help"));
-    contents = addItem(help, "contents", QStringLiteral("&Contents"));
-    addSeparator(help, "dead2");
-    email = addItem(help, "email", QStringLiteral("&Email me..."));
-    web = addItem(help, "web", QStringLiteral("&Web page"));
-    addSeparator(help, "dead9");
-    about = addItem(help, "about", QStringLiteral("&About"));
+    m_helpMenu = bar->addMenu(QStringLiteral("&Help"));
+    m_helpMenu->setObjectName(QStringLiteral("help"));
+    m_helpContentsItem = addItem(m_helpMenu, "contents", QStringLiteral("&Contents"));
+    addSeparator(m_helpMenu, "dead2");
+    m_emailItem = addItem(m_helpMenu, "email", QStringLiteral("&Email me..."));
+    m_webPageItem = addItem(m_helpMenu, "web", QStringLiteral("&Web page"));
+    addSeparator(m_helpMenu, "dead9");
+    m_aboutItem = addItem(m_helpMenu, "about", QStringLiteral("&About"));
 
-    connect(directory, &QAction::triggered, this, &Form1::directory_Click);
-    connect(save, &QAction::triggered, this, &Form1::save_Click);
-    connect(viewl, &QAction::triggered, this, &Form1::viewl_Click);
-    connect(mlist, &QAction::triggered, this, &Form1::mlist_Click);
-    connect(gdiz, &QAction::triggered, this, &Form1::gdiz_Click);
-    connect(sdiz, &QAction::triggered, this, &Form1::sdiz_Click);
-    connect(refresh, &QAction::triggered, this, &Form1::refresh_Click);
-    connect(deleteItem, &QAction::triggered, this, &Form1::delete_Click);
-    connect(exitItem, &QAction::triggered, this, &Form1::exit_Click);
-    connect(longfile, &QAction::triggered, this, &Form1::longfile_Click);
-    connect(multi, &QAction::triggered, this, &Form1::multi_Click);
-    connect(contents, &QAction::triggered, this, &Form1::contents_Click);
-    connect(email, &QAction::triggered, this, &Form1::email_Click);
-    connect(web, &QAction::triggered, this, &Form1::web_Click);
-    connect(about, &QAction::triggered, this, &Form1::about_Click);
+    connectCommand(m_saveDizCommand, m_saveDizButton, &Form1::saveDescriptionsOrAbort);
+    connectCommand(m_getDizCommand, m_getDizButton, &Form1::getDescription);
+    connect(m_archivePane, &QAbstractItemView::doubleClicked, m_getDizCommand, &QAction::trigger);
+    connectCommand(m_browseCommand, m_browseButton, &Form1::browseForFolder);
+    connectCommand(m_listDestinationCommand, m_listDestinationButton, &Form1::openListDestination);
+    connectCommand(m_makeListCommand, m_makeListButton, &Form1::makeListOrAbort);
+    connectCommand(m_viewListCommand, m_viewListButton, &Form1::viewList);
+    connectCommand(m_refreshCommand, nullptr, &Form1::refreshPane);
+    connectCommand(m_deleteCommand, nullptr, &Form1::deleteSelectedFiles);
+    connect(m_exitItem, &QAction::triggered, this, &QWidget::close);
+    // The long-name option has no handler: the list builder reads the check
+    // mark the menu has already moved.
+    connect(m_multiLineItem, &QAction::triggered, this, &Form1::setMultiLineDescriptions);
+    connect(m_helpContentsItem, &QAction::triggered, this, &Form1::showHelpContents);
+    connect(m_emailItem, &QAction::triggered, this, &Form1::writeEmail);
+    connect(m_webPageItem, &QAction::triggered, this, &Form1::openWebPage);
+    connect(m_aboutItem, &QAction::triggered, this, &Form1::showAbout);
+
+    applyRunState();
+}
+
+// A command's button triggers the command's action, the same action as its
+// menu item in the menu bar and in the popup: whichever the user takes, it
+// is one command, enabled or not as one.
+void Form1::connectCommand(QAction* command, QPushButton* button, void (Form1::*handler)())
+{
+    if (button)
+        connect(button, &QPushButton::clicked, command, &QAction::trigger);
+    connect(command, &QAction::triggered, this, [this, handler] {
+        if (!runWindingDown())
+            (this->*handler)();
+    });
+}
+
+// ---------------------------------------------------------------- run state
+
+namespace {
+
+const QString kMakeListCaption = QStringLiteral("&Make list");
+const QString kSaveDizCaption = QStringLiteral("Save &diz");
+const QString kAbortCaption = QStringLiteral("&Abort");
+
+} // namespace
+
+void Form1::setRun(Run run)
+{
+    m_run = run;
+    m_state.run.keepRunning = run != Run::Idle;
+    applyRunState();
+}
+
+void Form1::offerSaveDiz(bool offered)
+{
+    m_saveDizOffered = offered;
+    applyRunState();
+}
+
+// What can be used in each run state. Both runs serve the window's events
+// while they go on, so that their "&Abort" can be pressed; whatever would
+// change the pane, the list file's name or the temporary description file,
+// or start a run of its own, waits until the run is over. Make list keeps
+// the pane, which shows the archive being read; Save diz keeps the box and
+// View list. The menu bar's File menu waits for Make list; during Save diz
+// it stays, with those of its items greyed.
+void Form1::applyRunState()
+{
+    struct Row {
+        QAction* command;
+        QWidget* control;
+        bool enabled[3]; // Idle, MakingList, SavingDescriptions
+    };
+    const Row rows[] = {
+        {m_saveDizCommand, m_saveDizButton, {m_saveDizOffered, false, true}},
+        {m_getDizCommand, m_getDizButton, {true, false, false}},
+        {m_browseCommand, m_browseButton, {true, false, false}},
+        {m_listDestinationCommand, m_listDestinationButton, {true, false, false}},
+        {m_makeListCommand, m_makeListButton, {true, true, false}},
+        {m_viewListCommand, m_viewListButton, {true, false, true}},
+        {m_refreshCommand, nullptr, {true, false, false}},
+        {m_deleteCommand, nullptr, {true, false, false}},
+        {nullptr, m_archivePane, {true, true, false}},
+        {nullptr, m_descriptionBox, {true, false, true}},
+        {m_fileMenu->menuAction(), nullptr, {true, false, true}},
+    };
+    struct Look {
+        const QString& makeListCaption;
+        const QString& saveDizCaption;
+        bool busy;
+    };
+    const Look looks[] = {
+        {kMakeListCaption, kSaveDizCaption, false}, // Idle
+        {kAbortCaption, kSaveDizCaption, true},     // MakingList
+        {kMakeListCaption, kAbortCaption, true},    // SavingDescriptions
+    };
+
+    const int column = int(m_run);
+    for (const Row& row : rows) {
+        if (row.command)
+            row.command->setEnabled(row.enabled[column]);
+        if (row.control)
+            row.control->setEnabled(row.enabled[column]);
+    }
+    const Look& look = looks[column];
+    m_makeListButton->setText(look.makeListCaption);
+    m_saveDizButton->setText(look.saveDizCaption);
+    if (look.busy)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+}
+
+// An Abort gives the window back at once, but the run's loop still has to
+// see it and return, and until it has it holds the pane, the list file and
+// the temporary description file: no command starts meanwhile.
+bool Form1::runWindingDown() const
+{
+    return m_run == Run::Idle && (m_listLoopRunning || (m_dizWriter && m_dizWriter->isRunning()));
 }
 
 // ---------------------------------------------------------------- start-up
 
-bool Form1::Form_Load(const std::function<bool()>& handOver)
+bool Form1::startUp(const std::function<bool()>& handOver)
 {
     // 1. Never from the root folder.
     if (platform::isRootFolder(platform::programFolder())) {
@@ -284,7 +380,7 @@ bool Form1::Form_Load(const std::function<bool()>& handOver)
         request.text = QStringLiteral("Vexlo32 can not be run from\na root directory, please reinstall.");
         request.buttons = QMessageBox::Ok;
         showMessage(nullptr, request);
-        m_loadExitStatus = 1;
+        m_startUpExitStatus = 1;
         return false;
     }
 
@@ -297,18 +393,19 @@ bool Form1::Form_Load(const std::function<bool()>& handOver)
 
     // 3. The archive folder of last time; 4. the default list file.
     const StartupFolders folders = startupFoldersFrom(readSettingsFile(platform::settingsFilePath()));
-    SSPanel2->setCaption(folders.pathPanel);
-    if (!File1->setFolderPath(folders.paneFolder) && folders.paneFolder != platform::kRootFolder) {
+    m_pathPanel->setCaption(folders.pathPanel);
+    if (!m_archivePane->setFolderPath(folders.paneFolder) &&
+        folders.paneFolder != platform::kRootFolder) {
         // The folder went away between the test and the listing.
-        SSPanel2->setCaption(platform::kRootFolder);
-        File1->setFolderPath(platform::kRootFolder);
+        m_pathPanel->setCaption(platform::kRootFolder);
+        m_archivePane->setFolderPath(platform::kRootFolder);
     }
-    SSPanel1->setCaption(defaultListFile(SSPanel2->caption()));
-    m_state.listFilePath = SSPanel1->caption();
+    m_listPanel->setCaption(defaultListFile(m_pathPanel->caption()));
+    m_state.listFilePath = m_listPanel->caption();
 
     // 5. and 6.
-    m_state.selectedFilePath = platform::lowerPath(File1->folderPath());
-    Dir1->setPath(File1->folderPath());
+    m_state.selectedFilePath = platform::lowerPath(m_archivePane->folderPath());
+    m_folderHolder->setPath(m_archivePane->folderPath());
     return true;
 }
 
@@ -330,25 +427,26 @@ void Form1::restoreFromHandOver(const QByteArray& activationToken)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    Form_Unload();
+    shutDown();
     event->accept();  // the close is never refused
 }
 
-void Form1::Form_Unload()
+void Form1::shutDown()
 {
     if (m_unloaded)
         return;
     m_unloaded = true;
 
     // 1.-3. Whatever zip work or loop is still running comes to an end.
-    XceedZip1->setAbortRequest(true);
+    m_zip->setAbortRequest(true);
     QCoreApplication::processEvents();
-    m_state.run.keepRunning = false;
+    setRun(Run::Idle);
 
     // 4. Remember the archive folder. While a list is being made the pane
     //    shows the sub-folder being listed; the folder the user chose is the
     //    one the run started from.
-    const QString folder = m_runStartFolder.isEmpty() ? File1->folderPath() : m_runStartFolder;
+    const QString folder =
+        m_runStartFolder.isEmpty() ? m_archivePane->folderPath() : m_runStartFolder;
     writeSettingsFile(platform::settingsFilePath(), folder);
 
     // 5. The temporary description file goes.
@@ -357,130 +455,58 @@ void Form1::Form_Unload()
         platform::removeFile(temp);
 }
 
-void Form1::exit_Click()
-{
-    close();
-}
-
 // ---------------------------------------------------------------- popup, tooltips, options
 
-void Form1::showPopup(Qt::MouseButton button, QPoint globalPos)
+void Form1::offerFileMenu(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint globalPos)
 {
     if (m_state.run.keepRunning)
         return;
     if (button != Qt::RightButton)
         return;
     emit popupRequested(globalPos);
-    file->exec(globalPos);
+    m_fileMenu->exec(globalPos);
 }
 
-void Form1::File1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint globalPos)
-{
-    showPopup(button, globalPos);
-}
-
-void Form1::Form_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint globalPos)
-{
-    showPopup(button, globalPos);
-}
-
-void Form1::Frame1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint globalPos)
-{
-    showPopup(button, globalPos);
-}
-
-void Form1::SSPanel1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint globalPos)
-{
-    showPopup(button, globalPos);
-}
-
-void Form1::SSPanel2_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint globalPos)
-{
-    showPopup(button, globalPos);
-}
-
+// The background and the frame offer the popup for presses on themselves.
+// A press that a control on them leaves unhandled travels on to them too,
+// and is not theirs: the description box (it has its own edit menu), the
+// buttons and the progress bar have no popup. The labels let every press
+// through to the frame, so they count as the frame.
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonPress && (watched == Form || watched == Frame1)) {
+    if (event->type() == QEvent::MouseButtonPress &&
+        (watched == m_clientArea || watched == m_listFrame)) {
+        auto* area = static_cast<QWidget*>(watched);
         auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint at = mouse->globalPosition().toPoint();
-        if (watched == Form)
-            Form_MouseDown(mouse->button(), mouse->modifiers(), at);
-        else
-            Frame1_MouseDown(mouse->button(), mouse->modifiers(), at);
+        if (area->childAt(area->mapFromGlobal(at)))
+            return false;
+        offerFileMenu(mouse->button(), mouse->modifiers(), at);
         return mouse->button() == Qt::RightButton;
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::SSPanel1_MouseMove()
+void Form1::showWholeListFileInTooltip()
 {
-    SSPanel1->setToolTip(SSPanel1->caption());
+    m_listPanel->setToolTip(m_listPanel->caption());
 }
 
-void Form1::SSPanel2_MouseMove()
+void Form1::showWholePathInTooltip()
 {
-    SSPanel2->setToolTip(SSPanel2->caption());
+    m_pathPanel->setToolTip(m_pathPanel->caption());
 }
 
-void Form1::longfile_Click()
+void Form1::setMultiLineDescriptions(bool on)
 {
-    // The menu has already moved the check mark; nothing else depends on it
-    // until the list builder reads it.
+    m_state.list.multiLineDiz = on;
 }
-
-void Form1::multi_Click()
-{
-    m_state.list.multiLineDiz = multi->isChecked();
-}
-
-// ---------------------------------------------------------------- forwarders
-
-// Save diz leaves the menus as they are and serves the window's events
-// between archives, so that "&Abort" can be pressed. A menu command that
-// would change the pane, overwrite the temporary description file or start
-// a run of its own is not carried out meanwhile: in the middle of a run it
-// could send the rest of the description to other archives, or another
-// description to the rest.
-bool Form1::savingDescriptions() const
-{
-    return m_dizWriter && m_dizWriter->isRunning();
-}
-
-void Form1::directory_Click()
-{
-    if (!savingDescriptions())
-        Command3_Click();
-}
-void Form1::save_Click()
-{
-    if (!savingDescriptions())
-        Command2_Click();
-}
-void Form1::viewl_Click() { Command6_Click(); }
-void Form1::mlist_Click()
-{
-    if (!savingDescriptions())
-        Command4_Click();
-}
-void Form1::gdiz_Click()
-{
-    if (!savingDescriptions())
-        File1_DblClick();
-}
-void Form1::Command5_Click() { File1_DblClick(); }
-void Form1::sdiz_Click() { Command1_Click(); }
 
 // ---------------------------------------------------------------- zip progress
 
-void Form1::XceedZip1_Adding(int completion)
+void Form1::showZipProgress(int completion)
 {
-    PVProgressBar1->setValue(std::clamp(completion, 0, 100));
-}
-
-void Form1::XceedZip1_Status(int completion)
-{
-    PVProgressBar1->setValue(std::clamp(completion, 0, 100));
+    m_progressBar->setValue(std::clamp(completion, 0, 100));
 }
 
 }  // namespace vexlo

@@ -37,8 +37,9 @@ namespace pane {
 class BrowseDialog;
 }
 
-// The main window. Its slots are the event handlers, named after the control
-// and the event; menu items that duplicate a button call that button's slot.
+// The main window. Its members and slots are named by what they do; the
+// object names are those of the original form, which tests and tools look
+// controls up by.
 class Form1 : public QMainWindow {
     Q_OBJECT
 
@@ -50,73 +51,22 @@ public:
     // instance (handOver returns true when one took over), restores the
     // archive folder. Returns false when the program is to end without
     // showing the window.
-    bool Form_Load(const std::function<bool()>& handOver = {});
-    // The program's exit status when Form_Load said to end: 1 after the
+    bool startUp(const std::function<bool()>& handOver = {});
+    // The program's exit status when startUp said to end: 1 after the
     // root-folder refusal, 0 after a hand-over.
-    int loadExitStatus() const { return m_loadExitStatus; }
+    int startUpExitStatus() const { return m_startUpExitStatus; }
 
     // Places the window in the middle of its screen.
     void centreOnScreen();
 
     WindowState& state() { return m_state; }
     const WindowState& state() const { return m_state; }
-    diz::ZipComponent& zip() { return *XceedZip1; }
-    about::HelpCommands& helpCommands() { return *m_help; }
-    diz::DizWriter& dizWriter() { return *m_dizWriter; }
-    bool savingDescriptions() const; // a Save diz run is going on
-    diz::DizReader& dizReader() { return *m_dizReader; }
+    diz::ZipComponent& zip() { return *m_zip; }
 
     // The unscaled 96-dpi client size and the factor the layout uses.
     static constexpr int kClientWidth = 357;
     static constexpr int kClientHeight = 290;
     double scale() const { return m_scale; }
-
-public slots:
-    // Buttons
-    void Command1_Click();  // "Save &diz" / "&Abort"
-    void Command2_Click();  // "&Open"
-    void Command3_Click();  // "B&rowse"
-    void Command4_Click();  // "&Make list" / "&Abort"
-    void Command5_Click();  // "&Get diz"
-    void Command6_Click();  // "&View list"
-
-    // Archive pane
-    void File1_Click();
-    void File1_DblClick();
-
-    // Menu items
-    void directory_Click();
-    void save_Click();
-    void viewl_Click();
-    void mlist_Click();
-    void gdiz_Click();
-    void sdiz_Click();
-    void refresh_Click();
-    void delete_Click();
-    void exit_Click();
-    void longfile_Click();
-    void multi_Click();
-    void contents_Click();
-    void email_Click();
-    void web_Click();
-    void about_Click();
-
-    // Right-button popup and panel tooltips
-    void File1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint globalPos);
-    void Form_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint globalPos);
-    void Frame1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint globalPos);
-    void SSPanel1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint globalPos);
-    void SSPanel2_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint globalPos);
-    void SSPanel1_MouseMove();
-    void SSPanel2_MouseMove();
-
-    // Folder-browse dialog and zip component
-    void BrowseDialog1_SelectionChanged(const QString& path, int reserved);
-    void XceedZip1_Adding(int completion);
-    void XceedZip1_Status(int completion);
-
-    // Shutdown
-    void Form_Unload();
 
     // Brings the window back from minimised and to the front (a second start
     // asked for it).
@@ -130,14 +80,55 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private slots:
+    // The commands that have a button as well as a menu item
+    void saveDescriptionsOrAbort(); // "Save &diz" / "&Abort", "&Save diz..."
+    void openListDestination();     // "&Open", "&Filelist..."
+    void browseForFolder();         // "B&rowse", "&Path"
+    void makeListOrAbort();         // "&Make list" / "&Abort", "&Make list..."
+    void getDescription();          // "&Get diz", "&Get diz...", a double-click in the pane
+    void viewList();                // "&View list", "&View list..."
+
+    // The other commands and menu items
+    void refreshPane();
+    void deleteSelectedFiles();
+    void setMultiLineDescriptions(bool on);
+    void showHelpContents();
+    void writeEmail();
+    void openWebPage();
+    void showAbout();
+
+    // The archive pane's selection, as the user changes it
+    void rememberSelectedArchive();
+
+    // Right-button popup and panel tooltips
+    void offerFileMenu(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint globalPos);
+    void showWholePathInTooltip();
+    void showWholeListFileInTooltip();
+
+    // Folder-browse dialog and zip component
+    void showHighlightedFolder(const QString& folder);
+    void showZipProgress(int completion);
+
 private:
+    // Which run is going on. It decides what can be used and what the two
+    // run buttons say (applyRunState), and it is what tells the core's
+    // loops to go on (RunControl::keepRunning).
+    enum class Run { Idle, MakingList, SavingDescriptions };
+
     void buildControls();
     void buildMenus();
-    void showPopup(Qt::MouseButton button, QPoint globalPos);
+    void connectCommand(QAction* command, QPushButton* button, void (Form1::*handler)());
+    void setRun(Run run);
+    void offerSaveDiz(bool offered);
+    void applyRunState();
+    bool runWindingDown() const;
+    void shutDown();
     QRect scaled(int left, int top, int width, int height) const;
     QPushButton* makeButton(const char* name, const QString& caption, QRect geometry);
 
     class DizWindowHost;
+    class CatalogWindowHost;
 
     WindowState m_state;
     std::unique_ptr<DizWindowHost> m_dizHost;
@@ -146,50 +137,53 @@ private:
     std::unique_ptr<about::HelpCommands> m_help;
     double m_scale = 1.0;
     bool m_unloaded = false;
-    int m_loadExitStatus = 0;
+    int m_startUpExitStatus = 0;
     QString m_runStartFolder;  // the folder a running Make list started from
+    Run m_run = Run::Idle;
+    bool m_saveDizOffered = false;  // a description was read: Save diz can be used when idle
+    bool m_listLoopRunning = false; // from the start of Make list's loop until it has returned
 
-public:
-    // Controls, by their names.
-    QWidget* Form = nullptr;  // the client area
-    QGroupBox* Frame1 = nullptr;
-    QLabel* Label2 = nullptr;
-    StatusPanel* SSPanel2 = nullptr;
-    QLabel* Label3 = nullptr;
-    StatusPanel* SSPanel1 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QPushButton* Command6 = nullptr;
-    QPushButton* Command4 = nullptr;
-    ArchivePane* File1 = nullptr;
-    DescriptionBox* Text1 = nullptr;
-    QProgressBar* PVProgressBar1 = nullptr;
-    QPushButton* Command1 = nullptr;
-    QPushButton* Command5 = nullptr;
-    FolderHolder* Dir1 = nullptr;
-    diz::ZipComponent* XceedZip1 = nullptr;
-    pane::BrowseDialog* BrowseDialog1 = nullptr;  // made on first use
-    platform::DiskInfo DiskInfo1;
+    // Controls; object names in the comments.
+    QWidget* m_clientArea = nullptr;       // "Form"
+    QGroupBox* m_listFrame = nullptr;      // "Frame1": the folder, the list file and their buttons
+    QLabel* m_pathLabel = nullptr;         // "Label2"
+    StatusPanel* m_pathPanel = nullptr;    // "SSPanel2": the folder to list
+    QLabel* m_listLabel = nullptr;         // "Label3"
+    StatusPanel* m_listPanel = nullptr;    // "SSPanel1": the list file
+    QPushButton* m_browseButton = nullptr; // "Command3"
+    QPushButton* m_listDestinationButton = nullptr; // "Command2"
+    QPushButton* m_viewListButton = nullptr;        // "Command6"
+    QPushButton* m_makeListButton = nullptr;        // "Command4"
+    ArchivePane* m_archivePane = nullptr;           // "File1"
+    DescriptionBox* m_descriptionBox = nullptr;     // "Text1"
+    QProgressBar* m_progressBar = nullptr;          // "PVProgressBar1"
+    QPushButton* m_saveDizButton = nullptr;         // "Command1"
+    QPushButton* m_getDizButton = nullptr;          // "Command5"
+    FolderHolder* m_folderHolder = nullptr;         // "Dir1"
+    diz::ZipComponent* m_zip = nullptr;             // "XceedZip1"
+    pane::BrowseDialog* m_browseDialog = nullptr;   // "BrowseDialog1", made on first use
+    platform::DiskInfo m_diskInfo;
 
-    // Menus and items
-    QMenu* file = nullptr;
-    QMenu* options = nullptr;
-    QMenu* help = nullptr;
-    QAction* directory = nullptr;
-    QAction* save = nullptr;
-    QAction* viewl = nullptr;
-    QAction* mlist = nullptr;
-    QAction* gdiz = nullptr;
-    QAction* sdiz = nullptr;
-    QAction* refresh = nullptr;
-    QAction* deleteItem = nullptr;  // "delete" is a C++ keyword; object name "delete"
-    QAction* exitItem = nullptr;    // object name "exit"
-    QAction* longfile = nullptr;
-    QAction* multi = nullptr;
-    QAction* contents = nullptr;
-    QAction* email = nullptr;
-    QAction* web = nullptr;
-    QAction* about = nullptr;
+    // Menus, commands and items; object names in the comments. A command
+    // is one action for its menu item, its button and the popup.
+    QMenu* m_fileMenu = nullptr;              // "file"
+    QMenu* m_optionsMenu = nullptr;           // "options"
+    QMenu* m_helpMenu = nullptr;              // "help"
+    QAction* m_browseCommand = nullptr;       // "directory"
+    QAction* m_listDestinationCommand = nullptr; // "save"
+    QAction* m_viewListCommand = nullptr;        // "viewl"
+    QAction* m_makeListCommand = nullptr;        // "mlist"
+    QAction* m_getDizCommand = nullptr;          // "gdiz"
+    QAction* m_saveDizCommand = nullptr;         // "sdiz"
+    QAction* m_refreshCommand = nullptr;         // "refresh"
+    QAction* m_deleteCommand = nullptr;          // "delete"
+    QAction* m_exitItem = nullptr;            // "exit"
+    QAction* m_longNamesItem = nullptr;       // "longfile"
+    QAction* m_multiLineItem = nullptr;       // "multi"
+    QAction* m_helpContentsItem = nullptr;    // "contents"
+    QAction* m_emailItem = nullptr;           // "email"
+    QAction* m_webPageItem = nullptr;         // "web"
+    QAction* m_aboutItem = nullptr;           // "about"
 };
 
 }  // namespace vexlo

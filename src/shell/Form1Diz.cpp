@@ -16,73 +16,69 @@
 
 namespace vexlo {
 
-void Form1::File1_DblClick()
+void Form1::getDescription()
 {
     const QString path = m_dizReader->getDiz(m_state.chosenFolder);
     if (!path.isNull())
         m_state.selectedFilePath = path;
 }
 
-void Form1::Command1_Click()
+void Form1::saveDescriptionsOrAbort()
 {
-    m_dizWriter->press(m_state.selectedFilePath);
+    if (m_run == Run::SavingDescriptions)
+        m_dizWriter->abort();
+    else
+        m_dizWriter->press(m_state.selectedFilePath);
 }
 
 QString Form1::DizWindowHost::boxText() const
 {
-    return m_window.Text1->rawText();
+    return m_window.m_descriptionBox->rawText();
 }
 
 void Form1::DizWindowHost::setBoxText(const QString& text)
 {
-    m_window.Text1->setPlainText(text);
+    m_window.m_descriptionBox->setPlainText(text);
 }
 
 void Form1::DizWindowHost::focusBox()
 {
-    m_window.Text1->setFocus(Qt::OtherFocusReason);
+    m_window.m_descriptionBox->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::DizWindowHost::selectInBox(int position, int length)
 {
-    QTextCursor cursor = m_window.Text1->textCursor();
+    QTextCursor cursor = m_window.m_descriptionBox->textCursor();
     cursor.setPosition(position);
     cursor.setPosition(position + length, QTextCursor::KeepAnchor);
-    m_window.Text1->setTextCursor(cursor);
+    m_window.m_descriptionBox->setTextCursor(cursor);
 }
 
 void Form1::DizWindowHost::showNotice(const QString& text)
 {
-    m_window.Text1->showNotice(text);
+    m_window.m_descriptionBox->showNotice(text);
 }
 
 void Form1::DizWindowHost::setSaveDizEnabled(bool enabled)
 {
-    m_window.Command1->setEnabled(enabled);
-    m_window.sdiz->setEnabled(enabled);
+    m_window.offerSaveDiz(enabled);
 }
 
+// For the window a save that starts or ends is the run state, which sets
+// the captions, the other commands and the busy pointer together.
 void Form1::DizWindowHost::setSavingDescriptions(bool saving)
 {
-    m_window.Command1->setText(saving ? QStringLiteral("&Abort") : QStringLiteral("Save &diz"));
-    const bool enabled = !saving;
-    for (QWidget* w : {static_cast<QWidget*>(m_window.Command2), static_cast<QWidget*>(m_window.Command3),
-                       static_cast<QWidget*>(m_window.Command4), static_cast<QWidget*>(m_window.Command5),
-                       static_cast<QWidget*>(m_window.File1)})
-        w->setEnabled(enabled);
+    m_window.setRun(saving ? Run::SavingDescriptions : Run::Idle);
 }
 
-void Form1::DizWindowHost::setBusyPointer(bool busy)
+void Form1::DizWindowHost::setBusyPointer(bool)
 {
-    if (busy)
-        m_window.setCursor(Qt::WaitCursor);
-    else
-        m_window.unsetCursor();
+    // Set with the run state (setSavingDescriptions).
 }
 
 void Form1::DizWindowHost::setProgressValue(int value)
 {
-    m_window.PVProgressBar1->setValue(value);
+    m_window.m_progressBar->setValue(value);
 }
 
 void Form1::DizWindowHost::yieldEvents()
@@ -92,12 +88,12 @@ void Form1::DizWindowHost::yieldEvents()
 
 QString Form1::DizWindowHost::currentFolder() const
 {
-    return m_window.Dir1->path();
+    return m_window.m_folderHolder->path();
 }
 
 void Form1::DizWindowHost::noteReadOnlyDrive()
 {
-    m_window.state().list.readOnlyDrive = true;
+    m_window.m_state.list.readOnlyDrive = true;
 }
 
 }  // namespace vexlo

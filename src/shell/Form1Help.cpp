@@ -4,22 +4,22 @@
 
 namespace vexlo {
 
-void Form1::contents_Click()
+void Form1::showHelpContents()
 {
     m_help->contents();
 }
 
-void Form1::email_Click()
+void Form1::writeEmail()
 {
     m_help->email();
 }
 
-void Form1::web_Click()
+void Form1::openWebPage()
 {
     m_help->web();
 }
 
-void Form1::about_Click()
+void Form1::showAbout()
 {
     m_help->about();
 }

@@ -10,7 +10,7 @@
 
 namespace vexlo {
 
-void Form1::Command2_Click()
+void Form1::openListDestination()
 {
     // A cancel, or any failure, ends the command silently; what was already
     // set stays set.
@@ -22,7 +22,7 @@ void Form1::Command2_Click()
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("*.txt (*.txt)"));
     dialog.setWindowTitle(QStringLiteral("Save file list"));
-    const QString start = SSPanel2->caption();
+    const QString start = m_pathPanel->caption();
     if (!start.isEmpty())
         dialog.setDirectory(platform::resolvePath(start));
     dialog.selectFile(QStringLiteral("Vexlo.txt"));
@@ -35,17 +35,18 @@ void Form1::Command2_Click()
     m_state.listFilePath = platform::lowerPath(chosen);
     if (m_state.listFilePath.toUpper() == QLatin1String("VEXLO.TXT"))
         m_state.listFilePath = QStringLiteral("Vexlo.txt");
-    SSPanel1->setCaption(m_state.listFilePath);
+    m_listPanel->setCaption(m_state.listFilePath);
 
-    DiskInfo1.setDriveLetter(m_state.listFilePath);
-    if (DiskInfo1.FreeSpace() < platform::DiskInfo::kWritableThreshold)
-        SSPanel1->setCaption(QString());
+    m_diskInfo.setDriveLetter(m_state.listFilePath);
+    if (m_diskInfo.FreeSpace() < platform::DiskInfo::kWritableThreshold)
+        m_listPanel->setCaption(QString());
 }
 
-void Form1::Command6_Click()
+void Form1::viewList()
 {
     if (m_state.listFilePath.isEmpty())
-        m_state.listFilePath = platform::joinPath(SSPanel2->caption(), QStringLiteral("Vexlo.txt"));
+        m_state.listFilePath =
+            platform::joinPath(m_pathPanel->caption(), QStringLiteral("Vexlo.txt"));
     const platform::FileStat st = platform::statPath(m_state.listFilePath);
     if (!st.ok || !st.isFile || platform::lastComponent(m_state.listFilePath).startsWith(u'.'))
         return;

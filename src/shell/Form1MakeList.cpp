@@ -21,11 +21,6 @@
 
 namespace vexlo {
 
-namespace {
-
-const QString kMakeListCaption = QStringLiteral("&Make list");
-const QString kAbortCaption = QStringLiteral("&Abort");
-
 // The window as the list builder and the walk see it.
 //
 // The builder yields once per folder and once per file. Every yield runs the
@@ -35,20 +30,20 @@ const QString kAbortCaption = QStringLiteral("&Abort");
 // of times a second. So while the run goes on those two controls only take
 // their changes in, and are painted at a human rate: at most every
 // kRepaintInterval ms, in the yield that comes first after it.
-class WindowCatalogHost : public catalog::CatalogHost {
+class Form1::CatalogWindowHost : public catalog::CatalogHost {
 public:
     static constexpr qint64 kRepaintInterval = 30;
 
-    explicit WindowCatalogHost(Form1& window) : m_window(window)
+    explicit CatalogWindowHost(Form1& window) : m_window(window)
     {
         m_sincePaint.start();
         holdPainting(true);
     }
-    ~WindowCatalogHost() override { holdPainting(false); }
-    WindowCatalogHost(const WindowCatalogHost&) = delete;
-    WindowCatalogHost& operator=(const WindowCatalogHost&) = delete;
+    ~CatalogWindowHost() override { holdPainting(false); }
+    CatalogWindowHost(const CatalogWindowHost&) = delete;
+    CatalogWindowHost& operator=(const CatalogWindowHost&) = delete;
 
-    bool longFileFormat() const override { return m_window.longfile->isChecked(); }
+    bool longFileFormat() const override { return m_window.m_longNamesItem->isChecked(); }
     void yieldToEvents() override
     {
         if (m_sincePaint.elapsed() < kRepaintInterval) {
@@ -60,100 +55,79 @@ public:
         holdPainting(true);
         m_sincePaint.restart();
     }
-    void setProgress(int value) override { m_window.PVProgressBar1->setValue(value); }
+    void setProgress(int value) override { m_window.m_progressBar->setValue(value); }
     void setTitle(const QString& title) override { m_window.setWindowTitle(title); }
-    void setPathPanel(const QString& text) override { m_window.SSPanel2->setCaption(text); }
-    void setCurrentFolder(const QString& folder) override { m_window.Dir1->setPath(folder); }
-    void fileStarted(const QString& fullPath) override
-    {
-        m_window.state().selectedFilePath = fullPath;
-    }
+    void setPathPanel(const QString& text) override { m_window.m_pathPanel->setCaption(text); }
+    void setCurrentFolder(const QString& folder) override { m_window.m_folderHolder->setPath(folder); }
+    void fileStarted(const QString& fullPath) override { m_window.m_state.selectedFilePath = fullPath; }
 
 private:
     void holdPainting(bool hold)
     {
-        m_window.File1->setUpdatesEnabled(!hold);
-        m_window.PVProgressBar1->setUpdatesEnabled(!hold);
+        m_window.m_archivePane->setUpdatesEnabled(!hold);
+        m_window.m_progressBar->setUpdatesEnabled(!hold);
     }
 
     Form1& m_window;
     QElapsedTimer m_sincePaint;
 };
 
-} // namespace
-
-void Form1::Command4_Click()
+void Form1::makeListOrAbort()
 {
     // A press while a list is being made arrives inside one of the run's
-    // yields: it only changes flags and the caption, and returns.
-    if (Command4->text() == kAbortCaption) {
-        XceedZip1->setAbortRequest(true);
-        m_state.run.keepRunning = false;
+    // yields: it asks the run to stop and returns; the run ends when the
+    // builder next looks.
+    if (m_run == Run::MakingList) {
+        m_zip->setAbortRequest(true);
         m_state.run.listAborted = true;
-        Command4->setText(kMakeListCaption);
+        setRun(Run::Idle);
         return;
     }
 
     // 1. The folder to list must exist.
-    const QString pathText = SSPanel2->caption();
+    const QString pathText = m_pathPanel->caption();
     if (pathText.isEmpty() || !platform::isDirectory(pathText)) {
-        SSPanel2->setCaption(QString());
-        File1->setFolderPath(platform::kRootFolder);
+        m_pathPanel->setCaption(QString());
+        m_archivePane->setFolderPath(platform::kRootFolder);
         return;
     }
     // 2. and 3.
-    File1->refresh();
-    DiskInfo1.setDriveLetter(pathText);
-    m_state.list.readOnlyDrive = DiskInfo1.FreeSpace() < platform::DiskInfo::kWritableThreshold;
+    m_archivePane->refresh();
+    m_diskInfo.setDriveLetter(pathText);
+    m_state.list.readOnlyDrive = m_diskInfo.FreeSpace() < platform::DiskInfo::kWritableThreshold;
 
     // 4. No destination, no list.
-    const QString listFile = SSPanel1->caption();
+    const QString listFile = m_listPanel->caption();
     if (listFile.isEmpty())
         return;
 
-    // The run: busy state first.
-    setCursor(Qt::WaitCursor);
-    for (QWidget* w : {static_cast<QWidget*>(Command1), static_cast<QWidget*>(Command2),
-                       static_cast<QWidget*>(Command3), static_cast<QWidget*>(Command5),
-                       static_cast<QWidget*>(Command6), static_cast<QWidget*>(Text1)})
-        w->setEnabled(false);
-    Text1->setPlainText(QString());
-    sdiz->setEnabled(false);
-    Command4->setText(kAbortCaption);
-    m_state.run.keepRunning = true;
-    file->menuAction()->setEnabled(false);
+    // The run.
+    m_descriptionBox->setPlainText(QString());
+    setRun(Run::MakingList);
     m_state.run.listAborted = false;
 
     const QString start = pathText;
     m_runStartFolder = start;
     catalog::MakeListResult result;
     {
-        WindowCatalogHost host(*this);
+        CatalogWindowHost host(*this);
         catalog::ListWriter writer;
-        catalog::MemoryDescriptionReader descriptions(*XceedZip1);
-        catalog::CatalogJob job{m_state.run, m_state.list, *File1, *XceedZip1, writer, host, &descriptions};
+        catalog::MemoryDescriptionReader descriptions(*m_zip);
+        catalog::CatalogJob job{m_state.run, m_state.list, *m_archivePane, *m_zip, writer, host, &descriptions};
+        m_listLoopRunning = true;
         result = catalog::MakeListRun(job, listFile, start);
+        m_listLoopRunning = false;
     }
 
     // Closing steps, after a finished, aborted or failed run alike.
     setWindowTitle(QStringLiteral("Vexlo32"));
-    SSPanel2->setCaption(start);
-    Dir1->setPath(start);
-    File1->setFolderPath(start);
+    m_pathPanel->setCaption(start);
+    m_folderHolder->setPath(start);
+    m_archivePane->setFolderPath(start);
     m_runStartFolder.clear();
-    Command1->setEnabled(true);
-    sdiz->setEnabled(true);
-    file->menuAction()->setEnabled(true);
-    Command4->setText(kMakeListCaption);
-    m_state.run.keepRunning = false;
-    for (QWidget* w : {static_cast<QWidget*>(File1), static_cast<QWidget*>(Text1),
-                       static_cast<QWidget*>(Command1), static_cast<QWidget*>(Command2),
-                       static_cast<QWidget*>(Command3), static_cast<QWidget*>(Command5),
-                       static_cast<QWidget*>(Command6)})
-        w->setEnabled(true);
-    options->menuAction()->setEnabled(true);
-    help->menuAction()->setEnabled(true);
-    unsetCursor();
+    // Save diz is offered after any run, whatever it was before.
+    m_saveDizOffered = true;
+    setRun(Run::Idle);
 
     // A list that could not be written is never passed off as made.
     if (!result.ok && !m_unloaded) {

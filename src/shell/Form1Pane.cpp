@@ -16,63 +16,60 @@
 
 namespace vexlo {
 
-void Form1::Command3_Click()
+void Form1::browseForFolder()
 {
-    if (!BrowseDialog1) {
-        BrowseDialog1 = new pane::BrowseDialog(this);
-        BrowseDialog1->setObjectName(QStringLiteral("BrowseDialog1"));
-        connect(BrowseDialog1, &pane::BrowseDialog::SelectionChanged, this,
-                &Form1::BrowseDialog1_SelectionChanged);
+    if (!m_browseDialog) {
+        m_browseDialog = new pane::BrowseDialog(this);
+        m_browseDialog->setObjectName(QStringLiteral("BrowseDialog1"));
+        connect(m_browseDialog, &pane::BrowseDialog::SelectionChanged, this,
+                &Form1::showHighlightedFolder);
     }
     // 1. No start folder of ours: the dialog's own default applies.
-    if (!BrowseDialog1->show())
+    if (!m_browseDialog->show())
         return;
 
     // 2. The pick is remembered even when it cannot be used.
-    m_state.chosenFolder = platform::lowerPath(BrowseDialog1->selectedFolder());
+    m_state.chosenFolder = platform::lowerPath(m_browseDialog->selectedFolder());
 
     // 3. A folder that went away since the dialog showed it changes nothing else.
     if (!platform::isDirectory(m_state.chosenFolder))
         return;
 
-    // 4.-6. The panel and the pane take the lower-cased text; Dir1 keeps the
-    //       folder as the dialog reports it.
-    SSPanel2->setCaption(m_state.chosenFolder);
-    if (!File1->setFolderPath(m_state.chosenFolder)) {
-        SSPanel2->setCaption(QString());  // 7. recovery, no message
+    // 4.-6. The panel and the pane take the lower-cased text; the folder holder
+    //       keeps the folder as the dialog reports it.
+    m_pathPanel->setCaption(m_state.chosenFolder);
+    if (!m_archivePane->setFolderPath(m_state.chosenFolder)) {
+        m_pathPanel->setCaption(QString()); // 7. recovery, no message
         return;
     }
-    Dir1->setPath(BrowseDialog1->selectedFolder());
+    m_folderHolder->setPath(m_browseDialog->selectedFolder());
 }
 
-void Form1::BrowseDialog1_SelectionChanged(const QString& path, int)
+void Form1::showHighlightedFolder(const QString& folder)
 {
-    BrowseDialog1->setStatusText(path);
+    m_browseDialog->setStatusText(folder);
 }
 
-void Form1::File1_Click()
+void Form1::rememberSelectedArchive()
 {
     // The last selected entry in list order wins; none leaves the name empty.
-    const int last = File1->lastSelectedIndex();
-    const QString name = last >= 0 ? File1->name(last) : QString();
+    const int last = m_archivePane->lastSelectedIndex();
+    const QString name = last >= 0 ? m_archivePane->name(last) : QString();
     // The separator decision looks at the folder last confirmed in the browse
     // dialog; the text joined is the pane's own folder.
-    m_state.selectedFilePath = diz::joinPaneEntry(File1->folderPath(), m_state.chosenFolder, name);
+    m_state.selectedFilePath =
+        diz::joinPaneEntry(m_archivePane->folderPath(), m_state.chosenFolder, name);
 }
 
-void Form1::refresh_Click()
+void Form1::refreshPane()
 {
-    if (savingDescriptions())
-        return;
-    File1->refresh();
+    m_archivePane->refresh();
     QCoreApplication::processEvents();
-    Text1->setPlainText(QString());
+    m_descriptionBox->setPlainText(QString());
 }
 
-void Form1::delete_Click()
+void Form1::deleteSelectedFiles()
 {
-    if (savingDescriptions())
-        return;
     MessageRequest request;
     request.icon = QMessageBox::Warning;
     request.title = QStringLiteral("Vexlo32");
@@ -83,16 +80,16 @@ void Form1::delete_Click()
         return;
 
     // At the root the folder part is empty, so that joining gives one "/".
-    QString folder = File1->folderPath();
+    QString folder = m_archivePane->folderPath();
     if (folder.endsWith(platform::kSeparator))
         folder.chop(1);
 
     // The pane is not re-read in the loop, so the indexes stay valid.
-    const int n = File1->count();
+    const int n = m_archivePane->count();
     for (int i = 0; i < n; ++i) {
-        if (!File1->isSelected(i))
+        if (!m_archivePane->isSelected(i))
             continue;
-        const QString path = folder + platform::kSeparator + File1->name(i);
+        const QString path = folder + platform::kSeparator + m_archivePane->name(i);
         // The name is used exactly as listed: never as a pattern, and never
         // matched to a sibling that differs only in letter case.
         const platform::FileStat st = platform::statExact(path, false);
@@ -107,7 +104,7 @@ void Form1::delete_Click()
         // link.
         platform::removeExactFile(path);  // a failure passes over this file
     }
-    File1->refresh();
+    m_archivePane->refresh();
 }
 
 }  // namespace vexlo

@@ -38,11 +38,11 @@ int main(int argc, char** argv)
     vexlo::platform::setLauncher(&launcher);
 
     vexlo::Form1 window;
-    const bool run = window.Form_Load([&instance] {
+    const bool run = window.startUp([&instance] {
         return instance.claim() == vexlo::platform::SingleInstance::Claim::HandedOver;
     });
     if (!run)
-        return window.loadExitStatus();
+        return window.startUpExitStatus();
     QObject::connect(&instance, &vexlo::platform::SingleInstance::activationRequested, &window,
                      [&window](const QByteArray& token) { window.restoreFromHandOver(token); });
     window.centreOnScreen();

@@ -306,32 +306,27 @@ private slots:
         QVERIFY(qAbs(box.frameGeometry().center().y() - middle.y()) <= 1);
     }
 
-    void twipsAtNinetySixDpi_data()
+    // The box's labels and picture are placed from their twips, lie inside
+    // the box without overlapping, and keep their proportions at twice the
+    // density.
+    void placesFollowTheTwips()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QRect>("pixels");
-        // Left, top, width, height at 96 dots per inch.
-        QTest::newRow("Label1") << "Label1" << QRect(12, 10, 109, 35);
-        QTest::newRow("Label2") << "Label2" << QRect(64, 48, 33, 16);
-        QTest::newRow("Image1") << "Image1" << QRect(18, 76, 32, 32);
-    }
-    void twipsAtNinetySixDpi()
-    {
-        QFETCH(QString, name);
-        QFETCH(QRect, pixels);
         AboutBox box;
-        auto* child = box.findChild<QWidget*>(name);
-        QVERIFY(child);
         const double s = box.scale();
-        const QRect expected(qRound(pixels.x() * s), qRound(pixels.y() * s),
-                             qRound(pixels.width() * s), qRound(pixels.height() * s));
-        QCOMPARE(child->geometry(), expected);
-        // The same table at twice the density.
-        const TwipsRect twips = name == "Label1"   ? kLabel1Twips
-                                : name == "Label2" ? kLabel2Twips
-                                                   : kImage1Twips;
-        QCOMPARE(twipsToPixels(twips, 2.0),
-                 QRect(pixels.x() * 2, pixels.y() * 2, pixels.width() * 2, pixels.height() * 2));
+        const std::pair<const char*, TwipsRect> places[] = {
+            {"Label1", kLabel1Twips}, {"Label2", kLabel2Twips}, {"Image1", kImage1Twips}};
+        QList<QRect> seen;
+        for (const auto& [name, twips] : places) {
+            auto* child = box.findChild<QWidget*>(name);
+            QVERIFY2(child, name);
+            QCOMPARE(child->geometry(), twipsToPixels(twips, s));
+            QVERIFY2(box.rect().contains(child->geometry()), name);
+            for (const QRect& other : seen)
+                QVERIFY2(!other.intersects(child->geometry()), name);
+            seen << child->geometry();
+            const QRect once = twipsToPixels(twips, 1.0);
+            QCOMPARE(twipsToPixels(twips, 2.0), QRect(once.topLeft() * 2, once.size() * 2));
+        }
     }
 
     void labelsAndPicture()

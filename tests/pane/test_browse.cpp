@@ -256,7 +256,7 @@ private slots:
 
     void ownerShowsTheHighlightInTheStatusLine()
     {
-        // What the main window's BrowseDialog1_SelectionChanged does.
+        // What the main window does with each highlight.
         BrowseDialog dialog;
         connect(&dialog, &BrowseDialog::SelectionChanged, &dialog,
                 [&dialog](const QString& path, int) { dialog.setStatusText(path); });

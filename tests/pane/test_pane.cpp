@@ -18,6 +18,23 @@
 
 using namespace vexlo;
 
+namespace {
+
+template <class T> T* control(QObject& window, const char* name)
+{
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
+
+ArchivePane& paneOf(Form1& window)
+{
+    return *control<ArchivePane>(window, "File1");
+}
+
+} // namespace
+
 class TestPane : public QObject {
     Q_OBJECT
 
@@ -115,12 +132,14 @@ private slots:
         touch(dir.filePath("a.zip"));
         touch(dir.filePath("b.zip"));
         Form1 window;
-        window.File1->setFolderPath(dir.path());
-        select(*window.File1, rows);
+        paneOf(window).setFolderPath(dir.path());
         // Give the joined text the fixture's names but the case's folder text.
         window.state().chosenFolder = chosen;
-        const QString realFolder = window.File1->folderPath();
-        window.File1_Click();
+        const QString realFolder = paneOf(window).folderPath();
+        // The user's selection change runs the handler (from a selection, so
+        // that an empty one is a change too).
+        select(paneOf(window), {0, 1});
+        select(paneOf(window), rows);
         QString got = window.state().selectedFilePath;
         QVERIFY(got.startsWith(realFolder));
         got = paneFolder + got.mid(realFolder.size());
@@ -133,13 +152,13 @@ private slots:
         for (int i = 0; i < 7; ++i)
             touch(dir.filePath(QString("f%1.zip").arg(i)));
         Form1 window;
-        window.File1->setFolderPath(dir.path());
+        paneOf(window).setFolderPath(dir.path());
         window.state().chosenFolder = dir.path();
         // A user's selection change runs the click handler by itself.
-        window.File1->selectionModel()->select(window.File1->model()->index(2, 0),
-                                               QItemSelectionModel::Select);
-        window.File1->selectionModel()->select(window.File1->model()->index(5, 0),
-                                               QItemSelectionModel::Select);
+        paneOf(window).selectionModel()->select(paneOf(window).model()->index(2, 0),
+                                                QItemSelectionModel::Select);
+        paneOf(window).selectionModel()->select(paneOf(window).model()->index(5, 0),
+                                                QItemSelectionModel::Select);
         QCOMPARE(window.state().selectedFilePath, dir.path() + "/f5.zip");
     }
 
@@ -153,7 +172,7 @@ private slots:
         Form1 window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        ArchivePane& pane = *window.File1;
+        ArchivePane& pane = paneOf(window);
         QVERIFY(pane.setFolderPath(dir.path()));
         window.state().chosenFolder = dir.path();
         auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
@@ -202,13 +221,13 @@ private slots:
         QTemporaryDir dir;
         touch(dir.filePath("a.zip"));
         Form1 window;
-        window.File1->setFolderPath(dir.path());
+        paneOf(window).setFolderPath(dir.path());
         window.state().selectedFilePath = "/kept";
-        window.Text1->setPlainText("description");
+        control<DescriptionBox>(window, "Text1")->setPlainText("description");
         touch(dir.filePath("new.zip"));
-        window.refresh_Click();
-        QCOMPARE(names(*window.File1), QStringList({"a.zip", "new.zip"}));
-        QVERIFY(window.Text1->toPlainText().isEmpty());
+        control<QAction>(window, "refresh")->trigger();
+        QCOMPARE(names(paneOf(window)), QStringList({"a.zip", "new.zip"}));
+        QVERIFY(control<DescriptionBox>(window, "Text1")->toPlainText().isEmpty());
         QCOMPARE(window.state().selectedFilePath, QString("/kept"));
     }
 
@@ -217,21 +236,21 @@ private slots:
         QTemporaryDir dir;
         touch(dir.filePath("a.zip"));
         Form1 window;
-        window.File1->setFolderPath(dir.path());
-        select(*window.File1, {0});
+        paneOf(window).setFolderPath(dir.path());
+        select(paneOf(window), {0});
         MessageRequest asked;
         setMessageHook([&](const MessageRequest& r) {
             asked = r;
             return QMessageBox::Cancel;
         });
-        window.delete_Click();
+        control<QAction>(window, "delete")->trigger();
         QCOMPARE(asked.text, QString("Delete all files selected?"));
         QCOMPARE(asked.title, QString("Vexlo32"));
         QCOMPARE(asked.icon, QMessageBox::Warning);
         QCOMPARE(asked.buttons, QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(asked.defaultButton, QMessageBox::Ok);
         QVERIFY(QFile::exists(dir.filePath("a.zip")));
-        QVERIFY(window.File1->isSelected(0));  // the selection stays
+        QVERIFY(paneOf(window).isSelected(0)); // the selection stays
     }
 
     void deleteWithNothingSelectedStillRereads()
@@ -239,11 +258,11 @@ private slots:
         QTemporaryDir dir;
         touch(dir.filePath("a.zip"));
         Form1 window;
-        window.File1->setFolderPath(dir.path());
+        paneOf(window).setFolderPath(dir.path());
         touch(dir.filePath("b.zip"));
         setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
-        window.delete_Click();
-        QCOMPARE(names(*window.File1), QStringList({"a.zip", "b.zip"}));
+        control<QAction>(window, "delete")->trigger();
+        QCOMPARE(names(paneOf(window)), QStringList({"a.zip", "b.zip"}));
     }
 
     void deleteTakesNamesLiterallyAndPassesOverFailures()
@@ -254,31 +273,31 @@ private slots:
             touch(dir.filePath(n));
         QFile::setPermissions(dir.filePath("read only.zip"), QFileDevice::ReadOwner);
         Form1 window;
-        window.File1->setFolderPath(dir.path());
+        paneOf(window).setFolderPath(dir.path());
         // Select every entry but keep.zip.
         QList<int> rows;
-        for (int i = 0; i < window.File1->count(); ++i)
-            if (window.File1->name(i) != "keep.zip")
+        for (int i = 0; i < paneOf(window).count(); ++i)
+            if (paneOf(window).name(i) != "keep.zip")
                 rows << i;
-        select(*window.File1, rows);
+        select(paneOf(window), rows);
         QVERIFY(QFile::remove(dir.filePath("vanished.zip")));
         // A sibling differing only in case must not be taken for the vanished file.
         touch(dir.filePath("VANISHED.ZIP"));
         setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
-        window.delete_Click();
-        QCOMPARE(names(*window.File1), QStringList({"keep.zip", "VANISHED.ZIP"}));
-        QCOMPARE(window.File1->selectedRows(), QList<int>());
+        control<QAction>(window, "delete")->trigger();
+        QCOMPARE(names(paneOf(window)), QStringList({"keep.zip", "VANISHED.ZIP"}));
+        QCOMPARE(paneOf(window).selectedRows(), QList<int>());
     }
 
     void deleteAtTheRootFormsOneSeparator()
     {
         // The pane at "/" joins "/" + name; a missing name there is simply skipped.
         Form1 window;
-        window.File1->setFolderPath("/");
+        paneOf(window).setFolderPath("/");
         setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
-        window.delete_Click();  // nothing selected: only a re-read
-        QVERIFY(window.File1->count() >= 0);
-        QCOMPARE(window.File1->folderPath(), QString("/"));
+        control<QAction>(window, "delete")->trigger(); // nothing selected: only a re-read
+        QVERIFY(paneOf(window).count() >= 0);
+        QCOMPARE(paneOf(window).folderPath(), QString("/"));
     }
 
     void undeletableFileStaysOthersGo()
@@ -291,13 +310,13 @@ private slots:
         QFile::setPermissions(dir.filePath("locked/a.zip"), QFileDevice::ReadOwner);
         QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         Form1 window;
-        window.File1->setFolderPath(dir.filePath("locked"));
-        select(*window.File1, {0});
+        paneOf(window).setFolderPath(dir.filePath("locked"));
+        select(paneOf(window), {0});
         setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
-        window.delete_Click();
+        control<QAction>(window, "delete")->trigger();
         QFile::setPermissions(dir.filePath("locked"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QCOMPARE(names(*window.File1), QStringList({"a.zip"}));
+        QCOMPARE(names(paneOf(window)), QStringList({"a.zip"}));
         // Not deleted, and not made writable on the way either.
         QCOMPARE(QFile::permissions(dir.filePath("locked/a.zip")),
                  QFileDevice::Permissions(QFileDevice::ReadOwner | QFileDevice::ReadUser));
@@ -311,12 +330,12 @@ private slots:
         QVERIFY(fd >= 0);
         ::close(fd);
         Form1 window;
-        window.File1->setFolderPath(dir.path());
-        QCOMPARE(window.File1->count(), 1);
-        select(*window.File1, {0});
+        paneOf(window).setFolderPath(dir.path());
+        QCOMPARE(paneOf(window).count(), 1);
+        select(paneOf(window), {0});
         setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
-        window.delete_Click();
-        QCOMPARE(window.File1->count(), 0);
+        control<QAction>(window, "delete")->trigger();
+        QCOMPARE(paneOf(window).count(), 0);
         QVERIFY(::access(raw.constData(), F_OK) != 0);
     }
 };

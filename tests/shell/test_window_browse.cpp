@@ -147,7 +147,7 @@ private:
     {
         auto window = std::make_unique<Form1>();
         test::writeBytes(m_program.filePath("Vexlo32.ini"), at("Old").toUtf8() + "\r\n");
-        if (!window->Form_Load())
+        if (!window->startUp())
             return nullptr;
         window->show();
         return window;

@@ -145,7 +145,7 @@ private:
     {
         test::writeBytes(m_program.filePath("Vexlo32.ini"), folder.toUtf8() + "\r\n");
         auto window = std::make_unique<Form1>();
-        if (!window->Form_Load())
+        if (!window->startUp())
             return nullptr;
         window->show();
         if (!QTest::qWaitForWindowActive(window.get()))
@@ -451,6 +451,11 @@ private slots:
         QString captionAtPress, captionAfterPress;
         bool pressed = false;
         bool queued = false;
+        int asked = 0;
+        setMessageHook([&](const MessageRequest&) {
+            ++asked;
+            return QMessageBox::Cancel;
+        });
         auto press = [&] {
             if (pressed)
                 return;
@@ -458,6 +463,8 @@ private slots:
             captionAtPress = command1->text();
             QTest::mouseClick(command1, Qt::LeftButton);
             captionAfterPress = command1->text();
+            // The run's loop has not returned yet: nothing new starts.
+            item(*w, "delete")->trigger();
         };
         connect(zip, &diz::ZipComponent::Adding, this, [&] {
             if (pressed || queued)
@@ -478,6 +485,7 @@ private slots:
         QVERIFY(pressed);
         QCOMPARE(captionAtPress, kAbort);
         QCOMPARE(captionAfterPress, kIdle); // back at once, not at the end of the run
+        QCOMPARE(asked, 0);
         QCOMPARE(command1->text(), kIdle);
         QVERIFY(!w->state().run.keepRunning);
         QCOMPARE(storedDiz(dir.filePath("a1.zip")), QByteArray("NEW\r\n"));
@@ -714,7 +722,9 @@ private slots:
         QVERIFY(w);
         DescriptionBox* text = box(*w);
         text->setFocus();
-        QTest::keyClicks(text, "ab");
+        const QString before = "ab\ncd\nef\ng"; // the character goes in at line 4, column 2
+        text->setPlainText(before);
+        text->moveCursor(QTextCursor::End);
         QSignalSpy notices(text, &DescriptionBox::noticeShown);
         const QString euro = QString::fromUtf8("€");
         if (how == "typed") {
@@ -727,10 +737,10 @@ private slots:
             event.setCommitString(euro);
             QApplication::sendEvent(text, &event);
         }
-        QCOMPARE(text->toPlainText(), QString("ab"));
+        QCOMPARE(text->toPlainText(), before);
         QCOMPARE(notices.count(), 1);
-        QVERIFY2(notices.at(0).at(0).toString().contains(euro),
-                 qPrintable(notices.at(0).at(0).toString()));
+        const QString notice = notices.at(0).at(0).toString();
+        QVERIFY2(notice.contains(euro) && notice.contains("line 4, column 2"), qPrintable(notice));
         // A DOS character the same ways is taken.
         const QString e = QString::fromUtf8("é");
         if (how == "im") {
@@ -743,35 +753,42 @@ private slots:
         }
         QCOMPARE(notices.count(), 1);
         if (modifiers == Qt::NoModifier || how == "im")
-            QCOMPARE(text->toPlainText(), "ab" + e);
+            QCOMPARE(text->toPlainText(), before + e);
     }
 
     void pasteIsAllOrNothing_data()
     {
         QTest::addColumn<QString>("clip");
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("DOS text") << QString::fromUtf8("╔═╗ é ☺") << true;
-        QTest::newRow("two lines") << QString::fromUtf8("░▒▓\n│x│") << true;
-        QTest::newRow("one euro sign") << QString::fromUtf8("╔═╗ € ☺") << false;
-        QTest::newRow("emoji") << QString::fromUtf8("ok 😀") << false;
+        QTest::addColumn<QString>("place"); // of the refused character in the box; empty: taken
+        QTest::newRow("DOS text") << QString::fromUtf8("╔═╗ é ☺") << "";
+        QTest::newRow("two lines") << QString::fromUtf8("░▒▓\n│x│") << "";
+        QTest::newRow("one euro sign") << QString::fromUtf8("╔═╗ € ☺") << "line 2, column 6";
+        QTest::newRow("emoji") << QString::fromUtf8("ok 😀") << "line 2, column 5";
+        QTest::newRow("on its second line") << QString::fromUtf8("ab\nc€") << "line 3, column 2";
     }
     void pasteIsAllOrNothing()
     {
         QFETCH(QString, clip);
-        QFETCH(bool, taken);
+        QFETCH(QString, place);
+        const bool taken = place.isEmpty();
         QTemporaryDir dir;
         auto w = windowOn(dir.path());
         QVERIFY(w);
         DescriptionBox* text = box(*w);
         text->setFocus();
+        QTest::keyClicks(text, "x");
+        QTest::keyClick(text, Qt::Key_Return);
         QTest::keyClicks(text, "[]");
         QTest::keyClick(text, Qt::Key_Left);
         QApplication::clipboard()->setText(clip);
         QCOMPARE(QApplication::clipboard()->text(), clip);
         QSignalSpy notices(text, &DescriptionBox::noticeShown);
         QTest::keySequence(text, QKeySequence::Paste);
-        QCOMPARE(text->toPlainText(), taken ? "[" + clip + "]" : QString("[]"));
+        QCOMPARE(text->toPlainText(), taken ? "x\n[" + clip + "]" : QString("x\n[]"));
         QCOMPARE(notices.count(), taken ? 0 : 1);
+        if (!taken)
+            QVERIFY2(notices.at(0).at(0).toString().contains(place),
+                     qPrintable(notices.at(0).at(0).toString()));
     }
 
     void enterAndBackspaceStillEdit()

@@ -29,6 +29,14 @@ using namespace vexlo;
 
 namespace {
 
+template <class T> T* control(QObject& window, const char* name)
+{
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
+
 class FakeLauncher final : public platform::Launcher {
 public:
     bool openFile(const QString& path) override
@@ -86,7 +94,7 @@ private:
         if (!test::writeBytes(m_program.filePath("Vexlo32.ini"), folder.toUtf8() + "\r\n"))
             return nullptr;
         auto window = std::make_unique<Form1>();
-        if (!window->Form_Load())
+        if (!window->startUp())
             return nullptr;
         return window;
     }
@@ -115,9 +123,9 @@ private slots:
         makeTree(dir.path());
         auto window = windowOn(dir.path());
         QVERIFY(window);
-        window->longfile->trigger();
-        window->multi->trigger();
-        window->Command4_Click();
+        control<QAction>(*window, "longfile")->trigger();
+        control<QAction>(*window, "multi")->trigger();
+        control<QPushButton>(*window, "Command4")->click();
         const QByteArray fromWindow = test::readBytes(dir.path() + "/Vexlo.txt");
         QVERIFY(fromWindow.startsWith("\r\n" + platform::lowerPath(dir.path()).toUtf8() + "\r\n"));
         QVERIFY(fromWindow.contains("GAME.ZIP"));
@@ -140,8 +148,8 @@ private slots:
         makeTree(dir.path());
         auto window = windowOn(dir.path());
         QVERIFY(window);
-        window->Text1->setPlainText("old text");
-        const QString start = window->SSPanel2->caption();
+        control<DescriptionBox>(*window, "Text1")->setPlainText("old text");
+        const QString start = control<StatusPanel>(*window, "SSPanel2")->caption();
 
         bool sawRunning = false;
         QStringList enabledDuringRun;
@@ -151,20 +159,19 @@ private slots:
             if (!window->state().run.keepRunning)
                 return false;
             sawRunning = true;
-            captionDuringRun = window->Command4->text();
-            for (QWidget* w : {static_cast<QWidget*>(window->Command1), static_cast<QWidget*>(window->Command2),
-                               static_cast<QWidget*>(window->Command3), static_cast<QWidget*>(window->Command5),
-                               static_cast<QWidget*>(window->Command6), static_cast<QWidget*>(window->Text1)})
-                if (w->isEnabled())
-                    enabledDuringRun << w->objectName();
-            textDuringRun = window->Text1->toPlainText();
-            sdizDuringRun = window->sdiz->isEnabled();
-            fileMenuDuringRun = window->file->menuAction()->isEnabled();
-            abortEnabled = window->Command4->isEnabled();
+            captionDuringRun = control<QPushButton>(*window, "Command4")->text();
+            for (const char* name :
+                 {"Command1", "Command2", "Command3", "Command5", "Command6", "Text1"})
+                if (control<QWidget>(*window, name)->isEnabled())
+                    enabledDuringRun << name;
+            textDuringRun = control<DescriptionBox>(*window, "Text1")->toPlainText();
+            sdizDuringRun = control<QAction>(*window, "sdiz")->isEnabled();
+            fileMenuDuringRun = control<QMenu>(*window, "file")->menuAction()->isEnabled();
+            abortEnabled = control<QPushButton>(*window, "Command4")->isEnabled();
             titleDuringRun = window->windowTitle();
             return true;
         });
-        window->Command4_Click();
+        control<QPushButton>(*window, "Command4")->click();
         QVERIFY(sawRunning);
         QCOMPARE(captionDuringRun, QString("&Abort"));
         QCOMPARE(enabledDuringRun, QStringList());
@@ -174,15 +181,15 @@ private slots:
         QVERIFY(abortEnabled);
         QVERIFY(titleDuringRun.startsWith(platform::lowerPath(dir.path())));
         QCOMPARE(window->windowTitle(), QString("Vexlo32"));
-        QCOMPARE(window->Command4->text(), QString("&Make list"));
-        QCOMPARE(window->SSPanel2->caption(), start);
-        QCOMPARE(window->Dir1->path(), start);
-        QCOMPARE(window->File1->folderPath(), start);
-        QVERIFY(window->Text1->toPlainText().isEmpty());
-        QVERIFY(window->Text1->isEnabled());
-        QVERIFY(window->Command1->isEnabled());
-        QVERIFY(window->sdiz->isEnabled());
-        QVERIFY(window->file->menuAction()->isEnabled());
+        QCOMPARE(control<QPushButton>(*window, "Command4")->text(), QString("&Make list"));
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), start);
+        QCOMPARE(control<FolderHolder>(*window, "Dir1")->path(), start);
+        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), start);
+        QVERIFY(control<DescriptionBox>(*window, "Text1")->toPlainText().isEmpty());
+        QVERIFY(control<DescriptionBox>(*window, "Text1")->isEnabled());
+        QVERIFY(control<QPushButton>(*window, "Command1")->isEnabled());
+        QVERIFY(control<QAction>(*window, "sdiz")->isEnabled());
+        QVERIFY(control<QMenu>(*window, "file")->menuAction()->isEnabled());
         QVERIFY(!window->state().run.keepRunning);
         QVERIFY(!window->state().run.listAborted);
     }
@@ -193,26 +200,29 @@ private slots:
         makeTree(dir.path());
         auto window = windowOn(dir.path() + "/sub");
         QVERIFY(window);
-        window->longfile->trigger();
-        // Press Abort while the builder yields for the third file.
+        control<QAction>(*window, "longfile")->trigger();
+        // Press Abort while the builder yields for the third file; a second
+        // press before the run has returned starts no run inside it.
         whenever([&] {
-            if (!window->state().run.keepRunning || !window->File1->isSelected(2))
+            if (!window->state().run.keepRunning ||
+                !control<ArchivePane>(*window, "File1")->isSelected(2))
                 return false;
-            QTest::mouseClick(window->Command4, Qt::LeftButton);
+            QTest::mouseClick(control<QPushButton>(*window, "Command4"), Qt::LeftButton);
+            QTest::mouseClick(control<QPushButton>(*window, "Command4"), Qt::LeftButton);
             return true;
         });
-        window->Command4_Click();
+        control<QPushButton>(*window, "Command4")->click();
         const QByteArray list = test::readBytes(dir.path() + "/sub/Vexlo.txt");
         QVERIFY(list.contains("A.ZIP"));
         QVERIFY(list.contains("B.TXT"));
         QVERIFY(!list.contains("D.TXT"));
         QVERIFY(list.endsWith("\r\n"));
         QVERIFY(window->state().run.listAborted);
-        QCOMPARE(window->Command4->text(), QString("&Make list"));
+        QCOMPARE(control<QPushButton>(*window, "Command4")->text(), QString("&Make list"));
         QCOMPARE(window->windowTitle(), QString("Vexlo32"));
 
         // The next run starts afresh and replaces the list.
-        window->Command4_Click();
+        control<QPushButton>(*window, "Command4")->click();
         QVERIFY(test::readBytes(dir.path() + "/sub/Vexlo.txt").contains("D.TXT"));
         QVERIFY(!window->state().run.listAborted);
     }
@@ -224,11 +234,11 @@ private slots:
         auto window = windowOn(dir.path() + "/gone");
         QVERIFY(window);
         QVERIFY(QDir(dir.path() + "/gone").removeRecursively());
-        window->Command4_Click();
-        QVERIFY(window->SSPanel2->caption().isEmpty());
-        QCOMPARE(window->File1->folderPath(), QString("/"));
+        control<QPushButton>(*window, "Command4")->click();
+        QVERIFY(control<StatusPanel>(*window, "SSPanel2")->caption().isEmpty());
+        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), QString("/"));
         QVERIFY(!QFile::exists(dir.path() + "/gone/Vexlo.txt"));
-        QCOMPARE(window->Command4->text(), QString("&Make list"));
+        QCOMPARE(control<QPushButton>(*window, "Command4")->text(), QString("&Make list"));
     }
 
     void emptyListPanelChangesNothing()
@@ -237,10 +247,10 @@ private slots:
         makeTree(dir.path());
         auto window = windowOn(dir.path());
         QVERIFY(window);
-        window->SSPanel1->setCaption(QString());
-        window->Command4_Click();
-        QCOMPARE(window->Command4->text(), QString("&Make list"));
-        QVERIFY(window->Command2->isEnabled());
+        control<StatusPanel>(*window, "SSPanel1")->setCaption(QString());
+        control<QPushButton>(*window, "Command4")->click();
+        QCOMPARE(control<QPushButton>(*window, "Command4")->text(), QString("&Make list"));
+        QVERIFY(control<QPushButton>(*window, "Command2")->isEnabled());
         QVERIFY(!QFile::exists(dir.path() + "/Vexlo.txt"));
     }
 
@@ -250,17 +260,18 @@ private slots:
         makeTree(dir.path());
         auto window = windowOn(dir.path());
         QVERIFY(window);
-        window->SSPanel1->setCaption(dir.path() + "/no/such/folder/list.txt");
+        control<StatusPanel>(*window, "SSPanel1")
+            ->setCaption(dir.path() + "/no/such/folder/list.txt");
         QList<MessageRequest> shown;
         setMessageHook([&](const MessageRequest& r) {
             shown << r;
             return QMessageBox::Ok;
         });
-        window->Command4_Click();
+        control<QPushButton>(*window, "Command4")->click();
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].text.contains("list.txt"));
-        QCOMPARE(window->Command4->text(), QString("&Make list"));
-        QVERIFY(window->Command2->isEnabled());
+        QCOMPARE(control<QPushButton>(*window, "Command4")->text(), QString("&Make list"));
+        QVERIFY(control<QPushButton>(*window, "Command2")->isEnabled());
         QVERIFY(!window->state().run.keepRunning);
     }
 
@@ -271,10 +282,10 @@ private slots:
         auto window = windowOn(dir.path());
         QVERIFY(window);
         platform::DiskInfo::setFreeSpaceOverride([](const QString&) { return qint64(999); });
-        window->Command4_Click();
+        control<QPushButton>(*window, "Command4")->click();
         QVERIFY(window->state().list.readOnlyDrive);
         platform::DiskInfo::setFreeSpaceOverride([](const QString&) { return qint64(1000); });
-        window->Command4_Click();
+        control<QPushButton>(*window, "Command4")->click();
         QVERIFY(!window->state().list.readOnlyDrive);
     }
 
@@ -291,7 +302,7 @@ private slots:
             window->close();
             return true;
         });
-        window->Command4_Click();
+        control<QPushButton>(*window, "Command4")->click();
         QVERIFY(window->zip().abortRequest());
         const QByteArray list = test::readBytes(dir.path() + "/Vexlo.txt");
         QVERIFY(list.endsWith("\r\n"));
@@ -312,10 +323,11 @@ private slots:
         whenever([&] {
             if (!window->state().run.keepRunning)
                 return false;
-            QTest::mouseClick(window->SSPanel1, Qt::RightButton, {}, QPoint(2, 2));
+            QTest::mouseClick(control<StatusPanel>(*window, "SSPanel1"), Qt::RightButton, {},
+                              QPoint(2, 2));
             return true;
         });
-        window->Command4_Click();
+        control<QPushButton>(*window, "Command4")->click();
         QCOMPARE(spy.count(), 0);
     }
 
@@ -342,14 +354,14 @@ private slots:
             static_cast<QDialog*>(dialog)->accept();
             return true;
         });
-        window->Command2_Click();
+        control<QPushButton>(*window, "Command2")->click();
         QCOMPARE(title, QString("Save file list"));
         QCOMPARE(filter, QString("*.txt (*.txt)"));
         QVERIFY(!confirmsOverwrite);
         QCOMPARE(name, QString("Vexlo.txt"));
         const QString expected = platform::lowerPath(dir.path() + "/Lists/My.TXT");
         QCOMPARE(window->state().listFilePath, expected);
-        QCOMPARE(window->SSPanel1->caption(), expected);
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), expected);
     }
 
     void cancelKeepsTheDestination()
@@ -357,7 +369,7 @@ private slots:
         QTemporaryDir dir;
         auto window = windowOn(dir.path());
         QVERIFY(window);
-        const QString before = window->SSPanel1->caption();
+        const QString before = control<StatusPanel>(*window, "SSPanel1")->caption();
         whenever([&] {
             auto* dialog = window->findChild<QFileDialog*>("CommonDialog1");
             if (!dialog || !dialog->isVisible())
@@ -365,8 +377,8 @@ private slots:
             static_cast<QDialog*>(dialog)->reject();
             return true;
         });
-        window->save->trigger();  // "&Filelist..." is the same command
-        QCOMPARE(window->SSPanel1->caption(), before);
+        control<QAction>(*window, "save")->trigger(); // "&Filelist..." is the same command
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), before);
         QCOMPARE(window->state().listFilePath, before);
     }
 
@@ -385,9 +397,9 @@ private slots:
                 static_cast<QDialog*>(dialog)->accept();
                 return true;
             });
-            window->Command2_Click();
+            control<QPushButton>(*window, "Command2")->click();
             QCOMPARE(window->state().listFilePath, platform::lowerPath(dir.path() + "/list.txt"));
-            QCOMPARE(window->SSPanel1->caption().isEmpty(), free == 999);
+            QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption().isEmpty(), free == 999);
         }
     }
 
@@ -396,10 +408,10 @@ private slots:
         QTemporaryDir dir;
         auto window = windowOn(dir.path());
         QVERIFY(window);
-        window->Command6_Click();  // no list yet: nothing
+        control<QPushButton>(*window, "Command6")->click(); // no list yet: nothing
         QVERIFY(m_launcher.files.isEmpty());
         QVERIFY(test::writeBytes(dir.path() + "/Vexlo.txt", "\r\n"));
-        window->viewl->trigger();
+        control<QAction>(*window, "viewl")->trigger();
         QCOMPARE(m_launcher.files, QStringList({dir.path() + "/Vexlo.txt"}));
     }
 
@@ -410,7 +422,7 @@ private slots:
         QVERIFY(window);
         QVERIFY(test::writeBytes(dir.path() + "/Vexlo.txt", "\r\n"));
         window->state().listFilePath.clear();
-        window->Command6_Click();
+        control<QPushButton>(*window, "Command6")->click();
         QCOMPARE(window->state().listFilePath, dir.path() + "/Vexlo.txt");
         QCOMPARE(m_launcher.files.size(), 1);
     }
@@ -427,7 +439,7 @@ private slots:
             shown << r;
             return QMessageBox::Ok;
         });
-        window->Command6_Click();
+        control<QPushButton>(*window, "Command6")->click();
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].text.contains("Vexlo.txt"));
     }
