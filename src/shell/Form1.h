@@ -42,9 +42,12 @@ class BrowseDialog;
 // controls up by.
 class Form1 : public QMainWindow {
     Q_OBJECT
+    // True while Make list or Save diz runs (read-only; the run state sets it).
+    Q_PROPERTY(bool KeepRunning READ keepRunning)
 
 public:
     explicit Form1(QWidget* parent = nullptr);
+    bool keepRunning() const { return m_state.run.keepRunning; }
     ~Form1() override;
 
     // Start-up: refuses to run from the root folder, hands over to a running

@@ -508,7 +508,7 @@ private slots:
             window->show();
             window->close();
             QVERIFY(window->zip().abortRequest());
-            QVERIFY(!window->state().run.keepRunning);
+            QVERIFY(!window->property("KeepRunning").toBool());
         }
         QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")),
                  platform::lowerPath(zips.path() + "/sub").toUtf8() + "\r\n");

@@ -487,7 +487,7 @@ private slots:
         QCOMPARE(captionAfterPress, kIdle); // back at once, not at the end of the run
         QCOMPARE(asked, 0);
         QCOMPARE(command1->text(), kIdle);
-        QVERIFY(!w->state().run.keepRunning);
+        QVERIFY(!w->property("KeepRunning").toBool());
         QCOMPARE(storedDiz(dir.filePath("a1.zip")), QByteArray("NEW\r\n"));
         const QByteArray second = test::readBytes(dir.filePath("a2.zip"));
         if (duringUpdate) {
@@ -576,7 +576,7 @@ private slots:
         QVERIFY(!QFile::exists(platform::tempDizPath()));
         QCOMPARE(test::readBytes(dir.filePath("a.zip")), before);
         QCOMPARE(button(*w, "Command1")->text(), kIdle);
-        QVERIFY(!w->state().run.keepRunning);
+        QVERIFY(!w->property("KeepRunning").toBool());
     }
 
     void runningStateAndItsRestoration()
@@ -617,7 +617,7 @@ private slots:
         QVERIFY(saveOffered(*w));
         QCOMPARE(button(*w, "Command1")->text(), kIdle);
         QCOMPARE(w->cursor().shape(), Qt::ArrowCursor);
-        QVERIFY(!w->state().run.keepRunning);
+        QVERIFY(!w->property("KeepRunning").toBool());
         QCOMPARE(w->findChild<QWidget*>("PVProgressBar1")->property("value").toInt(), 0);
     }
 
