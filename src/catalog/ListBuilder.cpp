@@ -382,7 +382,7 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
                 return;
             }
         }
-        const qint16 status = description.status;
+        const diz::ZipStatus status = description.status;
 
         if (shortcut)
             dateText = file.fd >= 0 ? shortcutTargetOf(file.fd) : QByteArray();
@@ -413,9 +413,8 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
         if (!shortcut)
             writer.PadOrSpace(columns.description);
 
-        if (status != diz::ZipStatus::Success && status != diz::ZipStatus::NothingMatched &&
-            status > 100) {
-            writer.writeBytes(kCrcErrorText + ' ' + QByteArray::number(status));
+        if (diz::isFailure(status)) {
+            writer.writeBytes(kCrcErrorText + ' ' + QByteArray::number(diz::statusCode(status)));
             writer.endLine();
             continue;
         }

@@ -54,7 +54,7 @@ public:
 // The description of one archive as the list needs it: the zip status, and
 // the bytes of its description when one was found.
 struct ArchiveDescription {
-    qint16 status = diz::ZipStatus::Success;
+    diz::ZipStatus status = diz::ZipStatus::Success;
     bool present = false;
     QByteArray bytes;
 };

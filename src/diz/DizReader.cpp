@@ -100,7 +100,7 @@ QString DizReader::getDiz(const QString& ruleFolder)
     m_zip.setMemberMask(kDizName);
     m_zip.setTargetFolder(platform::dataFolder());
     m_zip.setArchivePath(path);
-    const qint16 status = m_extract(m_zip);
+    const ZipStatus status = m_extract(m_zip);
 
     // Aborted: nothing changes. No description: an empty box to type one.
     if (status == ZipStatus::Aborted)
@@ -110,8 +110,8 @@ QString DizReader::getDiz(const QString& ruleFolder)
         m_host.focusBox();
         return path;
     }
-    if (status > 100) {
-        m_host.setBoxText(kCrcErrorText + u' ' + QString::number(status));
+    if (isFailure(status)) {
+        m_host.setBoxText(kCrcErrorText + u' ' + QString::number(statusCode(status)));
         m_host.setSaveDizEnabled(false);
         return path;
     }

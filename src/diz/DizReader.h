@@ -11,6 +11,8 @@ class PaneModel;
 struct RunControl;
 } // namespace vexlo
 
+#include "diz/ZipStatus.h"
+
 namespace vexlo::diz {
 
 class ZipComponent;
@@ -55,7 +57,7 @@ public:
 
 // One call of the zip component, after the caller has set its properties.
 // The default calls the component's method; tests put in other statuses.
-using ZipCall = std::function<qint16(ZipComponent&)>;
+using ZipCall = std::function<ZipStatus(ZipComponent&)>;
 
 // The name of the last selected entry in list order, or an empty text.
 QString lastSelectedName(const PaneModel& pane);

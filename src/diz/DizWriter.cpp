@@ -55,10 +55,11 @@ DizWriter::DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, RunContr
 {
 }
 
-QString DizWriter::statusNumberText(qint16 status)
+QString DizWriter::statusNumberText(ZipStatus status)
 {
-    const QString digits = QString::number(status);
-    return status >= 0 ? u' ' + digits : digits;
+    const qint16 code = statusCode(status);
+    const QString digits = QString::number(code);
+    return code >= 0 ? u' ' + digits : digits;
 }
 
 void DizWriter::press(const QString& selectedFilePath)
@@ -120,8 +121,8 @@ void DizWriter::run(const QString& selectedFilePath)
     // The temporary file is what every archive receives. Without it there
     // is nothing to store: no archive is touched, and the box keeps its text.
     const QString temp = platform::tempDizPath();
-    if (!platform::writeFile(temp, bytes)) {
-        const QString why = platform::lastErrorText();
+    if (const int error = platform::writeWholeFile(temp, bytes); error != 0) {
+        const QString why = platform::errorText(error);
         restoreIdle();
         m_host.showNotice(QStringLiteral("Not saved: cannot write %1: %2").arg(temp, why));
         return;
@@ -181,7 +182,7 @@ void DizWriter::run(const QString& selectedFilePath)
         m_zip.setKeepPaths(false);
         m_zip.setMemberMask(mask);
         m_zip.setArchivePath(archive);
-        const qint16 status = m_update(m_zip);
+        const ZipStatus status = m_update(m_zip);
         if (status != ZipStatus::Success)
             m_host.setBoxText(kErrorText + statusNumberText(status));
         m_host.setProgressValue(0);

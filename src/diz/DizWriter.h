@@ -41,7 +41,7 @@ public:
     static constexpr int kMaxArchives = 999;
 
     // " 7" and "-3": the status as the error text shows it.
-    static QString statusNumberText(qint16 status);
+    static QString statusNumberText(ZipStatus status);
 
 private:
     void run(const QString& selectedFilePath);
