@@ -140,10 +140,4 @@ struct FolderContents {
 void BuildFolderEntries(CatalogJob& job, const QString& realFolder = QString(),
                         const FolderContents* contents = nullptr);
 
-// The lines of a description or shortcut file. DOS files end their lines in
-// CR LF; we also take a lone CR or a lone LF as a line end, so that files
-// written on other systems list the same. A line end at the very end of the
-// file ends the last line and starts none.
-QList<QByteArray> splitLines(const QByteArray& bytes);
-
 } // namespace vexlo::catalog

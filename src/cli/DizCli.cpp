@@ -2,6 +2,7 @@
 
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -16,8 +17,6 @@ namespace vexlo::cli {
 using namespace diz;
 
 namespace {
-
-const QString kDizName = QStringLiteral("file_id.diz");
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -55,7 +54,7 @@ int runGetDizCommand(const QStringList& args)
     const QString& archive = args.first();
     ZipComponent zip;
     QByteArray bytes;
-    const ZipStatus status = zip.ReadMember(archive, kDizName, bytes);
+    const ZipStatus status = zip.ReadMember(archive, platform::kDescriptionFileName, bytes);
     if (status != ZipStatus::Success) {
         printFailure(archive, zipStatusText(status));
         return kExitFailure;
@@ -97,7 +96,7 @@ int runSaveDizCommand(const QStringList& args)
         }
         zip.setKeepPaths(false);
         zip.setArchivePath(archive);
-        const ZipStatus status = zip.UpdateMemberData(kDizName, bytes);
+        const ZipStatus status = zip.UpdateMemberData(platform::kDescriptionFileName, bytes);
         if (status != ZipStatus::Success) {
             printFailure(archive, zipStatusText(status));
             exitStatus = kExitFailure;

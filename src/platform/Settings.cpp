@@ -1,5 +1,6 @@
 #include "platform/Settings.h"
 
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -82,7 +83,7 @@ StartupFolders startupFoldersFrom(const SettingsRead& settings)
 
 QString defaultListFile(const QString& folder)
 {
-    return platform::joinPath(folder, QStringLiteral("Vexlo.txt"));
+    return platform::joinPath(folder, platform::kDefaultListFileName);
 }
 
 }  // namespace vexlo
