@@ -483,7 +483,7 @@ private slots:
         const QByteArray unchanged = readBytes(archive);
         QCOMPARE(zip.UpdateMemberData("docs/file_id.diz", text), ZipStatus::BadArguments);
         QCOMPARE(zip.UpdateMemberData("..", text), ZipStatus::BadArguments);
-        QCOMPARE(zip.UpdateMemberData(kDiz, QByteArray(kMaxMemberSize + 1, 'x')),
+        QCOMPARE(zip.UpdateMemberData(kDiz, QByteArray(kMaxStoredMemberSize + 1, 'x')),
                  ZipStatus::MemberTooLarge);
         const QString text2 = freshPath("notes.txt");
         QVERIFY(writeBytes(text2, "plain text"));
@@ -584,6 +584,7 @@ private slots:
         QTest::newRow("folder") << "folder" << ZipStatus::CannotReadSource;
         QTest::newRow("too large") << "large" << ZipStatus::MemberTooLarge;
         QTest::newRow("empty mask") << "none" << ZipStatus::BadArguments;
+        QTest::newRow("the largest read, and Save diz's line end") << "largest" << ZipStatus::Success;
     }
     void updateWithUnreadableSource()
     {
@@ -596,12 +597,17 @@ private slots:
         if (kind == "folder")
             QVERIFY(QDir().mkpath(source));
         else if (kind == "large")
-            QVERIFY(writeBytes(source, QByteArray(kMaxMemberSize + 1, 'x')));
+            QVERIFY(writeBytes(source, QByteArray(kMaxStoredMemberSize + 1, 'x')));
+        else if (kind == "largest")
+            QVERIFY(writeBytes(source, QByteArray(kMaxMemberSize, 'x') + "\r\n"));
         ZipComponent zip;
         zip.setMemberMask(kind == "none" ? QStringLiteral("\r") : source + u'\r');
         zip.setArchivePath(archive);
         QCOMPARE(zip.UpdateMembers(0), status);
-        QCOMPARE(readBytes(archive), bytes);
+        if (status == ZipStatus::Success)
+            QCOMPARE(memberData(archive, kDiz), readBytes(source));
+        else
+            QCOMPARE(readBytes(archive), bytes);
         QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"game.zip"});
     }
 

@@ -314,7 +314,8 @@ public:
 
 private:
     enum class Progress { Report, Quiet };
-    ZipStatus readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out, Progress progress);
+    ZipStatus readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out, qint64 limit,
+                             Progress progress);
     ZipStatus updateHeld(platform::FileReplacement& file, const std::vector<RootMember>& sources);
     ZipStatus writeSpliced(platform::FileReplacement& file, const SplicePlan& plan);
     ZipStatus checkResult(platform::FileReplacement& file, quint64 prefix, const SplicePlan& plan,
@@ -350,14 +351,14 @@ ZipStatus ZipRunningCall::readRootMemberOf(int fd, const QString& name, QByteArr
         return ZipStatus::NothingMatched;
     if (aborted())
         return ZipStatus::Aborted;
-    status = readMemberData(archive.get(), zip_uint64_t(index), out, Progress::Report);
+    status = readMemberData(archive.get(), zip_uint64_t(index), out, kMaxMemberSize, Progress::Report);
     if (status != ZipStatus::Success)
         out.clear();
     return status;
 }
 
 ZipStatus ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out,
-                                      Progress progress)
+                                         qint64 limit, Progress progress)
 {
     zip_stat_t st;
     zip_stat_init(&st);
@@ -368,7 +369,7 @@ ZipStatus ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QBy
     if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
         return ZipStatus::UnsupportedMethod;
     const bool sized = (st.valid & ZIP_STAT_SIZE) != 0;
-    if (sized && st.size > zip_uint64_t(kMaxMemberSize))
+    if (sized && st.size > zip_uint64_t(limit))
         return ZipStatus::MemberTooLarge;
 
     MemberPtr file(zip_fopen_index(archive, index, 0));
@@ -381,7 +382,7 @@ ZipStatus ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QBy
     out.reserve(sized ? qsizetype(st.size) : 0);
     std::vector<char> buffer(static_cast<size_t>(kChunkSize));
     for (;;) {
-        const qint64 room = kMaxMemberSize + 1 - out.size();
+        const qint64 room = limit + 1 - out.size();
         const zip_int64_t got =
             zip_fread(file.get(), buffer.data(), zip_uint64_t(std::min(kChunkSize, room)));
         if (got < 0)
@@ -389,7 +390,7 @@ ZipStatus ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QBy
         if (got == 0)
             break;
         out.append(buffer.data(), qsizetype(got));
-        if (out.size() > kMaxMemberSize)
+        if (out.size() > limit)
             return ZipStatus::MemberTooLarge;
         if (progress == Progress::Report) {
             // 100 is kept for the end of the whole call.
@@ -511,7 +512,7 @@ ZipStatus ZipComponent::readRootFiles(const QStringList& paths, std::vector<Root
         source.name = platform::lastComponent(real);
         if (!st.ok || !st.isFile || !isPlainName(source.name))
             return ZipStatus::CannotReadSource;
-        const int error = platform::readFileUpTo(real, source.data, kMaxMemberSize);
+        const int error = platform::readFileUpTo(real, source.data, kMaxStoredMemberSize);
         if (error != 0)
             return error == EFBIG ? ZipStatus::MemberTooLarge : ZipStatus::CannotReadSource;
         source.modified = time_t(st.modified.toSecsSinceEpoch());
@@ -529,7 +530,7 @@ ZipStatus ZipComponent::storeRootMembers(const QString& archivePath,
     for (const RootMember& member : members) {
         if (!isPlainName(member.name))
             return ZipStatus::BadArguments;
-        if (member.data.size() > kMaxMemberSize)
+        if (member.data.size() > kMaxStoredMemberSize)
             return ZipStatus::MemberTooLarge;
     }
     return call.update(archivePath, members);
@@ -748,7 +749,8 @@ ZipStatus ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 p
     for (size_t k = 0; k < sources.size(); ++k) {
         QByteArray back;
         if (findRootMember(archive.get(), sources[k].name) != indices[k] ||
-            readMemberData(archive.get(), zip_uint64_t(indices[k]), back, Progress::Quiet) !=
+            readMemberData(archive.get(), zip_uint64_t(indices[k]), back, kMaxStoredMemberSize,
+                           Progress::Quiet) !=
                 ZipStatus::Success ||
             back != sources[k].data)
             return ZipStatus::CannotWriteArchive;

@@ -77,7 +77,8 @@ public:
     // name in targetFolder, whole or not at all.
     ZipStatus extractRootMember(const QString& archivePath, const QString& name,
                                 const QString& targetFolder);
-    // Stores the members at the root of the archive, as UpdateMembers says.
+    // Stores the members at the root of the archive, as UpdateMembers says;
+    // each at most kMaxStoredMemberSize bytes.
     ZipStatus storeRootMembers(const QString& archivePath, const std::vector<RootMember>& members);
     // Reads the files (full paths; empty ones skipped), then stores each
     // under its last path component.

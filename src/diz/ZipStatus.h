@@ -58,4 +58,10 @@ QString zipStatusText(ZipStatus status);
 // few hundred bytes; this keeps a hostile archive from filling the disk).
 inline constexpr qint64 kMaxMemberSize = qint64(1) << 20;
 
+// The largest member the component stores follows from it: Save diz stores
+// the description the box shows with one line end after it, and whatever
+// could be read must be storable again.
+inline constexpr qint64 kSaveLineEndSize = 2; // CR LF
+inline constexpr qint64 kMaxStoredMemberSize = kMaxMemberSize + kSaveLineEndSize;
+
 }  // namespace vexlo::diz
