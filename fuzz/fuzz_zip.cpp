@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     zip.setMemberMask(kDiz);
     zip.setTargetFolder(f.target);
     zip.setArchivePath(f.archive);
-    const qint16 extracted = zip.ExtractMembers(0);
+    const diz::ZipStatus extracted = zip.ExtractMembers(0);
 
     const std::vector<QString> inTarget = fuzz::namesIn(f.target);
     QByteArray extractedBytes;
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     QByteArray read;
-    const qint16 readStatus = zip.ReadMember(f.archive, kDiz.toUpper(), read);
+    const diz::ZipStatus readStatus = zip.ReadMember(f.archive, kDiz.toUpper(), read);
     if (readStatus != extracted)
         fuzz::fail("ReadMember and ExtractMembers disagree on the status");
     if (readStatus == diz::ZipStatus::Success && read != extractedBytes)
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const bool strictBefore = opensStrictly(f.archive);
     zip.setMemberMask(f.source + u'\r');
-    const qint16 updated = zip.UpdateMembers(0);
+    const diz::ZipStatus updated = zip.UpdateMembers(0);
     QByteArray after;
     platform::readFile(f.archive, after);
     if (updated != diz::ZipStatus::Success) {

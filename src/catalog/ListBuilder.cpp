@@ -1,5 +1,7 @@
 #include "catalog/ListBuilder.h"
 
+#include "diz/DescriptionText.h"
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -26,8 +28,6 @@ struct Columns {
 constexpr Columns kLongColumns{43, 54, 64};
 constexpr Columns kShortColumns{13, 24, 34};
 
-// The default list file name: a list never lists itself under that name.
-const QString kListFileName = QStringLiteral("VEXLO.TXT");
 // "Shortcut to " as the desktop names new shortcuts; the long layout drops it.
 const QString kShortcutPrefix = QStringLiteral("SHORTCUT");
 constexpr int kShortcutPrefixLength = 12;
@@ -38,7 +38,6 @@ constexpr qint64 kShortcutReadLimit = qint64(1) << 20;
 constexpr qint64 kShortcutFirstLineLimit = qint64(64) << 10; // "[InternetShortcut]"
 
 const QByteArray kCrcErrorText = QByteArrayLiteral("** CRC Error **");
-const QString kDescriptionMember = QStringLiteral("file_id.diz");
 
 void removeTemporaryDescription(const QString& temp)
 {
@@ -136,11 +135,6 @@ QByteArray withoutLeadingSpaces(const QByteArray& line)
     return line.mid(start);
 }
 
-bool endsInZip(const QString& name)
-{
-    return name.right(3).toLower() == QLatin1String("zip");
-}
-
 bool isShortcut(const QString& fullPath)
 {
     return fullPath.right(4).toLower() == QLatin1String(".url");
@@ -159,7 +153,7 @@ QString folderLineText(const QString& folder)
 void writeDescription(CatalogJob& job, const QByteArray& bytes)
 {
     ListWriter& writer = job.writer;
-    const QList<QByteArray> lines = splitLines(bytes);
+    const QList<QByteArray> lines = diz::splitLines(bytes, diz::LineEnds::AnyOf);
     if (!job.options.multiLineDiz) {
         const QByteArray first = lines.isEmpty() ? QByteArray() : lines.first();
         writer.writeBytes(sentenceCase(withoutLeadingSpaces(first)));
@@ -179,32 +173,11 @@ void writeDescription(CatalogJob& job, const QByteArray& bytes)
 
 } // namespace
 
-QList<QByteArray> splitLines(const QByteArray& bytes)
-{
-    QList<QByteArray> lines;
-    qsizetype start = 0;
-    const qsizetype n = bytes.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const char c = bytes.at(i);
-        if (c == '\r' || c == '\n') {
-            lines.append(bytes.mid(start, i - start));
-            i += (c == '\r' && i + 1 < n && bytes.at(i + 1) == '\n') ? 2 : 1;
-            start = i;
-        } else {
-            ++i;
-        }
-    }
-    if (start < n)
-        lines.append(bytes.mid(start));
-    return lines;
-}
-
 ArchiveDescription ExtractingDescriptionReader::read(const QString& archivePath)
 {
     ArchiveDescription out;
     m_zip.setKeepPaths(false);
-    m_zip.setMemberMask(kDescriptionMember);
+    m_zip.setMemberMask(platform::kDescriptionFileName);
     m_zip.setTargetFolder(platform::dataFolder());
     m_zip.setArchivePath(archivePath);
     out.status = m_zip.ExtractMembers(0);
@@ -221,9 +194,9 @@ ArchiveDescription MemoryDescriptionReader::read(const QString& archivePath)
     // target folder is left alone.
     ArchiveDescription out;
     m_zip.setKeepPaths(false);
-    m_zip.setMemberMask(kDescriptionMember);
+    m_zip.setMemberMask(platform::kDescriptionFileName);
     m_zip.setArchivePath(archivePath);
-    out.status = m_zip.ReadMember(archivePath, kDescriptionMember, out.bytes);
+    out.status = m_zip.ReadMember(archivePath, platform::kDescriptionFileName, out.bytes);
     // An extraction leaves the temporary file exactly when it succeeded.
     out.present = out.status == diz::ZipStatus::Success;
     return out;
@@ -233,9 +206,9 @@ ArchiveDescription MemoryDescriptionReader::readOpen(int fd, const QString& path
 {
     ArchiveDescription out;
     m_zip.setKeepPaths(false);
-    m_zip.setMemberMask(kDescriptionMember);
+    m_zip.setMemberMask(platform::kDescriptionFileName);
     m_zip.setArchivePath(path);
-    out.status = m_zip.ReadMemberFrom(fd, kDescriptionMember, out.bytes);
+    out.status = m_zip.ReadMemberFrom(fd, platform::kDescriptionFileName, out.bytes);
     out.present = out.status == diz::ZipStatus::Success;
     return out;
 }
@@ -350,11 +323,11 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
 
         // The list never lists itself: under the default name, and by what
         // it is, whatever it is called.
-        if (platform::upperName(name) == kListFileName ||
+        if (platform::upperName(name) == platform::upperName(platform::kDefaultListFileName) ||
             (info.ok && writer.isListFile(info.device, info.inode)))
             continue;
 
-        const bool zip = endsInZip(name);
+        const bool zip = diz::endsInZip(name);
         const bool shortcut = isShortcut(fullPath);
         // What is read of a file is read through one descriptor, opened
         // relative to the folder and checked to be the file the folder read
@@ -382,7 +355,7 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
                 return;
             }
         }
-        const qint16 status = description.status;
+        const diz::ZipStatus status = description.status;
 
         if (shortcut)
             dateText = file.fd >= 0 ? shortcutTargetOf(file.fd) : QByteArray();
@@ -413,9 +386,8 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
         if (!shortcut)
             writer.PadOrSpace(columns.description);
 
-        if (status != diz::ZipStatus::Success && status != diz::ZipStatus::NothingMatched &&
-            status > 100) {
-            writer.writeBytes(kCrcErrorText + ' ' + QByteArray::number(status));
+        if (diz::isFailure(status)) {
+            writer.writeBytes(kCrcErrorText + ' ' + QByteArray::number(diz::statusCode(status)));
             writer.endLine();
             continue;
         }

@@ -54,7 +54,7 @@ public:
 // The description of one archive as the list needs it: the zip status, and
 // the bytes of its description when one was found.
 struct ArchiveDescription {
-    qint16 status = diz::ZipStatus::Success;
+    diz::ZipStatus status = diz::ZipStatus::Success;
     bool present = false;
     QByteArray bytes;
 };
@@ -139,11 +139,5 @@ struct FolderContents {
 // folder; without it the folder is read here.
 void BuildFolderEntries(CatalogJob& job, const QString& realFolder = QString(),
                         const FolderContents* contents = nullptr);
-
-// The lines of a description or shortcut file. DOS files end their lines in
-// CR LF; we also take a lone CR or a lone LF as a line end, so that files
-// written on other systems list the same. A line end at the very end of the
-// file ends the last line and starts none.
-QList<QByteArray> splitLines(const QByteArray& bytes);
 
 } // namespace vexlo::catalog

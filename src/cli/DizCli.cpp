@@ -2,6 +2,7 @@
 
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -16,8 +17,6 @@ namespace vexlo::cli {
 using namespace diz;
 
 namespace {
-
-const QString kDizName = QStringLiteral("file_id.diz");
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -35,12 +34,13 @@ void printUsage(const char* text)
     std::fprintf(stderr, "vexlo32: %s\nTry 'vexlo32 --help'.\n", text);
 }
 
-bool writeAllToStdout(const QByteArray& bytes)
+// 0, or the reason the bytes could not be written as an errno value.
+int writeAllToStdout(const QByteArray& bytes)
 {
     if (!bytes.isEmpty() &&
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
-        return false;
-    return std::fflush(stdout) == 0;
+        return errno ? errno : EIO;
+    return std::fflush(stdout) == 0 ? 0 : errno ? errno : EIO;
 }
 
 } // namespace
@@ -54,13 +54,13 @@ int runGetDizCommand(const QStringList& args)
     const QString& archive = args.first();
     ZipComponent zip;
     QByteArray bytes;
-    const qint16 status = zip.ReadMember(archive, kDizName, bytes);
+    const ZipStatus status = zip.ReadMember(archive, platform::kDescriptionFileName, bytes);
     if (status != ZipStatus::Success) {
         printFailure(archive, zipStatusText(status));
         return kExitFailure;
     }
-    if (!writeAllToStdout(bytes)) {
-        printFailure(QStringLiteral("standard output"), platform::lastErrorText());
+    if (const int error = writeAllToStdout(bytes); error != 0) {
+        printFailure(QStringLiteral("standard output"), platform::errorText(error));
         return kExitFailure;
     }
     return 0;
@@ -77,9 +77,9 @@ int runSaveDizCommand(const QStringList& args)
     // The description is stored as it is, without the CR LF the window adds.
     // One larger than the component will ever read back is refused.
     QByteArray bytes;
-    if (!platform::readFile(dizFile, bytes, kMaxMemberSize)) {
-        printFailure(dizFile, errno == EFBIG ? zipStatusText(ZipStatus::MemberTooLarge)
-                                             : platform::lastErrorText());
+    if (const int error = platform::readFileUpTo(dizFile, bytes, kMaxMemberSize); error != 0) {
+        printFailure(dizFile, error == EFBIG ? zipStatusText(ZipStatus::MemberTooLarge)
+                                             : platform::errorText(error));
         return kExitFailure;
     }
     // The bytes go to the zip layer as they are: no temporary copy that a
@@ -96,7 +96,7 @@ int runSaveDizCommand(const QStringList& args)
         }
         zip.setKeepPaths(false);
         zip.setArchivePath(archive);
-        const qint16 status = zip.UpdateMemberData(kDizName, bytes);
+        const ZipStatus status = zip.UpdateMemberData(platform::kDescriptionFileName, bytes);
         if (status != ZipStatus::Success) {
             printFailure(archive, zipStatusText(status));
             exitStatus = kExitFailure;

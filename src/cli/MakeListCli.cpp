@@ -1,5 +1,6 @@
 #include "cli/MakeListCli.h"
 
+#include "platform/FileNames.h"
 #include "platform/DiskInfo.h"
 #include "catalog/FolderWalk.h"
 #include "catalog/ListBuilder.h"
@@ -202,7 +203,7 @@ int runMakeListCommand(const QStringList& args)
     }
     // "-" is standard output.
     const QString listFile = options.output.isEmpty()
-                                 ? platform::joinPath(realFolder, QStringLiteral("Vexlo.txt"))
+                                 ? platform::joinPath(realFolder, platform::kDefaultListFileName)
                              : options.output == QLatin1String("-") ? options.output
                                                                     : absolutePath(options.output);
 

@@ -1,8 +1,10 @@
 #include "diz/DizReader.h"
 
 #include "diz/Cp437.h"
+#include "diz/DescriptionText.h"
 #include "diz/ZipComponent.h"
 #include "diz/PaneModel.h"
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "diz/RunControl.h"
@@ -11,14 +13,7 @@ namespace vexlo::diz {
 
 namespace {
 
-const QString kDizName = QStringLiteral("file_id.diz");
 const QString kCrcErrorText = QStringLiteral("          ** CRC Error **");
-
-bool endsInZip(const QString& name)
-{
-    return name.size() >= 3 &&
-           name.right(3).compare(QLatin1String("zip"), Qt::CaseInsensitive) == 0;
-}
 
 } // namespace
 
@@ -40,30 +35,11 @@ QString joinPaneEntry(const QString& paneFolder, const QString& ruleFolder, cons
     return paneFolder + platform::kSeparator + name;
 }
 
-QList<QByteArray> splitDizLines(const QByteArray& bytes)
-{
-    QList<QByteArray> lines;
-    qsizetype start = 0;
-    const qsizetype n = bytes.size();
-    while (start < n) {
-        const qsizetype cr = bytes.indexOf('\r', start);
-        if (cr < 0) {
-            lines.append(bytes.mid(start));
-            break;
-        }
-        lines.append(bytes.mid(start, cr - start));
-        start = cr + 1;
-        if (start < n && bytes[start] == '\n')
-            ++start;
-    }
-    return lines;
-}
-
 QByteArray boxBytesFromDizFile(const QByteArray& bytes)
 {
     QByteArray out;
     out.reserve(bytes.size() + 2);
-    for (const QByteArray& line : splitDizLines(bytes)) {
+    for (const QByteArray& line : splitLines(bytes, LineEnds::CarriageReturn)) {
         out.append(line);
         out.append("\r\n", 2);
     }
@@ -97,10 +73,10 @@ QString DizReader::getDiz(const QString& ruleFolder)
     // An earlier temporary file is left standing: an extraction that fails
     // without writing one shows the earlier description below.
     m_zip.setKeepPaths(false);
-    m_zip.setMemberMask(kDizName);
+    m_zip.setMemberMask(platform::kDescriptionFileName);
     m_zip.setTargetFolder(platform::dataFolder());
     m_zip.setArchivePath(path);
-    const qint16 status = m_extract(m_zip);
+    const ZipStatus status = m_extract(m_zip);
 
     // Aborted: nothing changes. No description: an empty box to type one.
     if (status == ZipStatus::Aborted)
@@ -110,8 +86,8 @@ QString DizReader::getDiz(const QString& ruleFolder)
         m_host.focusBox();
         return path;
     }
-    if (status > 100) {
-        m_host.setBoxText(kCrcErrorText + u' ' + QString::number(status));
+    if (isFailure(status)) {
+        m_host.setBoxText(kCrcErrorText + u' ' + QString::number(statusCode(status)));
         m_host.setSaveDizEnabled(false);
         return path;
     }

@@ -11,6 +11,8 @@ class PaneModel;
 struct RunControl;
 } // namespace vexlo
 
+#include "diz/ZipStatus.h"
+
 namespace vexlo::diz {
 
 class ZipComponent;
@@ -55,7 +57,7 @@ public:
 
 // One call of the zip component, after the caller has set its properties.
 // The default calls the component's method; tests put in other statuses.
-using ZipCall = std::function<qint16(ZipComponent&)>;
+using ZipCall = std::function<ZipStatus(ZipComponent&)>;
 
 // The name of the last selected entry in list order, or an empty text.
 QString lastSelectedName(const PaneModel& pane);
@@ -67,11 +69,8 @@ QString lastSelectedName(const PaneModel& pane);
 // doubled separator as one, and the path is kept as the rule makes it.
 QString joinPaneEntry(const QString& paneFolder, const QString& ruleFolder, const QString& name);
 
-// The lines of a description file: a line ends at a CR, and an LF right after
-// that CR belongs to the line end. An LF anywhere else is part of its line.
-// A last line without a line end is a line; an empty file has none.
-QList<QByteArray> splitDizLines(const QByteArray& bytes);
-// What the box receives for a description file: every line followed by CR LF.
+// What the box receives for a description file: every line (its line ends
+// LineEnds::CarriageReturn) followed by CR LF.
 QByteArray boxBytesFromDizFile(const QByteArray& bytes);
 
 // Get diz: shows the description of the last selected archive of the pane in

@@ -9,7 +9,6 @@
 #include "diz/RunControl.h"
 
 #include <limits>
-#include <utility>
 #include <vector>
 
 namespace vexlo::diz {
@@ -55,10 +54,11 @@ DizWriter::DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, RunContr
 {
 }
 
-QString DizWriter::statusNumberText(qint16 status)
+QString DizWriter::statusNumberText(ZipStatus status)
 {
-    const QString digits = QString::number(status);
-    return status >= 0 ? u' ' + digits : digits;
+    const qint16 code = statusCode(status);
+    const QString digits = QString::number(code);
+    return code >= 0 ? u' ' + digits : digits;
 }
 
 void DizWriter::press(const QString& selectedFilePath)
@@ -87,13 +87,16 @@ void DizWriter::restoreIdle()
     m_run.keepRunning = false;
 }
 
-void DizWriter::run(const QString& selectedFilePath)
+SavePlan DizWriter::planBytes() const
 {
+    SavePlan plan;
     const QString text = m_host.boxText();
 
     // An empty box stores nothing (a box of spaces or one line end is not empty).
-    if (text.isEmpty())
-        return;
+    if (text.isEmpty()) {
+        plan.refusal = SavePlan::Refusal::EmptyBox;
+        return plan;
+    }
 
     // The input filter keeps characters outside the DOS set out of the box;
     // should one get in all the same, nothing is stored rather than a
@@ -102,12 +105,87 @@ void DizWriter::run(const QString& selectedFilePath)
     if (!cp437::canEncode(text, &bad)) {
         const bool pair =
             text[bad].isHighSurrogate() && bad + 1 < text.size() && text[bad + 1].isLowSurrogate();
-        m_host.selectInBox(bad, pair ? 2 : 1);
-        m_host.focusBox();
-        m_host.showNotice(QStringLiteral("Not saved: %1.").arg(cp437::unencodableText(text, bad)));
+        plan.refusal = SavePlan::Refusal::Unencodable;
+        plan.badPosition = bad;
+        plan.badLength = pair ? 2 : 1;
+        plan.notice = QStringLiteral("Not saved: %1.").arg(cp437::unencodableText(text, bad));
+        return plan;
+    }
+    plan.bytes = *cp437::bytesFromBoxText(text) + QByteArrayLiteral("\r\n");
+    return plan;
+}
+
+void DizWriter::planArchives(SavePlan& plan, const QString& selectedFilePath)
+{
+    // The temporary file is what every archive receives. Without it there
+    // is nothing to store: no archive is touched, and the box keeps its text.
+    plan.temporaryPath = platform::tempDizPath();
+    if (const int error = platform::writeWholeFile(plan.temporaryPath, plan.bytes); error != 0) {
+        plan.refusal = SavePlan::Refusal::CannotWriteTemporary;
+        plan.notice = QStringLiteral("Not saved: cannot write %1: %2")
+                          .arg(plan.temporaryPath, platform::errorText(error));
         return;
     }
-    const QByteArray bytes = *cp437::bytesFromBoxText(text) + QByteArrayLiteral("\r\n");
+
+    // The drive test, before any archive is touched.
+    if (asFigure(m_freeSpace(selectedFilePath)) < platform::DiskInfo::kWritableThreshold) {
+        plan.refusal = SavePlan::Refusal::ReadOnlyDrive;
+        return;
+    }
+
+    // The run list, in list order. A run stores into all selected archives
+    // or into none: taking only the first ones would leave the rest
+    // unchanged without a word.
+    // Each archive's path is fixed here, from the folder the pane shows now.
+    const int count = m_pane.count();
+    const QString folder = m_pane.folderPath();
+    const QString dirFolder = m_host.currentFolder();
+    for (int i = 0; i < count; ++i) {
+        if (m_pane.isSelected(i))
+            plan.archives.push_back({joinPaneEntry(folder, dirFolder, m_pane.name(i)), i});
+    }
+    if (plan.archives.size() > size_t(kMaxArchives)) {
+        plan.refusal = SavePlan::Refusal::TooManyArchives;
+        plan.notice = QStringLiteral("Not saved: %1 files are selected; Save diz stores into "
+                                     "at most %2 at a time.")
+                          .arg(plan.archives.size())
+                          .arg(kMaxArchives);
+        plan.archives.clear();
+    }
+}
+
+void DizWriter::refuse(const SavePlan& plan)
+{
+    using Refusal = SavePlan::Refusal;
+    switch (plan.refusal) {
+    case Refusal::None:
+    case Refusal::EmptyBox:
+        return;
+    case Refusal::Unencodable: // before the run started
+        m_host.selectInBox(plan.badPosition, plan.badLength);
+        m_host.focusBox();
+        m_host.showNotice(plan.notice);
+        return;
+    case Refusal::ReadOnlyDrive:
+        m_host.setBoxText(kReadOnlyText);
+        m_host.noteReadOnlyDrive();
+        restoreIdle();
+        return;
+    case Refusal::CannotWriteTemporary:
+    case Refusal::TooManyArchives:
+        restoreIdle();
+        m_host.showNotice(plan.notice);
+        return;
+    }
+}
+
+void DizWriter::run(const QString& selectedFilePath)
+{
+    SavePlan plan = planBytes();
+    if (plan.refusal != SavePlan::Refusal::None) {
+        refuse(plan);
+        return;
+    }
 
     const RunningFlag running(m_running);
 
@@ -117,71 +195,44 @@ void DizWriter::run(const QString& selectedFilePath)
     m_host.setSavingDescriptions(true);
     m_host.setBusyPointer(true);
 
-    // The temporary file is what every archive receives. Without it there
-    // is nothing to store: no archive is touched, and the box keeps its text.
-    const QString temp = platform::tempDizPath();
-    if (!platform::writeFile(temp, bytes)) {
-        const QString why = platform::lastErrorText();
-        restoreIdle();
-        m_host.showNotice(QStringLiteral("Not saved: cannot write %1: %2").arg(temp, why));
+    planArchives(plan, selectedFilePath);
+    if (plan.refusal != SavePlan::Refusal::None) {
+        refuse(plan);
         return;
     }
+    store(plan);
+    restoreIdle();
+}
 
-    // The drive test, before any archive is touched.
-    if (asFigure(m_freeSpace(selectedFilePath)) < platform::DiskInfo::kWritableThreshold) {
-        m_host.setBoxText(kReadOnlyText);
-        m_host.noteReadOnlyDrive();
-        restoreIdle();
-        return;
-    }
-
-    // The run list, in list order. A run stores into all selected archives
-    // or into none: taking only the first ones would leave the rest
-    // unchanged without a word.
-    // Each archive's path is fixed here, from the folder the pane shows now.
-    std::vector<std::pair<QString, int>> runList;
+void DizWriter::store(const SavePlan& plan)
+{
     const int count = m_pane.count();
-    const QString folder = m_pane.folderPath();
-    const QString dirFolder = m_host.currentFolder();
-    for (int i = 0; i < count; ++i) {
-        if (m_pane.isSelected(i))
-            runList.emplace_back(joinPaneEntry(folder, dirFolder, m_pane.name(i)), i);
-    }
-    if (runList.size() > size_t(kMaxArchives)) {
-        restoreIdle();
-        m_host.showNotice(QStringLiteral("Not saved: %1 files are selected; Save diz stores into "
-                                         "at most %2 at a time.")
-                              .arg(runList.size())
-                              .arg(kMaxArchives));
-        return;
-    }
-
     for (int i = 0; i < count; ++i)
         m_pane.setSelected(i, false);
 
-    const QString mask = temp + u'\r';
+    const QString mask = plan.temporaryPath + u'\r';
     int previous = -1;
-    for (const auto& [path, index] : runList) {
+    for (const SavePlan::Archive& target : plan.archives) {
         if (!m_run.keepRunning)
             break;
         if (previous >= 0)
             m_pane.setSelected(previous, false);
-        m_pane.setSelected(index, true);
-        previous = index;
+        m_pane.setSelected(target.index, true);
+        previous = target.index;
 
         // An archive that cannot be prepared ends the run; it stays
         // highlighted. The name is the one listed, taken exactly: a vanished
         // archive is never matched to a sibling that differs only in case.
         // Someone else's archive, whose owner the update could not keep,
         // counts as one whose attributes cannot be reset.
-        const QString archive = platform::resolveFolderPart(path);
-        if (!platform::statExact(path).ok || !platform::resetAttributesForReplace(archive))
+        const QString archive = platform::resolveFolderPart(target.path);
+        if (!platform::statExact(target.path).ok || !platform::resetAttributesForReplace(archive))
             break;
 
         m_zip.setKeepPaths(false);
         m_zip.setMemberMask(mask);
         m_zip.setArchivePath(archive);
-        const qint16 status = m_update(m_zip);
+        const ZipStatus status = m_update(m_zip);
         if (status != ZipStatus::Success)
             m_host.setBoxText(kErrorText + statusNumberText(status));
         m_host.setProgressValue(0);
@@ -194,8 +245,6 @@ void DizWriter::run(const QString& selectedFilePath)
     // The folder's record of the updates, flushed once for the run.
     if (!m_zip.FlushUpdates())
         m_host.setBoxText(kErrorText + statusNumberText(ZipStatus::ArchiveNotFlushed));
-
-    restoreIdle();
 }
 
 } // namespace vexlo::diz

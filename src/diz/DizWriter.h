@@ -5,8 +5,32 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 namespace vexlo::diz {
+
+// What one Save diz run stores and where, or why it stores nothing.
+struct SavePlan {
+    enum class Refusal {
+        None,
+        EmptyBox,             // nothing to store, nothing said
+        Unencodable,          // a character outside the DOS set is in the box
+        CannotWriteTemporary, // the file every archive receives
+        ReadOnlyDrive,        // the archives' file system cannot be written
+        TooManyArchives,      // more than DizWriter::kMaxArchives selected
+    };
+    struct Archive {
+        QString path;  // fixed from the folder the pane showed at the start
+        int index = 0; // its entry in the pane
+    };
+    Refusal refusal = Refusal::None;
+    QString notice;       // what the user is told of a refusal, when anything
+    int badPosition = -1; // Unencodable: where in the box, and how many units
+    int badLength = 0;
+    QByteArray bytes;     // the box's text in the DOS set, and CR LF
+    QString temporaryPath;
+    std::vector<Archive> archives; // in list order
+};
 
 // Save diz: stores the box text into every selected archive of the pane as
 // its member file_id.diz, one after the other, through the zip component's
@@ -41,10 +65,19 @@ public:
     static constexpr int kMaxArchives = 999;
 
     // " 7" and "-3": the status as the error text shows it.
-    static QString statusNumberText(qint16 status);
+    static QString statusNumberText(ZipStatus status);
 
 private:
     void run(const QString& selectedFilePath);
+    // The first half of a plan, before the run starts: the bytes.
+    SavePlan planBytes() const;
+    // The rest, once the run offers Abort: the temporary file written, the
+    // drive judged, the archives taken from the pane.
+    void planArchives(SavePlan& plan, const QString& selectedFilePath);
+    // Tells the user why nothing is stored and ends the run if it started.
+    void refuse(const SavePlan& plan);
+    // The loop over the archives, and the flush after it.
+    void store(const SavePlan& plan);
     void restoreIdle();
 
     ZipComponent& m_zip;

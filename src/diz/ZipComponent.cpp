@@ -97,7 +97,7 @@ bool startsLikeZip(int fd)
             (head[2] == 7 && head[3] == 8));
 }
 
-qint16 statusForOpenError(int code, int fd)
+ZipStatus statusForOpenError(int code, int fd)
 {
     switch (code) {
     case ZIP_ER_NOZIP:
@@ -112,7 +112,7 @@ qint16 statusForOpenError(int code, int fd)
     }
 }
 
-qint16 statusForMemberError(int code)
+ZipStatus statusForMemberError(int code)
 {
     switch (code) {
     case ZIP_ER_CRC:
@@ -153,7 +153,7 @@ private:
 
 // Opens an archive to read: a regular file (never a FIFO we would wait on).
 // A 0-byte file is no archive, though libzip would take it for an empty one.
-int openForReading(const QString& realPath, qint16& status)
+int openForReading(const QString& realPath, ZipStatus& status)
 {
     const QByteArray native = platform::encodeName(realPath);
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -179,7 +179,7 @@ int openForReading(const QString& realPath, qint16& status)
 // not count the stub in front of it (a self-extractor never adjusted, which
 // unzip reads with a warning) is opened past the stub. prefix: where libzip's
 // view of the file starts.
-ArchivePtr openHeld(int fd, int flags, qint16& status, quint64& prefix)
+ArchivePtr openHeld(int fd, int flags, ZipStatus& status, quint64& prefix)
 {
     prefix = 0;
     int error = ZIP_ER_OK;
@@ -216,7 +216,7 @@ bool linkTarget(const QString& path, QString& out)
     return true;
 }
 
-qint16 statusForReplacement(platform::FileReplacement::Result result)
+ZipStatus statusForReplacement(platform::FileReplacement::Result result)
 {
     using Result = platform::FileReplacement::Result;
     switch (result) {
@@ -244,7 +244,7 @@ qint16 statusForReplacement(platform::FileReplacement::Result result)
     return ZipStatus::CannotWriteArchive;
 }
 
-qint16 statusForLayout(LayoutStatus status)
+ZipStatus statusForLayout(LayoutStatus status)
 {
     switch (status) {
     case LayoutStatus::Ok:
@@ -285,12 +285,6 @@ bool sameDirectory(zip_t* archive, const ZipLayout& layout)
     return true;
 }
 
-struct SourceFile {
-    QString name;    // as the file is called: its last path component
-    QByteArray data; // read in full before the archive is touched
-    time_t modified = 0;
-};
-
 } // namespace
 
 // One running call: the abort mark taken at its start, and the progress it
@@ -314,17 +308,18 @@ public:
         emit m_component.Adding(completion);
     }
 
-    qint16 readRootMember(const QString& archivePath, const QString& name, QByteArray& out);
-    qint16 readRootMemberOf(int fd, const QString& name, QByteArray& out);
-    qint16 update(const std::vector<SourceFile>& sources);
+    ZipStatus readRootMember(const QString& archivePath, const QString& name, QByteArray& out);
+    ZipStatus readRootMemberOf(int fd, const QString& name, QByteArray& out);
+    ZipStatus update(const QString& archivePath, const std::vector<RootMember>& sources);
 
 private:
     enum class Progress { Report, Quiet };
-    qint16 readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out, Progress progress);
-    qint16 updateHeld(platform::FileReplacement& file, const std::vector<SourceFile>& sources);
-    qint16 writeSpliced(platform::FileReplacement& file, const SplicePlan& plan);
-    qint16 checkResult(platform::FileReplacement& file, quint64 prefix, const SplicePlan& plan,
-                       const std::vector<SourceFile>& sources,
+    ZipStatus readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out, qint64 limit,
+                             Progress progress);
+    ZipStatus updateHeld(platform::FileReplacement& file, const std::vector<RootMember>& sources);
+    ZipStatus writeSpliced(platform::FileReplacement& file, const SplicePlan& plan);
+    ZipStatus checkResult(platform::FileReplacement& file, quint64 prefix, const SplicePlan& plan,
+                       const std::vector<RootMember>& sources,
                        const std::vector<zip_int64_t>& indices);
 
     ZipComponent& m_component;
@@ -332,21 +327,21 @@ private:
     int m_lastAdding = -1;
 };
 
-qint16 ZipRunningCall::readRootMember(const QString& archivePath, const QString& name,
+ZipStatus ZipRunningCall::readRootMember(const QString& archivePath, const QString& name,
                                       QByteArray& out)
 {
     out.clear();
-    qint16 status = ZipStatus::Success;
+    ZipStatus status = ZipStatus::Success;
     const Descriptor fd(openForReading(platform::resolvePath(archivePath), status));
     if (fd.get() < 0)
         return status;
     return readRootMemberOf(fd.get(), name, out);
 }
 
-qint16 ZipRunningCall::readRootMemberOf(int fd, const QString& name, QByteArray& out)
+ZipStatus ZipRunningCall::readRootMemberOf(int fd, const QString& name, QByteArray& out)
 {
     out.clear();
-    qint16 status = ZipStatus::Success;
+    ZipStatus status = ZipStatus::Success;
     quint64 prefix = 0;
     ArchivePtr archive = openHeld(fd, 0, status, prefix);
     if (!archive)
@@ -356,14 +351,14 @@ qint16 ZipRunningCall::readRootMemberOf(int fd, const QString& name, QByteArray&
         return ZipStatus::NothingMatched;
     if (aborted())
         return ZipStatus::Aborted;
-    status = readMemberData(archive.get(), zip_uint64_t(index), out, Progress::Report);
+    status = readMemberData(archive.get(), zip_uint64_t(index), out, kMaxMemberSize, Progress::Report);
     if (status != ZipStatus::Success)
         out.clear();
     return status;
 }
 
-qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out,
-                                      Progress progress)
+ZipStatus ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out,
+                                         qint64 limit, Progress progress)
 {
     zip_stat_t st;
     zip_stat_init(&st);
@@ -374,7 +369,7 @@ qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteA
     if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
         return ZipStatus::UnsupportedMethod;
     const bool sized = (st.valid & ZIP_STAT_SIZE) != 0;
-    if (sized && st.size > zip_uint64_t(kMaxMemberSize))
+    if (sized && st.size > zip_uint64_t(limit))
         return ZipStatus::MemberTooLarge;
 
     MemberPtr file(zip_fopen_index(archive, index, 0));
@@ -387,7 +382,7 @@ qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteA
     out.reserve(sized ? qsizetype(st.size) : 0);
     std::vector<char> buffer(static_cast<size_t>(kChunkSize));
     for (;;) {
-        const qint64 room = kMaxMemberSize + 1 - out.size();
+        const qint64 room = limit + 1 - out.size();
         const zip_int64_t got =
             zip_fread(file.get(), buffer.data(), zip_uint64_t(std::min(kChunkSize, room)));
         if (got < 0)
@@ -395,7 +390,7 @@ qint16 ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QByteA
         if (got == 0)
             break;
         out.append(buffer.data(), qsizetype(got));
-        if (out.size() > kMaxMemberSize)
+        if (out.size() > limit)
             return ZipStatus::MemberTooLarge;
         if (progress == Progress::Report) {
             // 100 is kept for the end of the whole call.
@@ -443,15 +438,15 @@ bool ZipComponent::FlushUpdates()
     return ok;
 }
 
-qint16 ZipComponent::ExtractMembers(int)
+ZipStatus ZipComponent::extractRootMember(const QString& archivePath, const QString& name,
+                                          const QString& targetFolder)
 {
     ZipRunningCall call(*this);
-    const QString name = m_memberMask;
-    if (m_archivePath.isEmpty() || m_targetFolder.isEmpty() || !isPlainName(name))
+    if (archivePath.isEmpty() || targetFolder.isEmpty() || !isPlainName(name))
         return ZipStatus::BadArguments;
 
     QByteArray data;
-    const qint16 status = call.readRootMember(m_archivePath, name, data);
+    const ZipStatus status = call.readRootMember(archivePath, name, data);
     if (status != ZipStatus::Success)
         return status;
     if (call.aborted())
@@ -460,7 +455,7 @@ qint16 ZipComponent::ExtractMembers(int)
     // The one file we write is the fixed name in the target folder, whatever
     // path the member had in the archive. A temporary file renamed over it
     // means a reader sees the earlier file or the whole new one.
-    const QString folder = platform::resolvePath(m_targetFolder);
+    const QString folder = platform::resolvePath(targetFolder);
     if (!platform::isDirectory(folder))
         return ZipStatus::CannotWriteTarget;
     if (!platform::writeFileAtomic(platform::joinPath(folder, name), data))
@@ -469,45 +464,41 @@ qint16 ZipComponent::ExtractMembers(int)
     return ZipStatus::Success;
 }
 
-qint16 ZipComponent::ReadMember(const QString& archive, const QString& memberName, QByteArray& out)
+ZipStatus ZipComponent::readRootMember(const QString& archivePath, const QString& name,
+                                       QByteArray& out)
 {
     ZipRunningCall call(*this);
     out.clear();
-    if (archive.isEmpty() || !isPlainName(memberName))
+    if (archivePath.isEmpty() || !isPlainName(name))
         return ZipStatus::BadArguments;
-    const qint16 status = call.readRootMember(archive, memberName, out);
+    const ZipStatus status = call.readRootMember(archivePath, name, out);
     if (status == ZipStatus::Success)
         call.reportStatus(100);
     return status;
 }
 
-qint16 ZipComponent::ReadMemberFrom(int fd, const QString& memberName, QByteArray& out)
+ZipStatus ZipComponent::readRootMemberFrom(int fd, const QString& name, QByteArray& out)
 {
     ZipRunningCall call(*this);
     out.clear();
-    if (fd < 0 || !isPlainName(memberName))
+    if (fd < 0 || !isPlainName(name))
         return ZipStatus::BadArguments;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return ZipStatus::CannotOpenArchive;
     if (st.st_size == 0)
         return ZipStatus::NotAZipArchive;
-    const qint16 status = call.readRootMemberOf(fd, memberName, out);
+    const ZipStatus status = call.readRootMemberOf(fd, name, out);
     if (status == ZipStatus::Success)
         call.reportStatus(100);
     return status;
 }
 
-qint16 ZipComponent::UpdateMembers(int)
+ZipStatus ZipComponent::readRootFiles(const QStringList& paths, std::vector<RootMember>& out)
 {
-    ZipRunningCall call(*this);
-    if (m_archivePath.isEmpty())
-        return ZipStatus::BadArguments;
-
     // Every file to store is read into memory first, size-limited: a file
-    // that changes or vanishes while libzip writes cannot spoil the archive.
-    std::vector<SourceFile> sources;
-    const QStringList paths = m_memberMask.split(u'\r');
+    // that changes or vanishes while the archive is written cannot spoil it.
+    out.clear();
     for (QString path : paths) {
         while (path.startsWith(u'\n'))
             path.remove(0, 1);
@@ -517,38 +508,76 @@ qint16 ZipComponent::UpdateMembers(int)
             continue;
         const QString real = platform::resolvePath(path);
         const platform::FileStat st = platform::statPath(real);
-        SourceFile source;
+        RootMember source;
         source.name = platform::lastComponent(real);
         if (!st.ok || !st.isFile || !isPlainName(source.name))
             return ZipStatus::CannotReadSource;
-        if (!platform::readFile(real, source.data, kMaxMemberSize))
-            return errno == EFBIG ? ZipStatus::MemberTooLarge : ZipStatus::CannotReadSource;
+        const int error = platform::readFileUpTo(real, source.data, kMaxStoredMemberSize);
+        if (error != 0)
+            return error == EFBIG ? ZipStatus::MemberTooLarge : ZipStatus::CannotReadSource;
         source.modified = time_t(st.modified.toSecsSinceEpoch());
-        sources.push_back(std::move(source));
+        out.push_back(std::move(source));
     }
-    if (sources.empty())
-        return ZipStatus::BadArguments;
-    return call.update(sources);
+    return ZipStatus::Success;
 }
 
-qint16 ZipComponent::UpdateMemberData(const QString& memberName, const QByteArray& data)
+ZipStatus ZipComponent::storeRootMembers(const QString& archivePath,
+                                         const std::vector<RootMember>& members)
 {
     ZipRunningCall call(*this);
-    if (m_archivePath.isEmpty() || !isPlainName(memberName))
+    if (archivePath.isEmpty() || members.empty())
         return ZipStatus::BadArguments;
-    if (data.size() > kMaxMemberSize)
-        return ZipStatus::MemberTooLarge;
-    SourceFile source;
-    source.name = memberName;
-    source.data = data;
-    source.modified = ::time(nullptr);
-    return call.update({source});
+    for (const RootMember& member : members) {
+        if (!isPlainName(member.name))
+            return ZipStatus::BadArguments;
+        if (member.data.size() > kMaxStoredMemberSize)
+            return ZipStatus::MemberTooLarge;
+    }
+    return call.update(archivePath, members);
+}
+
+ZipStatus ZipComponent::storeRootFiles(const QString& archivePath, const QStringList& files)
+{
+    if (archivePath.isEmpty())
+        return ZipStatus::BadArguments;
+    std::vector<RootMember> members;
+    const ZipStatus read = readRootFiles(files, members);
+    if (read != ZipStatus::Success)
+        return read;
+    return storeRootMembers(archivePath, members);
+}
+
+// The property front: the operations above, given what the properties hold.
+
+ZipStatus ZipComponent::ExtractMembers(int)
+{
+    return extractRootMember(m_archivePath, m_memberMask, m_targetFolder);
+}
+
+ZipStatus ZipComponent::ReadMember(const QString& archive, const QString& memberName,
+                                   QByteArray& out)
+{
+    return readRootMember(archive, memberName, out);
+}
+
+ZipStatus ZipComponent::ReadMemberFrom(int fd, const QString& memberName, QByteArray& out)
+{
+    return readRootMemberFrom(fd, memberName, out);
+}
+
+ZipStatus ZipComponent::UpdateMembers(int)
+{
+    return storeRootFiles(m_archivePath, m_memberMask.split(u'\r'));
+}
+
+ZipStatus ZipComponent::UpdateMemberData(const QString& memberName, const QByteArray& data)
+{
+    return storeRootMembers(m_archivePath, {RootMember{memberName, data, ::time(nullptr)}});
 }
 
 // The update itself, once every member to store is in memory.
-qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
+ZipStatus ZipRunningCall::update(const QString& archivePath, const std::vector<RootMember>& sources)
 {
-    const QString& archivePath = m_component.m_archivePath;
     StrayUpdateCleaner& strays = m_component.m_strays;
     if (aborted())
         return ZipStatus::Aborted;
@@ -571,7 +600,7 @@ qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
     }
     if (opened != platform::FileReplacement::Result::Ok)
         return statusForReplacement(opened);
-    const qint16 status = updateHeld(file, sources);
+    const ZipStatus status = updateHeld(file, sources);
     file.discard();
     // The new file, and the exchange when it came to that, were ours.
     strays.noteOwnChange(real);
@@ -580,12 +609,12 @@ qint16 ZipRunningCall::update(const std::vector<SourceFile>& sources)
     return status;
 }
 
-qint16 ZipRunningCall::updateHeld(platform::FileReplacement& file,
-                                  const std::vector<SourceFile>& sources)
+ZipStatus ZipRunningCall::updateHeld(platform::FileReplacement& file,
+                                  const std::vector<RootMember>& sources)
 {
     if (file.original().st_size == 0)
         return ZipStatus::NotAZipArchive; // never made into an archive
-    qint16 status = ZipStatus::Success;
+    ZipStatus status = ZipStatus::Success;
     quint64 prefix = 0;
     ArchivePtr archive = openHeld(file.fd(), 0, status, prefix);
     if (!archive)
@@ -604,10 +633,10 @@ qint16 ZipRunningCall::updateHeld(platform::FileReplacement& file,
     // rule as when reading picks the description), or is added; a later
     // source of the same name takes the place of an earlier one.
     std::vector<NewMember> members;
-    std::vector<SourceFile> stored;   // what each member holds, to read back
+    std::vector<RootMember> stored;   // what each member holds, to read back
     std::vector<zip_int64_t> indices; // where each member will be in the new directory
     zip_int64_t next = zip_int64_t(layout.entries.size());
-    for (const SourceFile& source : sources) {
+    for (const RootMember& source : sources) {
         const zip_int64_t found = findRootMember(archive.get(), source.name);
         NewMember member = encodeMember(found >= 0 ? layout.entries[size_t(found)].name
                                                    : platform::encodeName(source.name),
@@ -661,7 +690,7 @@ qint16 ZipRunningCall::updateHeld(platform::FileReplacement& file,
     return status;
 }
 
-qint16 ZipRunningCall::writeSpliced(platform::FileReplacement& file, const SplicePlan& plan)
+ZipStatus ZipRunningCall::writeSpliced(platform::FileReplacement& file, const SplicePlan& plan)
 {
     const quint64 total = std::max<quint64>(1, plan.size);
     quint64 at = 0;
@@ -692,8 +721,8 @@ qint16 ZipRunningCall::writeSpliced(platform::FileReplacement& file, const Splic
 // the archive it was meant to be (its directory and end record where they
 // were put), libzip must see the same directory (strictly, when it opened
 // the old archive strictly) and read every stored member back.
-qint16 ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 prefix,
-                                   const SplicePlan& plan, const std::vector<SourceFile>& sources,
+ZipStatus ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 prefix,
+                                   const SplicePlan& plan, const std::vector<RootMember>& sources,
                                    const std::vector<zip_int64_t>& indices)
 {
     const DescriptorBytes bytes(file.writeFd());
@@ -720,7 +749,8 @@ qint16 ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 pref
     for (size_t k = 0; k < sources.size(); ++k) {
         QByteArray back;
         if (findRootMember(archive.get(), sources[k].name) != indices[k] ||
-            readMemberData(archive.get(), zip_uint64_t(indices[k]), back, Progress::Quiet) !=
+            readMemberData(archive.get(), zip_uint64_t(indices[k]), back, kMaxStoredMemberSize,
+                           Progress::Quiet) !=
                 ZipStatus::Success ||
             back != sources[k].data)
             return ZipStatus::CannotWriteArchive;

@@ -6,12 +6,25 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <ctime>
+#include <vector>
 
 namespace vexlo::diz {
 
+// A member to store at the root of an archive.
+struct RootMember {
+    QString name;    // a plain name: no folder part, neither "." nor ".."
+    QByteArray data; // in full, before the archive is touched
+    time_t modified = 0;
+};
+
 // Our zip component over libzip: the one place where ZIP archives are read
-// and written. Set the properties, then call a method; each method returns a
-// 16-bit status (ZipStatus.h). Calls block; during a call the component
+// and written. Its operations take their arguments and return a status
+// (ZipStatus.h); the properties and the capitalised methods are the front
+// the program has always used, a call of an operation with what the
+// properties hold. Calls block; during a call the component
 // raises Status (extraction) or Adding (update) with the completion in
 // percent, and AbortRequest set meanwhile (from a slot of those signals, or
 // of events they let run) makes the call stop early and return 190.
@@ -53,10 +66,30 @@ public:
     QString archivePath() const { return m_archivePath; }
     void setArchivePath(const QString& path) { m_archivePath = path; }
 
+    // The operations.
+
+    // Reads the root-level member called name (without regard to letter
+    // case) of the archive into memory. Nothing on the disk changes.
+    ZipStatus readRootMember(const QString& archivePath, const QString& name, QByteArray& out);
+    // The same for an archive the caller holds open (a regular file).
+    ZipStatus readRootMemberFrom(int fd, const QString& name, QByteArray& out);
+    // Reads the member as readRootMember does and writes it as the file
+    // name in targetFolder, whole or not at all.
+    ZipStatus extractRootMember(const QString& archivePath, const QString& name,
+                                const QString& targetFolder);
+    // Stores the members at the root of the archive, as UpdateMembers says;
+    // each at most kMaxStoredMemberSize bytes.
+    ZipStatus storeRootMembers(const QString& archivePath, const std::vector<RootMember>& members);
+    // Reads the files (full paths; empty ones skipped), then stores each
+    // under its last path component.
+    ZipStatus storeRootFiles(const QString& archivePath, const QStringList& files);
+
+    // The front.
+
     // Extracts the root-level member matching MemberMask (without regard to
     // letter case) of ArchivePath into TargetFolder, replacing a file of that
     // name there. The target appears whole or not at all.
-    qint16 ExtractMembers(int reserved);
+    ZipStatus ExtractMembers(int reserved);
 
     // Stores the files named by MemberMask (CR-separated full paths) at the
     // root of ArchivePath. A member of the same name (any letter case) is
@@ -67,12 +100,12 @@ public:
     // and extended attributes, and only if it is still the file that was read
     // (platform/FileReplacement.h); a hard-linked archive, or someone else's
     // whose owner we could not keep, is refused.
-    qint16 UpdateMembers(int reserved);
+    ZipStatus UpdateMembers(int reserved);
 
     // The same update with the member's bytes given instead of a file:
     // stores data as the root member memberName of ArchivePath (its time:
     // now). For callers that have the bytes and no file of that name.
-    qint16 UpdateMemberData(const QString& memberName, const QByteArray& data);
+    ZipStatus UpdateMemberData(const QString& memberName, const QByteArray& data);
 
     // An update puts the new archive on the disk before it replaces the old
     // one, so a crash leaves either archive whole. The folder's record of
@@ -85,9 +118,9 @@ public:
     // Reads the root-level member matching memberName (without regard to
     // letter case) into memory, with the same checks and statuses as
     // ExtractMembers but without touching the disk.
-    qint16 ReadMember(const QString& archive, const QString& memberName, QByteArray& out);
+    ZipStatus ReadMember(const QString& archive, const QString& memberName, QByteArray& out);
     // The same for an archive the caller holds open (a regular file).
-    qint16 ReadMemberFrom(int fd, const QString& memberName, QByteArray& out);
+    ZipStatus ReadMemberFrom(int fd, const QString& memberName, QByteArray& out);
 
 signals:
     void Status(int completion); // during extraction or reading
@@ -95,6 +128,9 @@ signals:
 
 private:
     friend class ZipRunningCall;
+
+    // Reads the files to store into memory, size-limited.
+    static ZipStatus readRootFiles(const QStringList& paths, std::vector<RootMember>& out);
 
     bool m_abortRequest = false;
     quint64 m_abortRequests = 0; // times AbortRequest was set true; calls compare marks

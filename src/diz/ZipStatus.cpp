@@ -2,7 +2,7 @@
 
 namespace vexlo::diz {
 
-QString zipStatusText(qint16 status)
+QString zipStatusText(ZipStatus status)
 {
     switch (status) {
     case ZipStatus::Success: return QStringLiteral("success");
@@ -37,7 +37,7 @@ QString zipStatusText(qint16 status)
                               "version is kept beside it as \".other-version-\"");
     case ZipStatus::NothingMatched: return QStringLiteral("no description in the archive");
     case ZipStatus::Aborted: return QStringLiteral("aborted");
-    default: return QStringLiteral("status %1").arg(status);
+    default: return QStringLiteral("status %1").arg(statusCode(status));
     }
 }
 

@@ -336,32 +336,37 @@ bool readFolderAt(int dirFd, std::vector<FolderItem>& out)
     return ok;
 }
 
-bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
+int readFileUpTo(const QString& path, QByteArray& out, qint64 maxBytes)
 {
     out.clear();
     const int fd = openRegularForReading(encodeName(resolvePath(path)));
     if (fd < 0)
-        return false;
+        return errno ? errno : EIO;
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
+            const int error = errno;
             ::close(fd);
-            return false;
+            return error;
         }
         if (got == 0)
             break;
         if (out.size() + got > maxBytes) {
             ::close(fd);
-            errno = EFBIG;
-            return false;
+            return EFBIG;
         }
         out.append(buffer, got);
     }
     ::close(fd);
-    return true;
+    return 0;
+}
+
+bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
+{
+    return readFileUpTo(path, out, maxBytes) == 0;
 }
 
 bool readFileStart(const QString& path, QByteArray& out, qint64 limit)
@@ -411,20 +416,21 @@ bool writeAll(int fd, const QByteArray& bytes)
 
 }  // namespace
 
-bool writeFile(const QString& path, const QByteArray& bytes)
+int writeWholeFile(const QString& path, const QByteArray& bytes)
 {
     const QByteArray native = encodeName(resolvePath(path));
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        return false;
-    const bool ok = writeAll(fd, bytes);
-    const int saved = errno;
-    if (::close(fd) != 0 || !ok) {
-        if (!ok)
-            errno = saved;
-        return false;
-    }
-    return true;
+        return errno;
+    const int written = writeAll(fd, bytes) ? 0 : errno;
+    if (::close(fd) != 0 && written == 0)
+        return errno;
+    return written;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    return writeWholeFile(path, bytes) == 0;
 }
 
 bool writeFileAtomic(const QString& path, const QByteArray& bytes)
@@ -557,9 +563,14 @@ void settleLocalTimeZone()
         qputenv("TZ", ":/etc/localtime");
 }
 
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 QString lastErrorText()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return errorText(errno);
 }
 
 }  // namespace vexlo::platform

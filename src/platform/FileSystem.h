@@ -106,12 +106,18 @@ FileStat statExact(const QString& path, bool followLinks = true);
 // Deletes exactly the named file (resolveFolderPart), never a folder.
 bool removeExactFile(const QString& path);
 
-// Reads a whole file; fails for files larger than maxBytes. Both readers
-// take regular files only and never wait on a named pipe or a device.
+// Reads a whole file: 0, or the reason it failed as an errno value (EFBIG
+// for a file larger than maxBytes). Both readers take regular files only and
+// never wait on a named pipe or a device.
+int readFileUpTo(const QString& path, QByteArray& out, qint64 maxBytes);
+// The same, for callers that only need to know whether it worked.
 bool readFile(const QString& path, QByteArray& out, qint64 maxBytes = qint64(64) << 20);
 // Reads at most the first limit bytes of a file.
 bool readFileStart(const QString& path, QByteArray& out, qint64 limit);
-// Creates or truncates a file and writes the bytes.
+// Creates or truncates a file and writes the bytes: 0, or the reason it
+// failed as an errno value.
+int writeWholeFile(const QString& path, const QByteArray& bytes);
+// The same, for callers that only need to know whether it worked.
 bool writeFile(const QString& path, const QByteArray& bytes);
 // Writes the bytes to a temporary file in the same folder, flushes it to disk
 // and renames it over the path: readers see the old file or the new one.
@@ -136,7 +142,9 @@ bool isWritableFolder(const QString& folder);
 // the same zone file keeps the same zone and spares those looks.
 void settleLocalTimeZone();
 
-// The text of the last failure of the functions above (errno).
+// The text of a failure an errno value gives.
+QString errorText(int error);
+// The text of the last failure of the functions above that leave errno set.
 QString lastErrorText();
 
 }  // namespace vexlo::platform

@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 
 #include <QCoreApplication>
@@ -119,7 +120,7 @@ QString settingsFilePath()
 
 QString tempDizPath()
 {
-    return joinPath(dataFolder(), QStringLiteral("file_id.diz"));
+    return joinPath(dataFolder(), kTemporaryDescriptionName);
 }
 
 }  // namespace vexlo::platform

@@ -1,5 +1,6 @@
 #include "platform/Settings.h"
 
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/NativeName.h"
@@ -87,7 +88,7 @@ StartupFolders startupFoldersFrom(const SettingsRead& settings)
 
 QString defaultListFile(const QString& folder)
 {
-    return platform::joinPath(folder, QStringLiteral("Vexlo.txt"));
+    return platform::joinPath(folder, platform::kDefaultListFileName);
 }
 
 }  // namespace vexlo

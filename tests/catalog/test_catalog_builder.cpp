@@ -285,18 +285,18 @@ private slots:
     void emptyOrMissingDescription_data()
     {
         QTest::addColumn<bool>("multiLine");
-        QTest::addColumn<qint16>("status");
+        QTest::addColumn<diz::ZipStatus>("status");
         QTest::addColumn<bool>("present");
-        QTest::newRow("empty, single") << false << qint16(0) << true;
-        QTest::newRow("empty, multi") << true << qint16(0) << true;
-        QTest::newRow("no member (140), single") << false << qint16(140) << false;
-        QTest::newRow("no member (140), multi") << true << qint16(140) << false;
-        QTest::newRow("success without a file") << false << qint16(0) << false;
+        QTest::newRow("empty, single") << false << diz::ZipStatus(0) << true;
+        QTest::newRow("empty, multi") << true << diz::ZipStatus(0) << true;
+        QTest::newRow("no member (140), single") << false << diz::ZipStatus(140) << false;
+        QTest::newRow("no member (140), multi") << true << diz::ZipStatus(140) << false;
+        QTest::newRow("success without a file") << false << diz::ZipStatus(0) << false;
     }
     void emptyOrMissingDescription()
     {
         QFETCH(bool, multiLine);
-        QFETCH(qint16, status);
+        QFETCH(diz::ZipStatus, status);
         QFETCH(bool, present);
         ListFixture fx;
         QVERIFY(writeDated(fx.folder + "/game.zip", "zipdata"));
@@ -312,24 +312,24 @@ private slots:
 
     void statusReactions_data()
     {
-        QTest::addColumn<qint16>("status");
+        QTest::addColumn<diz::ZipStatus>("status");
         QTest::addColumn<QByteArray>("tail");
-        QTest::newRow("0") << qint16(0) << QByteArray("Text");
-        QTest::newRow("140") << qint16(140) << QByteArray("Text");
-        QTest::newRow("1") << qint16(1) << QByteArray("Text");
-        QTest::newRow("100") << qint16(100) << QByteArray("Text");
-        QTest::newRow("negative") << qint16(-7) << QByteArray("Text");
-        QTest::newRow("101") << qint16(101) << QByteArray("** CRC Error ** 101");
-        QTest::newRow("120") << qint16(120) << QByteArray("** CRC Error ** 120");
-        QTest::newRow("139") << qint16(139) << QByteArray("** CRC Error ** 139");
-        QTest::newRow("141") << qint16(141) << QByteArray("** CRC Error ** 141");
-        QTest::newRow("189") << qint16(189) << QByteArray("** CRC Error ** 189");
-        QTest::newRow("191") << qint16(191) << QByteArray("** CRC Error ** 191");
-        QTest::newRow("32767") << qint16(32767) << QByteArray("** CRC Error ** 32767");
+        QTest::newRow("0") << diz::ZipStatus(0) << QByteArray("Text");
+        QTest::newRow("140") << diz::ZipStatus(140) << QByteArray("Text");
+        QTest::newRow("1") << diz::ZipStatus(1) << QByteArray("Text");
+        QTest::newRow("100") << diz::ZipStatus(100) << QByteArray("Text");
+        QTest::newRow("negative") << diz::ZipStatus(-7) << QByteArray("Text");
+        QTest::newRow("101") << diz::ZipStatus(101) << QByteArray("** CRC Error ** 101");
+        QTest::newRow("120") << diz::ZipStatus(120) << QByteArray("** CRC Error ** 120");
+        QTest::newRow("139") << diz::ZipStatus(139) << QByteArray("** CRC Error ** 139");
+        QTest::newRow("141") << diz::ZipStatus(141) << QByteArray("** CRC Error ** 141");
+        QTest::newRow("189") << diz::ZipStatus(189) << QByteArray("** CRC Error ** 189");
+        QTest::newRow("191") << diz::ZipStatus(191) << QByteArray("** CRC Error ** 191");
+        QTest::newRow("32767") << diz::ZipStatus(32767) << QByteArray("** CRC Error ** 32767");
     }
     void statusReactions()
     {
-        QFETCH(qint16, status);
+        QFETCH(diz::ZipStatus, status);
         QFETCH(QByteArray, tail);
         ListFixture fx;
         QVERIFY(writeDated(fx.folder + "/game.zip", "zipdata"));
@@ -351,7 +351,7 @@ private slots:
         FakeDescriptions descriptions;
         descriptions.setDiz("a.zip", "First");
         const QByteArray left = "left behind";
-        descriptions.set("b.zip", 190, &left);
+        descriptions.set("b.zip", diz::ZipStatus::Aborted, &left);
         BuildRun run;
         run.descriptions = &descriptions;
         QCOMPARE(run.build(fx.folder, fx.listFile),
@@ -378,7 +378,7 @@ private slots:
         QVERIFY(writeDated(fx.folder + "/c.zip", "zipdata"));
         FakeDescriptions descriptions;
         descriptions.setDiz("a.zip", "Alpha");
-        descriptions.set("b.zip", 140);
+        descriptions.set("b.zip", diz::ZipStatus::NothingMatched);
         descriptions.setDiz("c.zip", "Gamma");
         BuildRun run;
         run.descriptions = &descriptions;

@@ -1,5 +1,6 @@
 #include "catalog/ListBuilder.h"
 #include "catalog/ListWriter.h"
+#include "diz/DescriptionText.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 #include "testsupport.h"
@@ -232,23 +233,34 @@ private slots:
     void splitLines_data()
     {
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<diz::LineEnds>("ends");
         QTest::addColumn<QList<QByteArray>>("lines");
         using L = QList<QByteArray>;
-        QTest::newRow("empty file") << QByteArray() << L{};
-        QTest::newRow("one line, no end") << QByteArray("A") << L{"A"};
-        QTest::newRow("one line, CR LF") << QByteArray("A\r\n") << L{"A"};
-        QTest::newRow("empty line between") << QByteArray("A\r\n\r\nB\r\n") << L{"A", "", "B"};
-        QTest::newRow("LF only") << QByteArray("A\n\nB\n") << L{"A", "", "B"};
-        QTest::newRow("CR only") << QByteArray("A\rB") << L{"A", "B"};
-        QTest::newRow("mixed") << QByteArray("A\r\nB\nC\rD") << L{"A", "B", "C", "D"};
-        QTest::newRow("a lone line end") << QByteArray("\r\n") << L{""};
-        QTest::newRow("LF CR is two ends") << QByteArray("A\n\rB") << L{"A", "", "B"};
+        const diz::LineEnds any = diz::LineEnds::AnyOf;
+        const diz::LineEnds cr = diz::LineEnds::CarriageReturn;
+        QTest::newRow("empty file") << QByteArray() << any << L{};
+        QTest::newRow("one line, no end") << QByteArray("A") << any << L{"A"};
+        QTest::newRow("one line, CR LF") << QByteArray("A\r\n") << any << L{"A"};
+        QTest::newRow("empty line between") << QByteArray("A\r\n\r\nB\r\n") << any << L{"A", "", "B"};
+        QTest::newRow("LF only") << QByteArray("A\n\nB\n") << any << L{"A", "", "B"};
+        QTest::newRow("CR only") << QByteArray("A\rB") << any << L{"A", "B"};
+        QTest::newRow("mixed") << QByteArray("A\r\nB\nC\rD") << any << L{"A", "B", "C", "D"};
+        QTest::newRow("a lone line end") << QByteArray("\r\n") << any << L{""};
+        QTest::newRow("LF CR is two ends") << QByteArray("A\n\rB") << any << L{"A", "", "B"};
+        QTest::newRow("CR: empty file") << QByteArray() << cr << L{};
+        QTest::newRow("CR: one line, no end") << QByteArray("A") << cr << L{"A"};
+        QTest::newRow("CR: CR LF") << QByteArray("A\r\nB\r\n") << cr << L{"A", "B"};
+        QTest::newRow("CR: lone CR") << QByteArray("A\rB") << cr << L{"A", "B"};
+        QTest::newRow("CR: lone LF is part of the line") << QByteArray("A\nB\r\n") << cr << L{"A\nB"};
+        QTest::newRow("CR: LF CR") << QByteArray("A\n\rB") << cr << L{"A\n", "B"};
+        QTest::newRow("CR: a lone line end") << QByteArray("\r\n") << cr << L{""};
     }
     void splitLines()
     {
         QFETCH(QByteArray, bytes);
+        QFETCH(diz::LineEnds, ends);
         QFETCH(QList<QByteArray>, lines);
-        QCOMPARE(catalog::splitLines(bytes), lines);
+        QCOMPARE(diz::splitLines(bytes, ends), lines);
     }
 
     void openReplacesAnExistingFile()

@@ -114,7 +114,8 @@ private slots:
                 CHILD_CHECK(readBytes(archive) == before);
                 CHILD_CHECK(namesIn(mnt) == namesBefore);
                 QByteArray read;
-                CHILD_CHECK(zip.ReadMember(other + "/second.zip", "file_id.diz", read) == 0);
+                CHILD_CHECK(zip.ReadMember(other + "/second.zip", "file_id.diz", read) ==
+                            diz::ZipStatus::Success);
                 CHILD_CHECK(read == "NEW DESCRIPTION\r\n");
                 return 0;
             },
@@ -194,7 +195,7 @@ private slots:
                 diz::ZipComponent zip;
                 zip.setMemberMask(diz + '\r');
                 zip.setArchivePath(archive);
-                const qint16 status = zip.UpdateMembers(0);
+                const diz::ZipStatus status = zip.UpdateMembers(0);
                 CHILD_CHECK(status == diz::ZipStatus::CannotWriteArchive ||
                             status == diz::ZipStatus::CannotOpenArchive);
                 CHILD_CHECK(readBytes(archive) == before);

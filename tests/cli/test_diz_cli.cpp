@@ -36,7 +36,7 @@ QMap<QString, QByteArray> membersOf(const QString& archive)
     return out;
 }
 
-QByteArray failureLine(const QString& subject, qint16 status)
+QByteArray failureLine(const QString& subject, diz::ZipStatus status)
 {
     return "vexlo32: " + QFile::encodeName(subject) + ": " + diz::zipStatusText(status).toUtf8() +
            '\n';

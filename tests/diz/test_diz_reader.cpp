@@ -46,7 +46,7 @@ struct Rig {
     QString temp() const { return platform::tempDizPath(); }
 
     // The extraction answers the status and, when given, leaves that file.
-    void fakeExtract(qint16 status, const QByteArray* file = nullptr)
+    void fakeExtract(ZipStatus status, const QByteArray* file = nullptr)
     {
         reader.setExtractCall([this, status, file](ZipComponent&) {
             ++extractCalls;
@@ -94,7 +94,7 @@ private slots:
         rig.pane.select({0});
         rig.host.box = QStringLiteral("old text");
         const QByteArray file("A\r\nB\r\n");
-        rig.fakeExtract(qint16(status), writesFile ? &file : nullptr);
+        rig.fakeExtract(ZipStatus(status), writesFile ? &file : nullptr);
         rig.getDiz();
         QCOMPARE(rig.extractCalls, 1);
         QCOMPARE(rig.host.box, box);
@@ -109,7 +109,7 @@ private slots:
     {
         Rig rig;
         rig.pane.select({0});
-        rig.fakeExtract(0);
+        rig.fakeExtract(ZipStatus::Success);
         QVERIFY(QDir().mkdir(rig.temp())); // stands there, but is no file
         rig.getDiz();
         QCOMPARE(rig.host.box, QString());
@@ -125,7 +125,7 @@ private slots:
         bool stoodThere = false;
         rig.reader.setExtractCall([&](ZipComponent&) {
             stoodThere = QFile::exists(rig.temp());
-            return qint16(50);
+            return ZipStatus(50);
         });
         rig.getDiz();
         QVERIFY(stoodThere);
@@ -144,7 +144,7 @@ private slots:
             mask = zip.memberMask();
             target = zip.targetFolder();
             archive = zip.archivePath();
-            return qint16(ZipStatus::NothingMatched);
+            return ZipStatus(ZipStatus::NothingMatched);
         });
         rig.getDiz();
         QVERIFY(!keepPaths);
@@ -221,7 +221,7 @@ private slots:
     {
         Rig rig;
         rig.host.saveEnabled = 1;
-        rig.fakeExtract(0);
+        rig.fakeExtract(ZipStatus::Success);
         rig.getDiz();
         QCOMPARE(rig.extractCalls, 0);
         QCOMPARE(rig.host.saveEnabled, 0);
@@ -246,7 +246,7 @@ private slots:
         QFETCH(QString, box);
         Rig rig;
         rig.pane.select({0});
-        rig.fakeExtract(0, &file);
+        rig.fakeExtract(ZipStatus::Success, &file);
         rig.getDiz();
         QCOMPARE(rig.host.box, box);
         QCOMPARE(rig.host.saveEnabled, 1);
@@ -258,10 +258,10 @@ private slots:
         Rig rig({"a.zip", "b.zip"});
         const QByteArray first("first\r\n"), second("second\r\n");
         rig.pane.select({0});
-        rig.fakeExtract(0, &first);
+        rig.fakeExtract(ZipStatus::Success, &first);
         rig.getDiz();
         rig.pane.selected = {false, true};
-        rig.fakeExtract(0, &second);
+        rig.fakeExtract(ZipStatus::Success, &second);
         rig.getDiz();
         QCOMPARE(rig.host.box, QString("second\n"));
     }
@@ -273,7 +273,7 @@ private slots:
         rig.run.keepRunning = true;
         rig.selectedFilePath = "/zips/other.zip";
         rig.host.box = "being saved";
-        rig.fakeExtract(0);
+        rig.fakeExtract(ZipStatus::Success);
         rig.getDiz();
         QCOMPARE(rig.extractCalls, 0);
         QCOMPARE(rig.host.box, QString("being saved"));

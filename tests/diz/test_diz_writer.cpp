@@ -62,7 +62,7 @@ struct Rig {
     QString selectedFilePath; // the window's selected entry
     DizWriter writer{zip, host, pane, run};
     std::vector<Update> updates;
-    std::function<qint16(int)> answer = [](int) { return qint16(0); }; // by update number, from 1
+    std::function<ZipStatus(int)> answer = [](int) { return ZipStatus(0); }; // by update number, from 1
     QStringList freeSpaceAskedFor;
 
     explicit Rig(int files) : pane(QString(), {})
@@ -153,7 +153,7 @@ private slots:
         rig.answer = [&](int n) {
             if (n == 1) // the file is written once, before the first archive
                 test::writeBytes(rig.temp(), "changed");
-            return qint16(0);
+            return ZipStatus(0);
         };
         rig.writer.press(rig.selectedFilePath);
         QCOMPARE(rig.archives(), QStringList({rig.path(1), rig.path(4), rig.path(7)}));
@@ -196,7 +196,7 @@ private slots:
         Rig rig(3);
         rig.pane.select({0, 1, 2});
         rig.host.box = "desc";
-        rig.answer = [status](int n) { return qint16(n == 2 ? status : 0); };
+        rig.answer = [status](int n) { return ZipStatus(n == 2 ? status : 0); };
         rig.writer.press(rig.selectedFilePath);
         QCOMPARE(rig.updates.size(), size_t(3));
         QCOMPARE(rig.host.box, box); // a later success does not clear it
@@ -260,7 +260,7 @@ private slots:
         QString captionAfterAbort;
         rig.answer = [&](int n) {
             if (n != 2)
-                return qint16(0);
+                return ZipStatus(0);
             rig.writer.press(rig.selectedFilePath); // served while the component works
             captionAfterAbort = rig.host.caption;
             rig.writer.press(rig.selectedFilePath); // "Save &diz" again: the run is still finishing
@@ -383,7 +383,7 @@ private slots:
         DizReader reader(rig.zip, rig.host, rig.pane, rig.run);
         reader.setExtractCall([&](ZipComponent&) {
             test::writeBytes(rig.temp(), "A\r\nB\r\nC\r\n");
-            return qint16(0);
+            return ZipStatus(0);
         });
         reader.getDiz(QString());
         QCOMPARE(rig.host.box, QString("A\nB\nC\n"));

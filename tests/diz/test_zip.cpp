@@ -162,7 +162,7 @@ private:
         return folder + u'/' + name;
     }
 
-    qint16 extract(ZipComponent& zip, const QString& archive)
+    ZipStatus extract(ZipComponent& zip, const QString& archive)
     {
         zip.setKeepPaths(false);
         zip.setMemberMask(kDiz);
@@ -171,11 +171,11 @@ private:
         return zip.ExtractMembers(0);
     }
 
-    qint16 update(ZipComponent& zip, const QString& archive, const QByteArray& content)
+    ZipStatus update(ZipComponent& zip, const QString& archive, const QByteArray& content)
     {
         const QString source = m_program + u'/' + kDiz;
         if (!writeBytes(source, content))
-            return -1;
+            return ZipStatus(-1);
         zip.setKeepPaths(false);
         zip.setMemberMask(source + u'\r');
         zip.setArchivePath(archive);
@@ -276,7 +276,7 @@ private slots:
     void extractFailuresLeaveTarget_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<qint16>("status");
+        QTest::addColumn<ZipStatus>("status");
         QTest::newRow("missing") << "missing" << ZipStatus::CannotOpenArchive;
         QTest::newRow("folder") << "folder" << ZipStatus::CannotOpenArchive;
         QTest::newRow("empty file") << "empty" << ZipStatus::NotAZipArchive;
@@ -293,7 +293,7 @@ private slots:
     void extractFailuresLeaveTarget()
     {
         QFETCH(QString, kind);
-        QFETCH(qint16, status);
+        QFETCH(ZipStatus, status);
         const QString archive = freshPath("game.zip");
         const QByteArray text("THE DESCRIPTION TEXT, LONG ENOUGH TO FIND");
         if (kind == "folder") {
@@ -483,7 +483,7 @@ private slots:
         const QByteArray unchanged = readBytes(archive);
         QCOMPARE(zip.UpdateMemberData("docs/file_id.diz", text), ZipStatus::BadArguments);
         QCOMPARE(zip.UpdateMemberData("..", text), ZipStatus::BadArguments);
-        QCOMPARE(zip.UpdateMemberData(kDiz, QByteArray(kMaxMemberSize + 1, 'x')),
+        QCOMPARE(zip.UpdateMemberData(kDiz, QByteArray(kMaxStoredMemberSize + 1, 'x')),
                  ZipStatus::MemberTooLarge);
         const QString text2 = freshPath("notes.txt");
         QVERIFY(writeBytes(text2, "plain text"));
@@ -547,7 +547,7 @@ private slots:
     void updateLeavesNonArchives_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<qint16>("status");
+        QTest::addColumn<ZipStatus>("status");
         QTest::newRow("text file") << "garbage" << ZipStatus::NotAZipArchive;
         QTest::newRow("empty file") << "empty" << ZipStatus::NotAZipArchive;
         QTest::newRow("truncated") << "truncated" << ZipStatus::CorruptArchive;
@@ -556,7 +556,7 @@ private slots:
     void updateLeavesNonArchives()
     {
         QFETCH(QString, kind);
-        QFETCH(qint16, status);
+        QFETCH(ZipStatus, status);
         const QString archive = freshPath("game.lzh");
         if (kind == "garbage") {
             QVERIFY(writeBytes(archive, "-lh5- not a zip archive at all"));
@@ -579,16 +579,17 @@ private slots:
     void updateWithUnreadableSource_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<qint16>("status");
+        QTest::addColumn<ZipStatus>("status");
         QTest::newRow("missing") << "missing" << ZipStatus::CannotReadSource;
         QTest::newRow("folder") << "folder" << ZipStatus::CannotReadSource;
         QTest::newRow("too large") << "large" << ZipStatus::MemberTooLarge;
         QTest::newRow("empty mask") << "none" << ZipStatus::BadArguments;
+        QTest::newRow("the largest read, and Save diz's line end") << "largest" << ZipStatus::Success;
     }
     void updateWithUnreadableSource()
     {
         QFETCH(QString, kind);
-        QFETCH(qint16, status);
+        QFETCH(ZipStatus, status);
         const QString archive = freshPath("game.zip");
         QVERIFY(makeZip(archive, {{kDiz, "old", false}}));
         const QByteArray bytes = readBytes(archive);
@@ -596,12 +597,17 @@ private slots:
         if (kind == "folder")
             QVERIFY(QDir().mkpath(source));
         else if (kind == "large")
-            QVERIFY(writeBytes(source, QByteArray(kMaxMemberSize + 1, 'x')));
+            QVERIFY(writeBytes(source, QByteArray(kMaxStoredMemberSize + 1, 'x')));
+        else if (kind == "largest")
+            QVERIFY(writeBytes(source, QByteArray(kMaxMemberSize, 'x') + "\r\n"));
         ZipComponent zip;
         zip.setMemberMask(kind == "none" ? QStringLiteral("\r") : source + u'\r');
         zip.setArchivePath(archive);
         QCOMPARE(zip.UpdateMembers(0), status);
-        QCOMPARE(readBytes(archive), bytes);
+        if (status == ZipStatus::Success)
+            QCOMPARE(memberData(archive, kDiz), readBytes(source));
+        else
+            QCOMPARE(readBytes(archive), bytes);
         QCOMPARE(folderEntries(QFileInfo(archive).absolutePath()), QStringList{"game.zip"});
     }
 
@@ -615,7 +621,7 @@ private slots:
         ZipComponent zip;
         zip.setMemberMask(m_program + u'/' + kDiz + u'\r');
         zip.setArchivePath(archive);
-        qint16 status = 0;
+        ZipStatus status = ZipStatus::Success;
         {
             FileSizeLimit limit(100000);
             QVERIFY(limit.ok());
@@ -636,7 +642,7 @@ private slots:
         const QByteArray folder = QFile::encodeName(QFileInfo(archive).absolutePath());
         QCOMPARE(::chmod(folder.constData(), 0555), 0);
         ZipComponent zip;
-        const qint16 status = update(zip, archive, "new");
+        const ZipStatus status = update(zip, archive, "new");
         ::chmod(folder.constData(), 0755);
         QCOMPARE(status, ZipStatus::CannotWriteArchive);
         QCOMPARE(readBytes(archive), bytes);
@@ -739,7 +745,7 @@ private slots:
 
     void statusTextsAreDistinct()
     {
-        const QList<qint16> codes = {ZipStatus::Success,
+        const QList<ZipStatus> codes = {ZipStatus::Success,
                                      ZipStatus::CannotOpenArchive,
                                      ZipStatus::NotAZipArchive,
                                      ZipStatus::CorruptArchive,
@@ -756,16 +762,16 @@ private slots:
                                      ZipStatus::Aborted};
         QSet<QString> texts;
         QSet<qint16> values;
-        for (qint16 code : codes) {
+        for (ZipStatus code : codes) {
             texts.insert(zipStatusText(code));
-            values.insert(code);
+            values.insert(statusCode(code));
             if (code != ZipStatus::Success && code != ZipStatus::NothingMatched &&
                 code != ZipStatus::Aborted)
-                QVERIFY(code > 100);
+                QVERIFY(statusCode(code) > 100);
         }
         QCOMPARE(texts.size(), codes.size());
         QCOMPARE(values.size(), codes.size());
-        QVERIFY(!texts.contains(zipStatusText(999)));
+        QVERIFY(!texts.contains(zipStatusText(ZipStatus(999))));
     }
 };
 

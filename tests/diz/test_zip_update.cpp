@@ -119,7 +119,7 @@ private:
         return folder;
     }
 
-    qint16 update(const QString& archive, const QByteArray& data = kNew)
+    ZipStatus update(const QString& archive, const QByteArray& data = kNew)
     {
         ZipComponent zip;
         zip.setArchivePath(archive);
@@ -357,7 +357,7 @@ private slots:
         QCOMPARE(int(update(path)), status);
         QCOMPARE(readBytes(path), archive);
         QCOMPARE(test::folderEntries(folder), QStringList{"odd.zip"});
-        QVERIFY(!zipStatusText(qint16(status)).startsWith("status "));
+        QVERIFY(!zipStatusText(ZipStatus(status)).startsWith("status "));
     }
 
     // The new archive gets the old one's mode before it replaces it.
@@ -396,7 +396,7 @@ private slots:
         const QString archive = folder + "/game.zip";
         QVERIFY(test::makeZip(archive, {{"game.exe", test::noise(memberSize), true}}));
         const QByteArray bytes = readBytes(archive);
-        qint16 status = 0;
+        ZipStatus status = ZipStatus::Success;
         {
             test::FileSizeLimit lowered{rlim_t(limit)};
             QVERIFY(lowered.ok());
@@ -484,7 +484,7 @@ private slots:
                     ZipComponent zip;
                     zip.setArchivePath(archive);
                     const QString name = c == 0 ? "a.txt" : "b.txt";
-                    ::_exit(zip.UpdateMemberData(name, QByteArray::number(round)) == 0 ? 0 : 1);
+                    ::_exit(zip.UpdateMemberData(name, QByteArray::number(round)) == ZipStatus::Success ? 0 : 1);
                 }
             }
             ::close(gate[0]);
@@ -499,7 +499,7 @@ private slots:
             ZipComponent reader;
             for (int c = 0; c < 2; ++c) {
                 QByteArray got;
-                const qint16 read = reader.ReadMember(archive, c == 0 ? "a.txt" : "b.txt", got);
+                const ZipStatus read = reader.ReadMember(archive, c == 0 ? "a.txt" : "b.txt", got);
                 if (ok[c]) {
                     QCOMPARE(read, ZipStatus::Success);
                     QCOMPARE(got, QByteArray::number(round));

@@ -58,9 +58,9 @@ public:
     QHash<QString, catalog::ArchiveDescription> byName;
     QStringList asked;
     int staleTemporaryFiles = 0; // calls that found a temporary file already there
-    std::function<qint16(const QString& name)> statusOverride;
+    std::function<diz::ZipStatus(const QString& name)> statusOverride;
 
-    void set(const QString& name, qint16 status, const QByteArray* bytes = nullptr)
+    void set(const QString& name, diz::ZipStatus status, const QByteArray* bytes = nullptr)
     {
         catalog::ArchiveDescription d;
         d.status = status;
@@ -69,7 +69,7 @@ public:
             d.bytes = *bytes;
         byName.insert(name, d);
     }
-    void setDiz(const QString& name, const QByteArray& bytes) { set(name, 0, &bytes); }
+    void setDiz(const QString& name, const QByteArray& bytes) { set(name, diz::ZipStatus::Success, &bytes); }
 
     catalog::ArchiveDescription read(const QString& archivePath) override
     {
