@@ -1,4 +1,5 @@
 // The list file's destination and viewing.
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
@@ -25,7 +26,7 @@ void Form1::openListDestination()
     const QString start = m_pathPanel->caption();
     if (!start.isEmpty())
         dialog.setDirectory(platform::resolvePath(start));
-    dialog.selectFile(QStringLiteral("Vexlo.txt"));
+    dialog.selectFile(platform::kDefaultListFileName);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QString chosen = dialog.selectedFiles().value(0);
@@ -33,8 +34,8 @@ void Form1::openListDestination()
         return;
 
     m_state.listFilePath = platform::lowerPath(chosen);
-    if (m_state.listFilePath.toUpper() == QLatin1String("VEXLO.TXT"))
-        m_state.listFilePath = QStringLiteral("Vexlo.txt");
+    if (m_state.listFilePath.toUpper() == platform::kDefaultListFileName.toUpper())
+        m_state.listFilePath = platform::kDefaultListFileName;
     m_listPanel->setCaption(m_state.listFilePath);
 
     m_diskInfo.setDriveLetter(m_state.listFilePath);
@@ -46,7 +47,7 @@ void Form1::viewList()
 {
     if (m_state.listFilePath.isEmpty())
         m_state.listFilePath =
-            platform::joinPath(m_pathPanel->caption(), QStringLiteral("Vexlo.txt"));
+            platform::joinPath(m_pathPanel->caption(), platform::kDefaultListFileName);
     const platform::FileStat st = platform::statPath(m_state.listFilePath);
     if (!st.ok || !st.isFile || platform::lastComponent(m_state.listFilePath).startsWith(u'.'))
         return;
