@@ -7,9 +7,9 @@
 
 #include "catalog/ListBuilder.h"
 #include "catalog/ListWriter.h"
+#include "diz/FolderListing.h"
 #include "diz/ZipComponent.h"
 #include "fuzz_support.h"
-#include "diz/FolderListing.h"
 
 using namespace vexlo;
 

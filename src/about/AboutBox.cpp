@@ -1,7 +1,7 @@
 #include "about/AboutBox.h"
 
-#include "about/ProgramIcon.h"
 #include "Version.h"
+#include "about/ProgramIcon.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>

@@ -309,8 +309,8 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
         // A file that vanished or cannot be asked about still gets its entry,
         // with a blank size and date, and the list goes on. What the folder
         // read said of it is all we ask.
-        const bool aligned = size_t(i) < contents.files.size() &&
-                             contents.files[size_t(i)].name == name;
+        const bool aligned =
+            size_t(i) < contents.files.size() && contents.files[size_t(i)].name == name;
         const platform::FileStat info =
             aligned ? contents.files[size_t(i)].stat : platform::statReal(filePath);
         const QByteArray sizeText = sizeField(info.ok ? info.size : 0);
@@ -332,13 +332,12 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
         // What is read of a file is read through one descriptor, opened
         // relative to the folder and checked to be the file the folder read
         // saw; through a link only where its owner may read what it leads to.
-        const OpenFile file(zip || shortcut
-                                ? (aligned && contents.fd >= 0
-                                       ? platform::openListedFile(contents.fd,
-                                                                  contents.files[size_t(i)])
-                                       : platform::openRegularAt(AT_FDCWD,
-                                                                 platform::encodeName(filePath)))
-                                : -1);
+        const OpenFile file(
+            zip || shortcut
+                ? (aligned && contents.fd >= 0
+                       ? platform::openListedFile(contents.fd, contents.files[size_t(i)])
+                       : platform::openRegularAt(AT_FDCWD, platform::encodeName(filePath)))
+                : -1);
         ArchiveDescription description;
         if (zip) {
             // Read only: an archive's attributes and permissions stay as

@@ -2,10 +2,10 @@
 
 #include "catalog/ListOptions.h"
 #include "catalog/ListWriter.h"
-#include "diz/ZipComponent.h"
 #include "diz/PaneModel.h"
-#include "platform/FileSystem.h"
 #include "diz/RunControl.h"
+#include "diz/ZipComponent.h"
+#include "platform/FileSystem.h"
 
 #include <QByteArray>
 #include <QList>

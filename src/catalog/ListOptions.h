@@ -8,4 +8,4 @@ struct ListOptions {
     bool readOnlyDrive = false; // the archives' file system counts as unwritable
 };
 
-}  // namespace vexlo::catalog
+} // namespace vexlo::catalog

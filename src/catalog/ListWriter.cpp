@@ -207,8 +207,8 @@ namespace {
 
 // The letter pairs of the DOS code page: upper case, lower case.
 constexpr unsigned char kDosLetterPairs[][2] = {{0x80, 0x87}, {0x9A, 0x81}, {0x90, 0x82},
-                                                 {0x8E, 0x84}, {0x8F, 0x86}, {0x92, 0x91},
-                                                 {0x99, 0x94}, {0xA5, 0xA4}};
+                                                {0x8E, 0x84}, {0x8F, 0x86}, {0x92, 0x91},
+                                                {0x99, 0x94}, {0xA5, 0xA4}};
 
 char toUpperDos(char c)
 {

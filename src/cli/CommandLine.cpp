@@ -1,8 +1,8 @@
 #include "cli/CommandLine.h"
 
 #include "Version.h"
-#include "cli/MakeListCli.h"
 #include "cli/DizCli.h"
+#include "cli/MakeListCli.h"
 
 #include <cstdio>
 
@@ -10,20 +10,19 @@ namespace vexlo::cli {
 
 namespace {
 
-const char kUsage[] =
-    "Usage: vexlo32 [OPTION]...\n"
-    "Without options, opens the Vexlo32 window.\n"
-    "\n"
-    "  --make-list FOLDER [--output FILE] [--long] [--multi-line]\n"
-    "                        write the file list of FOLDER and its sub-folders\n"
-    "                        (default FILE: FOLDER/Vexlo.txt)\n"
-    "  --get-diz ARCHIVE     write the archive's FILE_ID.DIZ to standard output\n"
-    "  --save-diz DIZFILE ARCHIVE...\n"
-    "                        store DIZFILE as the FILE_ID.DIZ of each archive\n"
-    "  --help                show this help and exit\n"
-    "  --version             show the version and exit\n";
+const char kUsage[] = "Usage: vexlo32 [OPTION]...\n"
+                      "Without options, opens the Vexlo32 window.\n"
+                      "\n"
+                      "  --make-list FOLDER [--output FILE] [--long] [--multi-line]\n"
+                      "                        write the file list of FOLDER and its sub-folders\n"
+                      "                        (default FILE: FOLDER/Vexlo.txt)\n"
+                      "  --get-diz ARCHIVE     write the archive's FILE_ID.DIZ to standard output\n"
+                      "  --save-diz DIZFILE ARCHIVE...\n"
+                      "                        store DIZFILE as the FILE_ID.DIZ of each archive\n"
+                      "  --help                show this help and exit\n"
+                      "  --version             show the version and exit\n";
 
-}  // namespace
+} // namespace
 
 bool isCommandLineJob(const QStringList& args)
 {
@@ -69,4 +68,4 @@ bool runCommandLine(const QStringList& args, int& exitStatus)
     return false;
 }
 
-}  // namespace vexlo::cli
+} // namespace vexlo::cli

@@ -12,4 +12,4 @@ bool runCommandLine(const QStringList& args, int& exitStatus);
 // True when the arguments ask for a command-line job (any word starting "--").
 bool isCommandLineJob(const QStringList& args);
 
-}  // namespace vexlo::cli
+} // namespace vexlo::cli

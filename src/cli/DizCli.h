@@ -10,4 +10,4 @@ int runGetDizCommand(const QStringList& args);
 // vexlo32 --save-diz DIZFILE ARCHIVE...: DIZFILE's bytes into each archive.
 int runSaveDizCommand(const QStringList& args);
 
-}  // namespace vexlo::cli
+} // namespace vexlo::cli

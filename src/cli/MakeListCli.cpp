@@ -1,12 +1,12 @@
 #include "cli/MakeListCli.h"
 
-#include "platform/FileNames.h"
-#include "platform/DiskInfo.h"
 #include "catalog/FolderWalk.h"
 #include "catalog/ListBuilder.h"
 #include "catalog/ListWriter.h"
-#include "diz/ZipComponent.h"
 #include "diz/FolderListing.h"
+#include "diz/ZipComponent.h"
+#include "platform/DiskInfo.h"
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -15,8 +15,8 @@
 #include <QTemporaryDir>
 
 #include <climits>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace vexlo::cli {

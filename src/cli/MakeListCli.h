@@ -8,4 +8,4 @@ namespace vexlo::cli {
 // args are the words after "--make-list". Returns the exit status.
 int runMakeListCommand(const QStringList& args);
 
-}  // namespace vexlo::cli
+} // namespace vexlo::cli

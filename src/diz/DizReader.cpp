@@ -2,12 +2,12 @@
 
 #include "diz/Cp437.h"
 #include "diz/DescriptionText.h"
-#include "diz/ZipComponent.h"
 #include "diz/PaneModel.h"
+#include "diz/RunControl.h"
+#include "diz/ZipComponent.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-#include "diz/RunControl.h"
 
 namespace vexlo::diz {
 

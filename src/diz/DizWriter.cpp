@@ -1,18 +1,17 @@
 #include "diz/DizWriter.h"
 
-#include "platform/DiskInfo.h"
 #include "diz/Cp437.h"
-#include "diz/ZipComponent.h"
 #include "diz/PaneModel.h"
+#include "diz/RunControl.h"
+#include "diz/ZipComponent.h"
+#include "platform/DiskInfo.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-#include "diz/RunControl.h"
 
 #include <limits>
 #include <vector>
 
 namespace vexlo::diz {
-
 
 namespace {
 

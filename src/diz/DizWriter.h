@@ -27,7 +27,7 @@ struct SavePlan {
     QString notice;       // what the user is told of a refusal, when anything
     int badPosition = -1; // Unencodable: where in the box, and how many units
     int badLength = 0;
-    QByteArray bytes;     // the box's text in the DOS set, and CR LF
+    QByteArray bytes; // the box's text in the DOS set, and CR LF
     QString temporaryPath;
     std::vector<Archive> archives; // in list order
 };
@@ -86,7 +86,7 @@ private:
     RunControl& m_run;
     ZipCall m_update;
     std::function<qint64(const QString&)> m_freeSpace;
-    bool m_running = false;      // the loop over the archives goes on
+    bool m_running = false;       // the loop over the archives goes on
     bool m_offeringAbort = false; // from a run's start until it is ended or aborted
 };
 

@@ -58,4 +58,4 @@ void FolderListing::setSelected(int index, bool selected)
         m_selected[size_t(index)] = selected;
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -31,4 +31,4 @@ private:
     std::vector<bool> m_selected;
 };
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -31,4 +31,4 @@ public:
     virtual void setSelected(int index, bool selected) = 0;
 };
 
-}  // namespace vexlo
+} // namespace vexlo

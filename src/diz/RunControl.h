@@ -10,4 +10,4 @@ struct RunControl {
     bool listAborted = false; // Make list was aborted: no further folder starts
 };
 
-}  // namespace vexlo
+} // namespace vexlo

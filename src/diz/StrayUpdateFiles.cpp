@@ -50,8 +50,7 @@ bool removeIfStray(int dirFd, const char* name, const struct stat& archive)
     if (fd.get() < 0)
         return false;
     struct stat opened;
-    if (::fstat(fd.get(), &opened) != 0 || opened.st_dev != st.st_dev ||
-        opened.st_ino != st.st_ino)
+    if (::fstat(fd.get(), &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)
         return false;
     // Granted only when no other descriptor of the file is open anywhere.
     // An open by another process while we hold it would send us SIGIO: no

@@ -319,8 +319,8 @@ private:
     ZipStatus updateHeld(platform::FileReplacement& file, const std::vector<RootMember>& sources);
     ZipStatus writeSpliced(platform::FileReplacement& file, const SplicePlan& plan);
     ZipStatus checkResult(platform::FileReplacement& file, quint64 prefix, const SplicePlan& plan,
-                       const std::vector<RootMember>& sources,
-                       const std::vector<zip_int64_t>& indices);
+                          const std::vector<RootMember>& sources,
+                          const std::vector<zip_int64_t>& indices);
 
     ZipComponent& m_component;
     const quint64 m_mark;
@@ -328,7 +328,7 @@ private:
 };
 
 ZipStatus ZipRunningCall::readRootMember(const QString& archivePath, const QString& name,
-                                      QByteArray& out)
+                                         QByteArray& out)
 {
     out.clear();
     ZipStatus status = ZipStatus::Success;
@@ -351,7 +351,8 @@ ZipStatus ZipRunningCall::readRootMemberOf(int fd, const QString& name, QByteArr
         return ZipStatus::NothingMatched;
     if (aborted())
         return ZipStatus::Aborted;
-    status = readMemberData(archive.get(), zip_uint64_t(index), out, kMaxMemberSize, Progress::Report);
+    status =
+        readMemberData(archive.get(), zip_uint64_t(index), out, kMaxMemberSize, Progress::Report);
     if (status != ZipStatus::Success)
         out.clear();
     return status;
@@ -610,7 +611,7 @@ ZipStatus ZipRunningCall::update(const QString& archivePath, const std::vector<R
 }
 
 ZipStatus ZipRunningCall::updateHeld(platform::FileReplacement& file,
-                                  const std::vector<RootMember>& sources)
+                                     const std::vector<RootMember>& sources)
 {
     if (file.original().st_size == 0)
         return ZipStatus::NotAZipArchive; // never made into an archive
@@ -722,8 +723,9 @@ ZipStatus ZipRunningCall::writeSpliced(platform::FileReplacement& file, const Sp
 // were put), libzip must see the same directory (strictly, when it opened
 // the old archive strictly) and read every stored member back.
 ZipStatus ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 prefix,
-                                   const SplicePlan& plan, const std::vector<RootMember>& sources,
-                                   const std::vector<zip_int64_t>& indices)
+                                      const SplicePlan& plan,
+                                      const std::vector<RootMember>& sources,
+                                      const std::vector<zip_int64_t>& indices)
 {
     const DescriptorBytes bytes(file.writeFd());
     ZipLayout written;
@@ -750,8 +752,7 @@ ZipStatus ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 p
         QByteArray back;
         if (findRootMember(archive.get(), sources[k].name) != indices[k] ||
             readMemberData(archive.get(), zip_uint64_t(indices[k]), back, kMaxStoredMemberSize,
-                           Progress::Quiet) !=
-                ZipStatus::Success ||
+                           Progress::Quiet) != ZipStatus::Success ||
             back != sources[k].data)
             return ZipStatus::CannotWriteArchive;
     }

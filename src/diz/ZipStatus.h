@@ -11,18 +11,18 @@ namespace vexlo::diz {
 // change; a status that is shown goes through statusCode().
 enum class ZipStatus : qint16 {
     Success = 0,
-    CannotOpenArchive = 101,   // missing or unreadable archive file
-    NotAZipArchive = 102,      // the file is not a ZIP archive
-    CorruptArchive = 103,      // inconsistent or truncated archive
-    CrcError = 104,            // a member's data fails its CRC check
-    MemberTooLarge = 105,      // a member over the 1 MiB limit
-    CannotReadMember = 106,    // read error inside a member
-    EncryptedMember = 107,     // a member we cannot decrypt
-    UnsupportedMethod = 108,   // a compression method libzip lacks
-    CannotWriteTarget = 109,   // extraction target cannot be written
-    CannotReadSource = 110,    // a file named for an update cannot be read
-    CannotWriteArchive = 111,  // the updated archive cannot be written
-    BadArguments = 112,        // empty archive path or member mask
+    CannotOpenArchive = 101,  // missing or unreadable archive file
+    NotAZipArchive = 102,     // the file is not a ZIP archive
+    CorruptArchive = 103,     // inconsistent or truncated archive
+    CrcError = 104,           // a member's data fails its CRC check
+    MemberTooLarge = 105,     // a member over the 1 MiB limit
+    CannotReadMember = 106,   // read error inside a member
+    EncryptedMember = 107,    // a member we cannot decrypt
+    UnsupportedMethod = 108,  // a compression method libzip lacks
+    CannotWriteTarget = 109,  // extraction target cannot be written
+    CannotReadSource = 110,   // a file named for an update cannot be read
+    CannotWriteArchive = 111, // the updated archive cannot be written
+    BadArguments = 112,       // empty archive path or member mask
     // An update refuses, leaving the archive untouched:
     OverlappingMembers = 113,  // members share bytes: never rewritten
     InconsistentRecords = 114, // local and central records disagree
@@ -31,10 +31,10 @@ enum class ZipStatus : qint16 {
     ArchiveNotPermitted = 117, // someone else's archive: owner not keepable
     ArchiveBusy = 118,         // another update holds the archive
     // An update that was put in place, but:
-    ArchiveNotFlushed = 119,   // ...its folder could not be flushed
-    ArchiveConflict = 120,     // ...another version arrived meanwhile: kept beside
-    NothingMatched = 140,      // no member matched the mask
-    Aborted = 190,             // AbortRequest stopped the call
+    ArchiveNotFlushed = 119, // ...its folder could not be flushed
+    ArchiveConflict = 120,   // ...another version arrived meanwhile: kept beside
+    NothingMatched = 140,    // no member matched the mask
+    Aborted = 190,           // AbortRequest stopped the call
 };
 
 // The 16-bit number of a status, as messages and the list show it.
@@ -64,4 +64,4 @@ inline constexpr qint64 kMaxMemberSize = qint64(1) << 20;
 inline constexpr qint64 kSaveLineEndSize = 2; // CR LF
 inline constexpr qint64 kMaxStoredMemberSize = kMaxMemberSize + kSaveLineEndSize;
 
-}  // namespace vexlo::diz
+} // namespace vexlo::diz

@@ -14,7 +14,7 @@ ArchivePane::ArchivePane(QWidget* parent) : QListView(parent)
     setModel(&m_model);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setUniformItemSizes(true);  // keeps folders of tens of thousands of files quick
+    setUniformItemSizes(true); // keeps folders of tens of thousands of files quick
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTextElideMode(Qt::ElideRight);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -110,4 +110,4 @@ bool ArchivePane::viewportEvent(QEvent* event)
     return QListView::viewportEvent(event);
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -47,7 +47,7 @@ private:
     QString m_folder;
     QStringList m_names;
     QStringListModel m_model;
-    int m_quiet = 0;  // > 0 while the program itself changes the selection
+    int m_quiet = 0; // > 0 while the program itself changes the selection
 };
 
-}  // namespace vexlo
+} // namespace vexlo

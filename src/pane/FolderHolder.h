@@ -19,4 +19,4 @@ private:
     QString m_path;
 };
 
-}  // namespace vexlo
+} // namespace vexlo

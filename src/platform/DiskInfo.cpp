@@ -74,7 +74,7 @@ std::function<qint64(const QString&)>& freeSpaceOverride()
     static std::function<qint64(const QString&)> answer;
     return answer;
 }
-}  // namespace
+} // namespace
 
 void DiskInfo::setFreeSpaceOverride(std::function<qint64(const QString& path)> answer)
 {

@@ -66,7 +66,7 @@ FileStat fromStat(const struct stat& st)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 QString resolvePath(const QString& path)
 {
@@ -78,11 +78,11 @@ QString resolvePath(const QString& path)
     const bool absolute = path.startsWith(kSeparator);
     const QStringList parts = path.split(kSeparator, Qt::SkipEmptyParts);
     QString current = absolute ? kRootFolder : QString();
-    bool lost = false;  // once a component matches nothing, keep the rest as given
+    bool lost = false; // once a component matches nothing, keep the rest as given
     for (const QString& part : parts) {
         QString next = current.isEmpty() ? part : joinPath(current, part);
-        if (!lost && part != QLatin1String(".") && part != QLatin1String("..")
-            && !lexists(encodeName(next))) {
+        if (!lost && part != QLatin1String(".") && part != QLatin1String("..") &&
+            !lexists(encodeName(next))) {
             const QString match = matchInFolder(current, part);
             if (match.isEmpty())
                 lost = true;
@@ -127,7 +127,7 @@ bool unlinkNative(const QByteArray& native)
     return ::unlink(native.constData()) == 0;
 }
 
-}  // namespace
+} // namespace
 
 FileStat statExact(const QString& path, bool followLinks)
 {
@@ -241,7 +241,7 @@ int openRegularForReading(const QByteArray& native)
     return fd;
 }
 
-}  // namespace
+} // namespace
 
 int openRegularAt(int dirFd, const QByteArray& name)
 {
@@ -270,9 +270,9 @@ int openListedFile(int dirFd, const FolderItem& item)
         errno = EACCES;
         return -1;
     }
-    const int fd = ::openat(dirFd, item.native.constData(),
-                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                                (item.isLink ? 0 : O_NOFOLLOW));
+    const int fd =
+        ::openat(dirFd, item.native.constData(),
+                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (item.isLink ? 0 : O_NOFOLLOW));
     if (fd < 0)
         return -1;
     struct stat st = {};
@@ -288,7 +288,8 @@ int openListedFile(int dirFd, const FolderItem& item)
 int openFolderAt(int dirFd, const QByteArray& name, bool followLinks)
 {
     return ::openat(dirFd, name.constData(),
-                    O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+                    O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC |
+                        (followLinks ? 0 : O_NOFOLLOW));
 }
 
 bool readFolderAt(int dirFd, std::vector<FolderItem>& out)
@@ -414,7 +415,7 @@ bool writeAll(int fd, const QByteArray& bytes)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int writeWholeFile(const QString& path, const QByteArray& bytes)
 {
@@ -447,11 +448,12 @@ bool writeFileAtomic(const QString& path, const QByteArray& bytes)
         saved = errno;
     }
     if (ok) {
-        ::chmod(pattern.constData(), 0666 & ~[] {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            return mask;
-        }());
+        ::chmod(
+            pattern.constData(), 0666 & ~[] {
+                const mode_t mask = ::umask(0);
+                ::umask(mask);
+                return mask;
+            }());
         ok = ::rename(pattern.constData(), encodeName(real).constData()) == 0;
         saved = errno;
     }
@@ -529,8 +531,7 @@ bool copyFileRange(int from, quint64 fromOffset, int to, quint64 toOffset, quint
                 errno = EIO;
             return false;
         }
-        if (!writeAllAt(to, QByteArray::fromRawData(buffer.data(), qsizetype(got)),
-                        quint64(outAt)))
+        if (!writeAllAt(to, QByteArray::fromRawData(buffer.data(), qsizetype(got)), quint64(outAt)))
             return false;
         inAt += got;
         outAt += got;
@@ -573,4 +574,4 @@ QString lastErrorText()
     return errorText(errno);
 }
 
-}  // namespace vexlo::platform
+} // namespace vexlo::platform

@@ -28,10 +28,10 @@ QString resolveFolderPart(const QString& path);
 struct FileStat {
     bool ok = false;
     bool isDir = false;
-    bool isFile = false;  // a regular file
-    bool isLink = false;  // only set when the link itself was asked about
+    bool isFile = false; // a regular file
+    bool isLink = false; // only set when the link itself was asked about
     qint64 size = 0;
-    QDateTime modified;  // local time
+    QDateTime modified; // local time
     dev_t device = 0;
     ino_t inode = 0;
     mode_t mode = 0;
@@ -52,8 +52,8 @@ bool isRegularFile(const QString& path);
 
 struct DirEntry {
     QString name;
-    bool isDir = false;   // a folder, or a link to one
-    bool isFile = false;  // a regular file, or a link to one
+    bool isDir = false;  // a folder, or a link to one
+    bool isFile = false; // a regular file, or a link to one
 };
 
 // The entries of a folder in the order the file system returns them, without
@@ -62,8 +62,8 @@ bool listDirectory(const QString& folder, std::vector<DirEntry>& out);
 
 // One entry of a folder read through its descriptor.
 struct FolderItem {
-    QString name;      // decoded as every name (NativeName.h)
-    QByteArray native; // its bytes
+    QString name;        // decoded as every name (NativeName.h)
+    QByteArray native;   // its bytes
     bool isLink = false; // the entry itself is a symbolic link
     uid_t linkOwner = 0; // ...and whose it is
     FileStat stat;       // what it is, links followed; not ok for a link to nothing
@@ -147,4 +147,4 @@ QString errorText(int error);
 // The text of the last failure of the functions above that leave errno set.
 QString lastErrorText();
 
-}  // namespace vexlo::platform
+} // namespace vexlo::platform

@@ -16,4 +16,4 @@ void setLauncher(Launcher* l)
     g_launcher = l;
 }
 
-}  // namespace vexlo::platform
+} // namespace vexlo::platform

@@ -19,4 +19,4 @@ public:
 Launcher* launcher();
 void setLauncher(Launcher* launcher);
 
-}  // namespace vexlo::platform
+} // namespace vexlo::platform

@@ -39,7 +39,7 @@ int validSequenceLength(const unsigned char* p, qsizetype left)
     return len;
 }
 
-}  // namespace
+} // namespace
 
 QString decodeName(const QByteArray& bytes)
 {
@@ -79,8 +79,8 @@ QByteArray encodeName(const QString& name)
     qsizetype start = 0;
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t u = name.at(i).unicode();
-        const bool loneLow = u >= 0xDC80 && u <= 0xDCFF
-                             && (i == 0 || !QChar::isHighSurrogate(name.at(i - 1).unicode()));
+        const bool loneLow = u >= 0xDC80 && u <= 0xDCFF &&
+                             (i == 0 || !QChar::isHighSurrogate(name.at(i - 1).unicode()));
         if (loneLow) {
             out.append(QStringView(name).mid(start, i - start).toUtf8());
             out.append(char(u - 0xDC00));
@@ -91,4 +91,4 @@ QByteArray encodeName(const QString& name)
     return out;
 }
 
-}  // namespace vexlo::platform
+} // namespace vexlo::platform

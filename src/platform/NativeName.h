@@ -12,4 +12,4 @@ namespace vexlo::platform {
 QString decodeName(const QByteArray& bytes);
 QByteArray encodeName(const QString& name);
 
-}  // namespace vexlo::platform
+} // namespace vexlo::platform

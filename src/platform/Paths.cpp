@@ -15,7 +15,7 @@ QString& programFolderOverride()
     static QString value;
     return value;
 }
-}  // namespace
+} // namespace
 
 QString joinPath(const QString& folder, const QString& name)
 {
@@ -53,7 +53,7 @@ QString mapCaseKeepingLoneSurrogates(const QString& text, bool upper)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 QString lowerPath(const QString& path)
 {
@@ -123,4 +123,4 @@ QString tempDizPath()
     return joinPath(dataFolder(), kTemporaryDescriptionName);
 }
 
-}  // namespace vexlo::platform
+} // namespace vexlo::platform

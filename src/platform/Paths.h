@@ -41,4 +41,4 @@ QString dataFolder();
 QString settingsFilePath();
 QString tempDizPath();
 
-}  // namespace vexlo::platform
+} // namespace vexlo::platform

@@ -15,7 +15,7 @@ namespace {
 // A settings file is one short line; anything far larger is not ours, and
 // reading it whole would only cost memory.
 constexpr qint64 kSettingsReadLimit = 64 * 1024;
-}  // namespace
+} // namespace
 
 SettingsRead readSettingsFile(const QString& path)
 {
@@ -28,7 +28,7 @@ SettingsRead readSettingsFile(const QString& path)
     if (!platform::readFileStart(path, bytes, kSettingsReadLimit))
         return result;
     if (bytes.isEmpty())
-        return result;  // no first line to read
+        return result; // no first line to read
     qsizetype end = bytes.indexOf('\r');
     const qsizetype lf = bytes.indexOf('\n');
     if (end < 0 || (lf >= 0 && lf < end))
@@ -73,7 +73,7 @@ StartupFolders startupFoldersFrom(const SettingsRead& settings)
         if (folder.isEmpty())
             folder = root;
         else
-            out.pathPanel = folder;  // shown as read, before the existence test
+            out.pathPanel = folder; // shown as read, before the existence test
         if (isUsableFolder(folder)) {
             out.paneFolder = platform::lowerPath(folder);
         } else {
@@ -91,4 +91,4 @@ QString defaultListFile(const QString& folder)
     return platform::joinPath(folder, platform::kDefaultListFileName);
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -38,9 +38,9 @@ QString DescriptionBox::refusalText(const QString& text, int bad, int at) const
 void DescriptionBox::keyPressEvent(QKeyEvent* event)
 {
     const QString text = event->text();
-    const bool editing = event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut)
-                         || event->matches(QKeySequence::Copy) || event->matches(QKeySequence::Undo)
-                         || event->matches(QKeySequence::Redo);
+    const bool editing = event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) ||
+                         event->matches(QKeySequence::Copy) || event->matches(QKeySequence::Undo) ||
+                         event->matches(QKeySequence::Redo);
     // Ctrl and Ctrl+Shift keys are shortcuts whose text the box never
     // inserts; with any other modifiers (AltGr arrives as Ctrl+Alt on some
     // systems, the Option key as Alt) the text goes in, so it is checked.
@@ -95,4 +95,4 @@ void DescriptionBox::insertFromMimeData(const QMimeData* source)
     ensureCursorVisible();
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -34,4 +34,4 @@ private:
     QString refusalText(const QString& text, int bad, int at) const;
 };
 
-}  // namespace vexlo
+} // namespace vexlo

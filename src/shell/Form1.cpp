@@ -8,11 +8,11 @@
 #include "pane/FolderHolder.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Settings.h"
 #include "shell/DescriptionBox.h"
 #include "shell/Form1DizHost.h"
 #include "shell/MessageBoxes.h"
 #include "shell/StatusPanel.h"
-#include "platform/Settings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,16 +59,16 @@ QFont descriptionFont()
     return font;
 }
 
-}  // namespace
+} // namespace
 
 Form1::Form1(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kTitle);
     setWindowIcon(about::programIcon());
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-                   | Qt::CustomizeWindowHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         m_scale = std::max(1.0, screen->logicalDotsPerInch() / 96.0);
@@ -377,7 +377,8 @@ bool Form1::startUp(const std::function<bool()>& handOver)
         MessageRequest request;
         request.icon = QMessageBox::Critical;
         request.title = QStringLiteral("Zandt32 error");
-        request.text = QStringLiteral("Vexlo32 can not be run from\na root directory, please reinstall.");
+        request.text =
+            QStringLiteral("Vexlo32 can not be run from\na root directory, please reinstall.");
         request.buttons = QMessageBox::Ok;
         showMessage(nullptr, request);
         m_startUpExitStatus = 1;
@@ -392,7 +393,8 @@ bool Form1::startUp(const std::function<bool()>& handOver)
     }
 
     // 3. The archive folder of last time; 4. the default list file.
-    const StartupFolders folders = startupFoldersFrom(readSettingsFile(platform::settingsFilePath()));
+    const StartupFolders folders =
+        startupFoldersFrom(readSettingsFile(platform::settingsFilePath()));
     m_pathPanel->setCaption(folders.pathPanel);
     if (!m_archivePane->setFolderPath(folders.paneFolder) &&
         folders.paneFolder != platform::kRootFolder) {
@@ -428,7 +430,7 @@ void Form1::restoreFromHandOver(const QByteArray& activationToken)
 void Form1::closeEvent(QCloseEvent* event)
 {
     shutDown();
-    event->accept();  // the close is never refused
+    event->accept(); // the close is never refused
 }
 
 void Form1::shutDown()
@@ -509,4 +511,4 @@ void Form1::showZipProgress(int completion)
     m_progressBar->setValue(std::clamp(completion, 0, 100));
 }
 
-}  // namespace vexlo
+} // namespace vexlo

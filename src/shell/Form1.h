@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/DiskInfo.h"
 #include "diz/ZipComponent.h"
+#include "platform/DiskInfo.h"
 #include "shell/WindowState.h"
 
 #include <QMainWindow>
@@ -32,7 +32,7 @@ namespace diz {
 class DizHost;
 class DizReader;
 class DizWriter;
-}  // namespace diz
+} // namespace diz
 namespace pane {
 class BrowseDialog;
 }
@@ -141,7 +141,7 @@ private:
     double m_scale = 1.0;
     bool m_unloaded = false;
     int m_startUpExitStatus = 0;
-    QString m_runStartFolder;  // the folder a running Make list started from
+    QString m_runStartFolder; // the folder a running Make list started from
     Run m_run = Run::Idle;
     bool m_saveDizOffered = false;  // a description was read: Save diz can be used when idle
     bool m_listLoopRunning = false; // from the start of Make list's loop until it has returned
@@ -169,10 +169,10 @@ private:
 
     // Menus, commands and items; object names in the comments. A command
     // is one action for its menu item, its button and the popup.
-    QMenu* m_fileMenu = nullptr;              // "file"
-    QMenu* m_optionsMenu = nullptr;           // "options"
-    QMenu* m_helpMenu = nullptr;              // "help"
-    QAction* m_browseCommand = nullptr;       // "directory"
+    QMenu* m_fileMenu = nullptr;                 // "file"
+    QMenu* m_optionsMenu = nullptr;              // "options"
+    QMenu* m_helpMenu = nullptr;                 // "help"
+    QAction* m_browseCommand = nullptr;          // "directory"
     QAction* m_listDestinationCommand = nullptr; // "save"
     QAction* m_viewListCommand = nullptr;        // "viewl"
     QAction* m_makeListCommand = nullptr;        // "mlist"
@@ -180,13 +180,13 @@ private:
     QAction* m_saveDizCommand = nullptr;         // "sdiz"
     QAction* m_refreshCommand = nullptr;         // "refresh"
     QAction* m_deleteCommand = nullptr;          // "delete"
-    QAction* m_exitItem = nullptr;            // "exit"
-    QAction* m_longNamesItem = nullptr;       // "longfile"
-    QAction* m_multiLineItem = nullptr;       // "multi"
-    QAction* m_helpContentsItem = nullptr;    // "contents"
-    QAction* m_emailItem = nullptr;           // "email"
-    QAction* m_webPageItem = nullptr;         // "web"
-    QAction* m_aboutItem = nullptr;           // "about"
+    QAction* m_exitItem = nullptr;               // "exit"
+    QAction* m_longNamesItem = nullptr;          // "longfile"
+    QAction* m_multiLineItem = nullptr;          // "multi"
+    QAction* m_helpContentsItem = nullptr;       // "contents"
+    QAction* m_emailItem = nullptr;              // "email"
+    QAction* m_webPageItem = nullptr;            // "web"
+    QAction* m_aboutItem = nullptr;              // "about"
 };
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -96,4 +96,4 @@ void Form1::DizWindowHost::noteReadOnlyDrive()
     m_window.m_state.list.readOnlyDrive = true;
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -27,4 +27,4 @@ private:
     Form1& m_window;
 };
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -24,4 +24,4 @@ void Form1::showAbout()
     m_help->about();
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -64,4 +64,4 @@ void Form1::viewList()
     }
 }
 
-}  // namespace vexlo
+} // namespace vexlo

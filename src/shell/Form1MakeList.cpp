@@ -58,8 +58,14 @@ public:
     void setProgress(int value) override { m_window.m_progressBar->setValue(value); }
     void setTitle(const QString& title) override { m_window.setWindowTitle(title); }
     void setPathPanel(const QString& text) override { m_window.m_pathPanel->setCaption(text); }
-    void setCurrentFolder(const QString& folder) override { m_window.m_folderHolder->setPath(folder); }
-    void fileStarted(const QString& fullPath) override { m_window.m_state.selectedFilePath = fullPath; }
+    void setCurrentFolder(const QString& folder) override
+    {
+        m_window.m_folderHolder->setPath(folder);
+    }
+    void fileStarted(const QString& fullPath) override
+    {
+        m_window.m_state.selectedFilePath = fullPath;
+    }
 
 private:
     void holdPainting(bool hold)
@@ -113,7 +119,8 @@ void Form1::makeListOrAbort()
         CatalogWindowHost host(*this);
         catalog::ListWriter writer;
         catalog::MemoryDescriptionReader descriptions(*m_zip);
-        catalog::CatalogJob job{m_state.run, m_state.list, *m_archivePane, *m_zip, writer, host, &descriptions};
+        catalog::CatalogJob job{m_state.run, m_state.list, *m_archivePane, *m_zip,
+                                writer,      host,         &descriptions};
         m_listLoopRunning = true;
         result = catalog::MakeListRun(job, listFile, start);
         m_listLoopRunning = false;

@@ -94,7 +94,7 @@ void Form1::deleteSelectedFiles()
         // matched to a sibling that differs only in letter case.
         const platform::FileStat st = platform::statExact(path, false);
         if (!st.ok)
-            continue;  // vanished since the pane was read
+            continue; // vanished since the pane was read
         const bool regular = st.isLink ? platform::statExact(path, true).isFile : st.isFile;
         if (!regular)
             continue;
@@ -102,9 +102,9 @@ void Form1::deleteSelectedFiles()
         // write-protected file in a writable folder can be deleted, and a
         // file that cannot be keeps its permissions. A link is deleted as a
         // link.
-        platform::removeExactFile(path);  // a failure passes over this file
+        platform::removeExactFile(path); // a failure passes over this file
     }
     m_archivePane->refresh();
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -8,7 +8,7 @@ MessageHook& hook()
     static MessageHook value;
     return value;
 }
-}  // namespace
+} // namespace
 
 QMessageBox::StandardButton showMessage(QWidget* parent, const MessageRequest& request)
 {
@@ -26,4 +26,4 @@ void setMessageHook(MessageHook h)
     hook() = std::move(h);
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -23,4 +23,4 @@ QMessageBox::StandardButton showMessage(QWidget* parent, const MessageRequest& r
 // Installs a hook that answers instead of a real box; an empty hook removes it.
 void setMessageHook(MessageHook hook);
 
-}  // namespace vexlo
+} // namespace vexlo

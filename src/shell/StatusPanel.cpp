@@ -30,4 +30,4 @@ void StatusPanel::mouseMoveEvent(QMouseEvent* event)
     QLabel::mouseMoveEvent(event);
 }
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -24,4 +24,4 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 };
 
-}  // namespace vexlo
+} // namespace vexlo

@@ -17,4 +17,4 @@ struct WindowState {
     catalog::ListOptions list;
 };
 
-}  // namespace vexlo
+} // namespace vexlo

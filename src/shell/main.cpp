@@ -1,10 +1,10 @@
-#include "platform/Launcher.h"
+#include "cli/CommandLine.h"
 #include "platform/FileSystem.h"
+#include "platform/Launcher.h"
 #include "platform/NativeName.h"
 #include "platform/SingleInstance.h"
 #include "shell/DesktopLauncher.h"
 #include "shell/Form1.h"
-#include "cli/CommandLine.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+#include "Version.h"
 #include "about/AboutBox.h"
 #include "about/HelpCommands.h"
 #include "about/ProgramIcon.h"
@@ -7,7 +8,6 @@
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 #include "shell/DesktopLauncher.h"
-#include "Version.h"
 #include "testsupport.h"
 
 #include <QApplication>

@@ -79,8 +79,8 @@ private slots:
         QTest::addColumn<qint64>("size");
         QTest::addColumn<QByteArray>("line");
         const QByteArray d = kDate;
-        QTest::newRow("long, 10 digits") << true << qint64(1234567890)
-                                         << "BIG.BIN" + spaces(35) + "1234567890 " + d + "  \r\n";
+        QTest::newRow("long, 10 digits")
+            << true << qint64(1234567890) << "BIG.BIN" + spaces(35) + "1234567890 " + d + "  \r\n";
         QTest::newRow("long, 11 digits")
             << true << qint64(12345678901) << "BIG.BIN" + spaces(35) + "12345678901 " + d + " \r\n";
         QTest::newRow("long, 13 digits") << true << qint64(1234567890123)
@@ -89,8 +89,8 @@ private slots:
             << false << qint64(123456789) << "BIG.BIN" + spaces(5) + "123456789  " + d + "  \r\n";
         QTest::newRow("short, 11 digits")
             << false << qint64(12345678901) << "BIG.BIN" + spaces(5) + "12345678901 " + d + " \r\n";
-        QTest::newRow("short, 12 digits")
-            << false << qint64(123456789012) << "BIG.BIN" + spaces(5) + "123456789012 " + d + " \r\n";
+        QTest::newRow("short, 12 digits") << false << qint64(123456789012)
+                                          << "BIG.BIN" + spaces(5) + "123456789012 " + d + " \r\n";
     }
     void hugeFileWidensTheSizeField()
     {
@@ -271,7 +271,8 @@ private slots:
         } host;
         BuildRun run;
         run.options.multiLineDiz = true;
-        CatalogJob job{run.control, run.options, run.pane, run.zip, run.writer, host, &descriptions};
+        CatalogJob job{run.control, run.options, run.pane,     run.zip,
+                       run.writer,  host,        &descriptions};
         run.pane.setFolderPath(fx.folder);
         QVERIFY(run.writer.open(fx.listFile));
         BuildFolderEntries(job);

@@ -147,9 +147,9 @@ private slots:
             QString target = link.section(u'>', 1);
             target.replace("OUTSIDE", outside).replace("TREE", fx.folder);
             const QString at = (inOutside ? outside : fx.folder) + name;
-            QCOMPARE(::symlink(QFile::encodeName(target).constData(),
-                               QFile::encodeName(at).constData()),
-                     0);
+            QCOMPARE(
+                ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()),
+                0);
         }
         BuildRun run;
         const QByteArray out = run.walk(fx.folder, fx.listFile);
@@ -174,8 +174,9 @@ private slots:
         BuildRun run;
         const QByteArray out = run.walk(fx.folder, fx.listFile);
         const QString lower = platform::lowerPath(fx.folder);
-        QCOMPARE(folderLines(out), (QStringList{lower, lower + "/a", lower + "/a", lower + "/alpha",
-                                                lower + "/beta", lower + "/delta", lower + "/gamma"}));
+        QCOMPARE(folderLines(out),
+                 (QStringList{lower, lower + "/a", lower + "/a", lower + "/alpha", lower + "/beta",
+                              lower + "/delta", lower + "/gamma"}));
         QVERIFY(out.indexOf("UPPER.TXT") < out.indexOf("LOWER.TXT")); // "A" before "a"
     }
 

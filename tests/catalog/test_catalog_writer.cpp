@@ -214,10 +214,10 @@ private slots:
         QTest::newRow("empty") << QByteArray() << QByteArray();
         QTest::newRow("leading space stays") << QByteArray("  ABC") << QByteArray("  abc");
         QTest::newRow("DOS letter pairs change, box drawing stays")
-            << QByteArray("\x8e\x84RGER \x99L \xc9\xcd\xbb") << QByteArray("\x8e\x84rger \x94l \xc9\xcd\xbb");
-        QTest::newRow("every DOS pair")
-            << QByteArray("\x87\x80\x9a\x90\x8e\x8f\x92\x99\xa5")
-            << QByteArray("\x80\x87\x81\x82\x84\x86\x91\x94\xa4");
+            << QByteArray("\x8e\x84RGER \x99L \xc9\xcd\xbb")
+            << QByteArray("\x8e\x84rger \x94l \xc9\xcd\xbb");
+        QTest::newRow("every DOS pair") << QByteArray("\x87\x80\x9a\x90\x8e\x8f\x92\x99\xa5")
+                                        << QByteArray("\x80\x87\x81\x82\x84\x86\x91\x94\xa4");
         QTest::newRow("DOS bytes without a pair") << QByteArray("\xe1\x98\xa0\xe1") // ß ÿ á
                                                   << QByteArray("\xe1\x98\xa0\xe1");
         QTest::newRow("letter then DOS bytes")
@@ -241,7 +241,8 @@ private slots:
         QTest::newRow("empty file") << QByteArray() << any << L{};
         QTest::newRow("one line, no end") << QByteArray("A") << any << L{"A"};
         QTest::newRow("one line, CR LF") << QByteArray("A\r\n") << any << L{"A"};
-        QTest::newRow("empty line between") << QByteArray("A\r\n\r\nB\r\n") << any << L{"A", "", "B"};
+        QTest::newRow("empty line between")
+            << QByteArray("A\r\n\r\nB\r\n") << any << L{"A", "", "B"};
         QTest::newRow("LF only") << QByteArray("A\n\nB\n") << any << L{"A", "", "B"};
         QTest::newRow("CR only") << QByteArray("A\rB") << any << L{"A", "B"};
         QTest::newRow("mixed") << QByteArray("A\r\nB\nC\rD") << any << L{"A", "B", "C", "D"};
@@ -251,7 +252,8 @@ private slots:
         QTest::newRow("CR: one line, no end") << QByteArray("A") << cr << L{"A"};
         QTest::newRow("CR: CR LF") << QByteArray("A\r\nB\r\n") << cr << L{"A", "B"};
         QTest::newRow("CR: lone CR") << QByteArray("A\rB") << cr << L{"A", "B"};
-        QTest::newRow("CR: lone LF is part of the line") << QByteArray("A\nB\r\n") << cr << L{"A\nB"};
+        QTest::newRow("CR: lone LF is part of the line")
+            << QByteArray("A\nB\r\n") << cr << L{"A\nB"};
         QTest::newRow("CR: LF CR") << QByteArray("A\n\rB") << cr << L{"A\n", "B"};
         QTest::newRow("CR: a lone line end") << QByteArray("\r\n") << cr << L{""};
     }

@@ -254,8 +254,8 @@ private slots:
         const int rc = inChild([&]() -> int {
             if (!dropToNobody() || ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
                 return kChildCannot;
-            return runProgramRaw({"--make-list", QFile::encodeName(listed), "--output",
-                                  QFile::encodeName(list)});
+            return runProgramRaw(
+                {"--make-list", QFile::encodeName(listed), "--output", QFile::encodeName(list)});
         });
         if (rc == kChildCannot)
             QSKIP("cannot run as a user without write permission to the folder");
@@ -272,8 +272,8 @@ private slots:
         if (QStandardPaths::findExecutable("strace").isEmpty())
             QSKIP("strace is not installed");
         const QString archive = m_root.path() + "/flushed.zip";
-        QVERIFY(makeZip(archive, {{"game.exe", randomBytes(300000), true},
-                                  {"file_id.diz", "old\r\n"}}));
+        QVERIFY(makeZip(archive,
+                        {{"game.exe", randomBytes(300000), true}, {"file_id.diz", "old\r\n"}}));
         const QString diz = m_root.path() + "/file_id.diz";
         QVERIFY(writeBytes(diz, "NEW\r\n"));
         QProcess p;
@@ -281,10 +281,11 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ASAN_OPTIONS", "detect_leaks=0");
         p.setProcessEnvironment(env);
-        p.start("strace", {"-f", "-qq", "-e",
-                           "trace=rename,renameat,renameat2,openat,fchmod,fsync,fdatasync,linkat,fcntl,dup",
-                           "-o", m_root.path() + "/trace",
-                           qEnvironmentVariable("VEXLO32_BINARY"), "--save-diz", diz, archive});
+        p.start("strace",
+                {"-f", "-qq", "-e",
+                 "trace=rename,renameat,renameat2,openat,fchmod,fsync,fdatasync,linkat,fcntl,dup",
+                 "-o", m_root.path() + "/trace", qEnvironmentVariable("VEXLO32_BINARY"),
+                 "--save-diz", diz, archive});
         QVERIFY(p.waitForFinished(60000));
         if (p.exitCode() != 0 && readBytes(m_root.path() + "/trace").isEmpty())
             QSKIP("strace cannot trace here");
@@ -356,12 +357,15 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("folder flush: EINVAL") << "VEXLO32_DIR_FSYNC_ERRNO" << EINVAL << 0 << QByteArray();
-        QTest::newRow("folder flush: ENOTSUP") << "VEXLO32_DIR_FSYNC_ERRNO" << ENOTSUP << 0 << QByteArray();
+        QTest::newRow("folder flush: EINVAL")
+            << "VEXLO32_DIR_FSYNC_ERRNO" << EINVAL << 0 << QByteArray();
+        QTest::newRow("folder flush: ENOTSUP")
+            << "VEXLO32_DIR_FSYNC_ERRNO" << ENOTSUP << 0 << QByteArray();
         QTest::newRow("folder flush: EIO")
             << "VEXLO32_DIR_FSYNC_ERRNO" << EIO << 1 << QByteArray("could not be flushed");
         QTest::newRow("bytes appended before the exchange")
-            << "VEXLO32_APPEND_BEFORE_EXCHANGE" << 0 << 1 << QByteArray("changed during the update");
+            << "VEXLO32_APPEND_BEFORE_EXCHANGE" << 0 << 1
+            << QByteArray("changed during the update");
     }
     void faultsAtTheLastMoment()
     {
@@ -369,7 +373,8 @@ private slots:
         QFETCH(int, error);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, message);
-        const QString folder = m_root.path() + "/fault" + QString::number(qHash(variable) + uint(error));
+        const QString folder =
+            m_root.path() + "/fault" + QString::number(qHash(variable) + uint(error));
         QVERIFY(QDir().mkpath(folder));
         const QString archive = folder + "/game.zip";
         QVERIFY(makeZip(archive, {{"file_id.diz", "old\r\n"}}));

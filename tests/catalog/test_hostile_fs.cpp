@@ -6,8 +6,8 @@
 
 #include "catalog/FolderWalk.h"
 #include "catalog/ListBuilder.h"
-#include "reliability_support.h"
 #include "platform/Settings.h"
+#include "reliability_support.h"
 #include "test_catalog_support.h"
 
 #include <QProcess>
@@ -159,8 +159,8 @@ private slots:
         const QByteArray list = run.walk(fx.folder, fx.listFile);
         QVERIFY2(!list.startsWith('('), list.constData());
         // The command line lists the same, and says nothing is missing.
-        const RunResult cli = runProgram({"--make-list", fx.folder, "--output", fx.listFile,
-                                          "--long"});
+        const RunResult cli =
+            runProgram({"--make-list", fx.folder, "--output", fx.listFile, "--long"});
         QCOMPARE(cli.exitCode, 0);
         QCOMPARE(readBytes(fx.listFile), list);
         QVERIFY(list.endsWith("\r\n"));
@@ -325,12 +325,14 @@ private slots:
                  0);
         const bool kmsg = ::access("/proc/kmsg", R_OK) == 0;
         if (kmsg)
-            QCOMPARE(::symlink("/proc/kmsg", QFile::encodeName(fx.folder + "/k.url").constData()), 0);
+            QCOMPARE(::symlink("/proc/kmsg", QFile::encodeName(fx.folder + "/k.url").constData()),
+                     0);
         QVERIFY(writeBytes(fx.folder + "/f.url",
                            "[x]\r\nURL=http://big/\r\n" + QByteArray(3 << 20, 'j')));
         // 20 GiB of nothing (sparse): no line end to wait for.
         QVERIFY(writeBytes(fx.folder + "/g.url", "x"));
-        QCOMPARE(::truncate(QFile::encodeName(fx.folder + "/g.url").constData(), off_t(20) << 30), 0);
+        QCOMPARE(::truncate(QFile::encodeName(fx.folder + "/g.url").constData(), off_t(20) << 30),
+                 0);
         const int rc = inChild([&]() -> int {
             ::alarm(20);
             BuildRun run;

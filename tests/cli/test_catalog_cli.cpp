@@ -203,7 +203,8 @@ private slots:
         QFETCH(int, exitCode);
         ListFixture fx;
         QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
-        const QString list = kind == "-" || kind.startsWith('/') ? kind : fx.root.path() + "/list.txt";
+        const QString list =
+            kind == "-" || kind.startsWith('/') ? kind : fx.root.path() + "/list.txt";
         const QString target = fx.root.path() + "/target.txt";
         const QByteArray native = QFile::encodeName(list);
         struct stat st0;

@@ -1,6 +1,6 @@
 #include "diz/DizReader.h"
-#include "diz/ZipComponent.h"
 #include "diz/FolderListing.h"
+#include "diz/ZipComponent.h"
 #include "platform/Paths.h"
 #include "test_diz_fakes.h"
 #include "testsupport.h"

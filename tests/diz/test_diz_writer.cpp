@@ -1,7 +1,7 @@
 #include "diz/DizReader.h"
 #include "diz/DizWriter.h"
-#include "diz/ZipComponent.h"
 #include "diz/FolderListing.h"
+#include "diz/ZipComponent.h"
 #include "platform/Paths.h"
 #include "reliability_support.h"
 #include "test_diz_fakes.h"
@@ -62,7 +62,9 @@ struct Rig {
     QString selectedFilePath; // the window's selected entry
     DizWriter writer{zip, host, pane, run};
     std::vector<Update> updates;
-    std::function<ZipStatus(int)> answer = [](int) { return ZipStatus(0); }; // by update number, from 1
+    std::function<ZipStatus(int)> answer = [](int) {
+        return ZipStatus(0);
+    }; // by update number, from 1
     QStringList freeSpaceAskedFor;
 
     explicit Rig(int files) : pane(QString(), {})
@@ -173,8 +175,7 @@ private slots:
         rig.host.box = "x";
         rig.writer.press(rig.selectedFilePath);
         const QStringList expected =
-            QStringList{"saving 1 keep=1", "busy 1 keep=1",
-                        "progress 0 keep=1", "yield keep=1"} +
+            QStringList{"saving 1 keep=1", "busy 1 keep=1", "progress 0 keep=1", "yield keep=1"} +
             kIdleTail;
         QCOMPARE(rig.host.log, expected);
         QVERIFY(!rig.run.keepRunning);

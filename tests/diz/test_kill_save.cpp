@@ -135,12 +135,13 @@ private slots:
         file("game.zip.backup", copy);                      // the user's copies
         file("game.zip.201224", copy);
         file("game.zip.todo00", QByteArray());
-        file("game.zip.a1b2c3", copy);                      // an older version's: not provably ours
-        file(".other.zip.vexlo32-dddddddddd", copy);        // another archive's
+        file("game.zip.a1b2c3", copy);               // an older version's: not provably ours
+        file(".other.zip.vexlo32-dddddddddd", copy); // another archive's
         file("linked", copy);
-        QVERIFY(::link(QFile::encodeName(dir.path() + "/linked").constData(),
-                       QFile::encodeName(dir.path() + "/.game.zip.vexlo32-eeeeeeeeee")
-                           .constData()) == 0);
+        QVERIFY(
+            ::link(QFile::encodeName(dir.path() + "/linked").constData(),
+                   QFile::encodeName(dir.path() + "/.game.zip.vexlo32-eeeeeeeeee").constData()) ==
+            0);
         file("target", copy);
         QVERIFY(QFile::link(dir.path() + "/target", dir.path() + "/.game.zip.vexlo32-ffffffffff"));
         QVERIFY(QDir().mkpath(dir.path() + "/.game.zip.vexlo32-gggggggggg"));
@@ -330,8 +331,8 @@ private slots:
             // before it starts its own: never more than one per archive.
             QVERIFY2(names.size() <= 2 * archives.size(), qPrintable(names.join(' ')));
             for (const QString& n : names) {
-                const bool leftover = n.startsWith(u'.') &&
-                                      diz::isUpdateTempName(n, n.mid(1).section(u'.', 0, 1));
+                const bool leftover =
+                    n.startsWith(u'.') && diz::isUpdateTempName(n, n.mid(1).section(u'.', 0, 1));
                 QVERIFY2(archives.contains(folder + '/' + n) || leftover, qPrintable(n));
             }
             previousDiz = newDiz;

@@ -30,7 +30,6 @@ namespace {
 
 const QString kDiz = QStringLiteral("file_id.diz");
 
-
 struct RawMember {
     QByteArray compressed; // the member's data exactly as stored
     qint32 method = -1;
@@ -467,7 +466,8 @@ private slots:
     void updateFromMemory()
     {
         const QString archive = freshPath("game.zip");
-        QVERIFY(makeZip(archive, {{"game.exe", noise(5000), false}, {"File_Id.Diz", "old", false}}));
+        QVERIFY(
+            makeZip(archive, {{"game.exe", noise(5000), false}, {"File_Id.Diz", "old", false}}));
         auto before = rawMembers(archive);
         ZipComponent zip;
         zip.setArchivePath(archive);
@@ -584,7 +584,8 @@ private slots:
         QTest::newRow("folder") << "folder" << ZipStatus::CannotReadSource;
         QTest::newRow("too large") << "large" << ZipStatus::MemberTooLarge;
         QTest::newRow("empty mask") << "none" << ZipStatus::BadArguments;
-        QTest::newRow("the largest read, and Save diz's line end") << "largest" << ZipStatus::Success;
+        QTest::newRow("the largest read, and Save diz's line end")
+            << "largest" << ZipStatus::Success;
     }
     void updateWithUnreadableSource()
     {
@@ -746,20 +747,20 @@ private slots:
     void statusTextsAreDistinct()
     {
         const QList<ZipStatus> codes = {ZipStatus::Success,
-                                     ZipStatus::CannotOpenArchive,
-                                     ZipStatus::NotAZipArchive,
-                                     ZipStatus::CorruptArchive,
-                                     ZipStatus::CrcError,
-                                     ZipStatus::MemberTooLarge,
-                                     ZipStatus::CannotReadMember,
-                                     ZipStatus::EncryptedMember,
-                                     ZipStatus::UnsupportedMethod,
-                                     ZipStatus::CannotWriteTarget,
-                                     ZipStatus::CannotReadSource,
-                                     ZipStatus::CannotWriteArchive,
-                                     ZipStatus::BadArguments,
-                                     ZipStatus::NothingMatched,
-                                     ZipStatus::Aborted};
+                                        ZipStatus::CannotOpenArchive,
+                                        ZipStatus::NotAZipArchive,
+                                        ZipStatus::CorruptArchive,
+                                        ZipStatus::CrcError,
+                                        ZipStatus::MemberTooLarge,
+                                        ZipStatus::CannotReadMember,
+                                        ZipStatus::EncryptedMember,
+                                        ZipStatus::UnsupportedMethod,
+                                        ZipStatus::CannotWriteTarget,
+                                        ZipStatus::CannotReadSource,
+                                        ZipStatus::CannotWriteArchive,
+                                        ZipStatus::BadArguments,
+                                        ZipStatus::NothingMatched,
+                                        ZipStatus::Aborted};
         QSet<QString> texts;
         QSet<qint16> values;
         for (ZipStatus code : codes) {

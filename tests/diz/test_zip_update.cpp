@@ -484,7 +484,10 @@ private slots:
                     ZipComponent zip;
                     zip.setArchivePath(archive);
                     const QString name = c == 0 ? "a.txt" : "b.txt";
-                    ::_exit(zip.UpdateMemberData(name, QByteArray::number(round)) == ZipStatus::Success ? 0 : 1);
+                    ::_exit(zip.UpdateMemberData(name, QByteArray::number(round)) ==
+                                    ZipStatus::Success
+                                ? 0
+                                : 1);
                 }
             }
             ::close(gate[0]);
@@ -545,18 +548,18 @@ private slots:
                 acl.append(char((id >> (8 * i)) & 0xff));
         };
         acl = QByteArray("\x02\0\0\0", 4); // version 2
-        entry(0x01, 7, 0xFFFFFFFFu);         // owner
-        entry(0x02, 4, 1234);                // a user who may read
-        entry(0x04, 5, 0xFFFFFFFFu);         // group
-        entry(0x10, 5, 0xFFFFFFFFu);         // mask
-        entry(0x20, 0, 0xFFFFFFFFu);         // others
+        entry(0x01, 7, 0xFFFFFFFFu);       // owner
+        entry(0x02, 4, 1234);              // a user who may read
+        entry(0x04, 5, 0xFFFFFFFFu);       // group
+        entry(0x10, 5, 0xFFFFFFFFu);       // mask
+        entry(0x20, 0, 0xFFFFFFFFu);       // others
         if (::setxattr(nativeOf(folder).constData(), "system.posix_acl_default", acl.constData(),
                        size_t(acl.size()), 0) == 0) {
             QCOMPARE(::chmod(nativeOf(archive).constData(), 0640), 0);
             QCOMPARE(update(archive, "no ACL"), ZipStatus::Success);
-            QCOMPARE(::getxattr(nativeOf(archive).constData(), "system.posix_acl_access", nullptr,
-                                0),
-                     ssize_t(-1));
+            QCOMPARE(
+                ::getxattr(nativeOf(archive).constData(), "system.posix_acl_access", nullptr, 0),
+                ssize_t(-1));
             QCOMPARE(int(StatOf(archive).st.st_mode & 07777), 0640);
         }
 
@@ -574,10 +577,11 @@ private slots:
     {
         const QString folder = freshFolder();
         const QString archive = folder + "/a.zip";
-        const int made = shell(folder, "python3 -c \"import zipfile\nz = zipfile.ZipFile('a.zip', "
-                                       "'w')\ni = zipfile.ZipInfo('FILE_ID.DIZ')\ni.create_system = 3\n"
-                                       "i.external_attr = (0o120000 | 0o751) << 16 | 0x10\n"
-                                       "z.writestr(i, 'elsewhere')\nz.close()\"");
+        const int made =
+            shell(folder, "python3 -c \"import zipfile\nz = zipfile.ZipFile('a.zip', "
+                          "'w')\ni = zipfile.ZipInfo('FILE_ID.DIZ')\ni.create_system = 3\n"
+                          "i.external_attr = (0o120000 | 0o751) << 16 | 0x10\n"
+                          "z.writestr(i, 'elsewhere')\nz.close()\"");
         if (made == 127)
             QSKIP("python3 is not installed");
         QCOMPARE(made, 0);

@@ -89,7 +89,8 @@ private slots:
     {
         QTemporaryDir dir;
         for (int i = 0; i < 50000; ++i) {
-            const QByteArray name = QFile::encodeName(dir.path()) + "/f" + QByteArray::number(i) + ".zip";
+            const QByteArray name =
+                QFile::encodeName(dir.path()) + "/f" + QByteArray::number(i) + ".zip";
             const int fd = ::open(name.constData(), O_CREAT | O_WRONLY, 0644);
             QVERIFY(fd >= 0);
             ::close(fd);
@@ -115,12 +116,18 @@ private slots:
         QTest::addColumn<QString>("paneFolder");
         QTest::addColumn<QList<int>>("rows");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("root pick") << "/" << "/" << QList<int>{0} << "/a.zip";
-        QTest::newRow("no pick yet, root pane") << "" << "/" << QList<int>{0} << "//a.zip";
-        QTest::newRow("folder pick") << "/zips" << "/zips" << QList<int>{0} << "/zips/a.zip";
-        QTest::newRow("nothing selected") << "/zips" << "/zips" << QList<int>{} << "/zips/";
-        QTest::newRow("nothing selected at root pick") << "/" << "/zips" << QList<int>{} << "/zips";
-        QTest::newRow("root pick, other pane folder") << "/" << "/zips" << QList<int>{0} << "/zipsa.zip";
+        QTest::newRow("root pick") << "/"
+                                   << "/" << QList<int>{0} << "/a.zip";
+        QTest::newRow("no pick yet, root pane") << ""
+                                                << "/" << QList<int>{0} << "//a.zip";
+        QTest::newRow("folder pick") << "/zips"
+                                     << "/zips" << QList<int>{0} << "/zips/a.zip";
+        QTest::newRow("nothing selected") << "/zips"
+                                          << "/zips" << QList<int>{} << "/zips/";
+        QTest::newRow("nothing selected at root pick") << "/"
+                                                       << "/zips" << QList<int>{} << "/zips";
+        QTest::newRow("root pick, other pane folder") << "/"
+                                                      << "/zips" << QList<int>{0} << "/zipsa.zip";
     }
     void clickJoinsThePath()
     {
@@ -308,14 +315,16 @@ private slots:
         QVERIFY(QDir(dir.path()).mkpath("locked"));
         touch(dir.filePath("locked/a.zip"));
         QFile::setPermissions(dir.filePath("locked/a.zip"), QFileDevice::ReadOwner);
-        QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(dir.filePath("locked"),
+                              QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         Form1 window;
         paneOf(window).setFolderPath(dir.filePath("locked"));
         select(paneOf(window), {0});
         setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
         control<QAction>(window, "delete")->trigger();
-        QFile::setPermissions(dir.filePath("locked"),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner |
+                                                          QFileDevice::WriteOwner |
+                                                          QFileDevice::ExeOwner);
         QCOMPARE(names(paneOf(window)), QStringList({"a.zip"}));
         // Not deleted, and not made writable on the way either.
         QCOMPARE(QFile::permissions(dir.filePath("locked/a.zip")),

@@ -79,8 +79,8 @@ private slots:
         QFile::setPermissions(locked, QFileDevice::WriteOwner);
         QVERIFY(test::writeBytes(ini(), locked.toUtf8() + "\r\n"));
         const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
-        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                          | QFileDevice::ExeOwner);
+        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
         QCOMPARE(f.paneFolder, QString("/"));
     }
 
@@ -110,7 +110,8 @@ private slots:
         QVERIFY(!lcPlatform().isInfoEnabled()); // quiet by default
         QVERIFY(!writeSettingsFile(into, "/"));
         QLoggingCategory::setFilterRules(QStringLiteral("vexlo32.*.info=true"));
-        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("settings not written:.*no-such-folder"));
+        QTest::ignoreMessage(QtInfoMsg,
+                             QRegularExpression("settings not written:.*no-such-folder"));
         QVERIFY(!writeSettingsFile(into, "/"));
         QLoggingCategory::setFilterRules(QString());
     }
@@ -123,8 +124,8 @@ private slots:
         const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
         QVERIFY(f.paneFolder != "/");
         QVERIFY(writeSettingsFile(ini(), f.paneFolder));
-        QCOMPARE(test::readBytes(ini()), platform::encodeName(platform::lowerPath(
-                                             platform::decodeName(raw))) + "\r\n");
+        QCOMPARE(test::readBytes(ini()),
+                 platform::encodeName(platform::lowerPath(platform::decodeName(raw))) + "\r\n");
         ::rmdir(raw.constData());
     }
 

@@ -85,13 +85,13 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 class TestForm1 : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_program;  // stands in for the program's folder
+    QTemporaryDir m_program; // stands in for the program's folder
 
     std::unique_ptr<Form1> loadedWindow()
     {
@@ -244,7 +244,8 @@ private slots:
         auto names = [](QMenu* menu) {
             QStringList out;
             for (QAction* a : menu->actions())
-                out << (a->isSeparator() ? "-" + a->objectName() : a->objectName() + "=" + a->text());
+                out << (a->isSeparator() ? "-" + a->objectName()
+                                         : a->objectName() + "=" + a->text());
             return out;
         };
         QCOMPARE(
@@ -275,7 +276,7 @@ private slots:
         QWidget* box = control<DescriptionBox>(window, "Text1");
         QWidget* getDiz = control<QPushButton>(window, "Command5");
         QCOMPARE(QApplication::focusWidget(), pane);
-        const QStringList expected = {"Text1", "Command1", "Command5", "Command3",
+        const QStringList expected = {"Text1",    "Command1", "Command5", "Command3",
                                       "Command2", "Command4", "Command6"};
         // Command1 starts disabled, so the chain skips it.
         QWidget* w = pane;
@@ -448,7 +449,8 @@ private slots:
         QVERIFY(!goOn);
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QString("Zandt32 error"));
-        QCOMPARE(shown[0].text, QString("Vexlo32 can not be run from\na root directory, please reinstall."));
+        QCOMPARE(shown[0].text,
+                 QString("Vexlo32 can not be run from\na root directory, please reinstall."));
         QCOMPARE(shown[0].icon, QMessageBox::Critical);
         QCOMPARE(shown[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }

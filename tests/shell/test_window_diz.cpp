@@ -1,8 +1,8 @@
 // Get diz and Save diz in the window, over real archives and the real
 // controls (found by object name), and the description box's input filter.
-#include "platform/DiskInfo.h"
 #include "diz/ZipComponent.h"
 #include "pane/ArchivePane.h"
+#include "platform/DiskInfo.h"
 #include "platform/Paths.h"
 #include "shell/DescriptionBox.h"
 #include "shell/Form1.h"
@@ -675,8 +675,7 @@ private slots:
                 }
             });
             closer.start(50);
-            for (const char* name :
-                 {"gdiz", "refresh", "delete", "mlist", "directory", "save"})
+            for (const char* name : {"gdiz", "refresh", "delete", "mlist", "directory", "save"})
                 item(*w, name)->trigger();
         });
         QVERIFY(readFirst(*w, 0));

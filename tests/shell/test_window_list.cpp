@@ -1,9 +1,9 @@
 // The window's Make list, list destination and View list, driven through the
 // controls as a user would.
-#include "platform/DiskInfo.h"
 #include "diz/ZipComponent.h"
 #include "pane/ArchivePane.h"
 #include "pane/FolderHolder.h"
+#include "platform/DiskInfo.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
 #include "shell/DescriptionBox.h"
@@ -65,9 +65,12 @@ void whenever(std::function<bool()> fn)
     timer->start();
 }
 
-QByteArray bytes(const char* text) { return QByteArray(text); }
+QByteArray bytes(const char* text)
+{
+    return QByteArray(text);
+}
 
-}  // namespace
+} // namespace
 
 class TestWindowList : public QObject {
     Q_OBJECT
@@ -79,8 +82,9 @@ private:
     // A small tree: top with a zip and a text file, two sub-folders.
     void makeTree(const QString& top)
     {
-        QVERIFY(test::makeZip(top + "/game.zip", {{"FILE_ID.DIZ", bytes("   GREAT GAME\r\nline 2\r\n")},
-                                                  {"game.exe", QByteArray(500, 'x')}}));
+        QVERIFY(
+            test::makeZip(top + "/game.zip", {{"FILE_ID.DIZ", bytes("   GREAT GAME\r\nline 2\r\n")},
+                                              {"game.exe", QByteArray(500, 'x')}}));
         QVERIFY(test::writeBytes(top + "/readme.txt", "hello"));
         QVERIFY(test::makeZip(top + "/sub/a.zip", {{"file_id.diz", bytes("first\r\n")}}));
         QVERIFY(test::writeBytes(top + "/sub/b.txt", "b"));

@@ -7,12 +7,12 @@
 #include "catalog/FolderWalk.h"
 #include "catalog/ListBuilder.h"
 #include "catalog/ListWriter.h"
-#include "diz/ZipComponent.h"
 #include "diz/FolderListing.h"
+#include "diz/RunControl.h"
+#include "diz/ZipComponent.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
-#include "diz/RunControl.h"
 #include "testsupport.h"
 
 #include <QHash>
@@ -47,7 +47,10 @@ public:
     void setPathPanel(const QString& text) override { pathPanels.append(text); }
     void setCurrentFolder(const QString& folder) override { dir1s.append(folder); }
     void fileStarted(const QString& fullPath) override { filesStarted.append(fullPath); }
-    QString lastFileStarted() const { return filesStarted.isEmpty() ? QString() : filesStarted.last(); }
+    QString lastFileStarted() const
+    {
+        return filesStarted.isEmpty() ? QString() : filesStarted.last();
+    }
 };
 
 // Statuses and descriptions by archive name. Like an extraction, a found
@@ -69,7 +72,10 @@ public:
             d.bytes = *bytes;
         byName.insert(name, d);
     }
-    void setDiz(const QString& name, const QByteArray& bytes) { set(name, diz::ZipStatus::Success, &bytes); }
+    void setDiz(const QString& name, const QByteArray& bytes)
+    {
+        set(name, diz::ZipStatus::Success, &bytes);
+    }
 
     catalog::ArchiveDescription read(const QString& archivePath) override
     {

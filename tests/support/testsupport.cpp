@@ -144,4 +144,4 @@ RunResult runProgram(const QStringList& args, const QByteArray& input, int timeo
     return result;
 }
 
-}  // namespace vexlo::test
+} // namespace vexlo::test

@@ -18,7 +18,7 @@ namespace vexlo::test {
 struct Member {
     QString name;
     QByteArray data;
-    bool store = false;  // stored instead of deflated
+    bool store = false; // stored instead of deflated
 };
 
 // Writes a new ZIP archive holding the members, in order. Returns false when
@@ -64,4 +64,4 @@ struct RunResult {
 RunResult runProgram(const QStringList& args, const QByteArray& input = QByteArray(),
                      int timeoutMs = 60000, const QStringList& extraEnv = QStringList());
 
-}  // namespace vexlo::test
+} // namespace vexlo::test
