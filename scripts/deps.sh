@@ -23,8 +23,9 @@ for option in "$@"; do
     packages+=(xvfb xauth imagemagick x11-utils)
     ;;
   --fuzz)
-    # The libFuzzer targets (scripts/fuzz.sh) need clang and its runtime.
-    packages+=(clang libclang-rt-14-dev)
+    # The libFuzzer targets (scripts/fuzz.sh) need clang and its runtime;
+    # CI also checks the formatting (scripts/format.sh --check).
+    packages+=(clang libclang-rt-14-dev clang-format)
     ;;
   esac
 done

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Formats every C++ file of the repository with its .clang-format.
+#   scripts/format.sh          rewrites the files
+#   scripts/format.sh --check  changes nothing; fails, naming the files, when
+#                              one is not formatted (CI runs this)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+format=$(command -v clang-format-14 || command -v clang-format || true)
+[ -n "$format" ] || { echo "format.sh needs clang-format (scripts/deps.sh --fuzz installs it)" >&2; exit 1; }
+# tests/layers/ holds fixtures of the layer check, not code of ours.
+mapfile -t files < <(git ls-files '*.cpp' '*.h' | grep -v '^tests/layers/')
+if [ "${1:-}" = "--check" ]; then
+  "$format" --dry-run --Werror "${files[@]}"
+else
+  "$format" -i "${files[@]}"
+fi
