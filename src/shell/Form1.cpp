@@ -7,6 +7,7 @@
 #include "pane/ArchivePane.h"
 #include "pane/FolderHolder.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Settings.h"
 #include "shell/DescriptionBox.h"
@@ -454,7 +455,8 @@ void Form1::shutDown()
     // 5. The temporary description file goes.
     const QString temp = platform::tempDizPath();
     if (platform::exists(temp))
-        platform::removeFile(temp);
+        if (!platform::removeFile(temp))
+            qCInfo(lcWindow) << "temporary description kept:" << temp << platform::lastErrorText();
 }
 
 // ---------------------------------------------------------------- popup, tooltips, options

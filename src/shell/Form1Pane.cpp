@@ -5,6 +5,7 @@
 #include "pane/BrowseDialog.h"
 #include "pane/FolderHolder.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 #include "shell/DescriptionBox.h"
 #include "shell/Form1.h"
@@ -102,7 +103,9 @@ void Form1::deleteSelectedFiles()
         // write-protected file in a writable folder can be deleted, and a
         // file that cannot be keeps its permissions. A link is deleted as a
         // link.
-        platform::removeExactFile(path); // a failure passes over this file
+        // A file that cannot be deleted is passed over; the pane shows it still.
+        if (!platform::removeExactFile(path))
+            qCInfo(lcWindow) << "not deleted:" << path << platform::lastErrorText();
     }
     m_archivePane->refresh();
 }
