@@ -62,7 +62,8 @@ QString DizWriter::statusNumberText(ZipStatus status)
 
 void DizWriter::press(const QString& selectedFilePath)
 {
-    if (m_offeringAbort) {
+    // Abort is offered while the loop runs and nobody has stopped it yet.
+    if (m_running && m_run.keepRunning) {
         abort();
         return;
     }
@@ -80,7 +81,6 @@ void DizWriter::abort()
 
 void DizWriter::restoreIdle()
 {
-    m_offeringAbort = false;
     m_host.setSavingDescriptions(false);
     m_host.setBusyPointer(false);
     m_run.keepRunning = false;
@@ -190,7 +190,6 @@ void DizWriter::run(const QString& selectedFilePath)
 
     // Running: the button becomes "&Abort" and the rest waits.
     m_run.keepRunning = true;
-    m_offeringAbort = true;
     m_host.setSavingDescriptions(true);
     m_host.setBusyPointer(true);
 

@@ -86,8 +86,7 @@ private:
     RunControl& m_run;
     ZipCall m_update;
     std::function<qint64(const QString&)> m_freeSpace;
-    bool m_running = false;       // the loop over the archives goes on
-    bool m_offeringAbort = false; // from a run's start until it is ended or aborted
+    bool m_running = false; // the loop over the archives goes on
 };
 
 } // namespace vexlo::diz

@@ -34,6 +34,11 @@ namespace vexlo {
 
 namespace {
 
+// The two run buttons' captions, idle and while their run goes on.
+const QString kMakeListCaption = QStringLiteral("&Make list");
+const QString kSaveDizCaption = QStringLiteral("Save &diz");
+const QString kAbortCaption = QStringLiteral("&Abort");
+
 const QString kTitle = QStringLiteral("Vexlo32");
 
 QAction* addItem(QMenu* menu, const char* name, const QString& caption)
@@ -165,8 +170,7 @@ void Form1::buildControls()
     m_listDestinationButton =
         makeButton("Command2", QStringLiteral("&Open"), scaled(145, 64, 52, 19));
     m_viewListButton = makeButton("Command6", QStringLiteral("&View list"), scaled(41, 95, 52, 20));
-    m_makeListButton =
-        makeButton("Command4", QStringLiteral("&Make list"), scaled(119, 95, 52, 19));
+    m_makeListButton = makeButton("Command4", kMakeListCaption, scaled(119, 95, 52, 19));
 
     m_archivePane = new ArchivePane(m_clientArea);
     m_archivePane->setObjectName(QStringLiteral("File1"));
@@ -190,7 +194,7 @@ void Form1::buildControls()
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(false);
 
-    m_saveDizButton = makeButton("Command1", QStringLiteral("Save &diz"), scaled(208, 262, 54, 21));
+    m_saveDizButton = makeButton("Command1", kSaveDizCaption, scaled(208, 262, 54, 21));
     m_getDizButton = makeButton("Command5", QStringLiteral("&Get diz"), scaled(285, 262, 54, 21));
 
     // Kept outside the visible client area.
@@ -285,14 +289,6 @@ void Form1::connectCommand(QAction* command, QPushButton* button, void (Form1::*
 }
 
 // ---------------------------------------------------------------- run state
-
-namespace {
-
-const QString kMakeListCaption = QStringLiteral("&Make list");
-const QString kSaveDizCaption = QStringLiteral("Save &diz");
-const QString kAbortCaption = QStringLiteral("&Abort");
-
-} // namespace
 
 void Form1::setRun(Run run)
 {
