@@ -9,7 +9,12 @@ cd "$here"
 format=$(command -v clang-format-14 || command -v clang-format || true)
 [ -n "$format" ] || { echo "format.sh needs clang-format (scripts/deps.sh --fuzz installs it)" >&2; exit 1; }
 # tests/layers/ holds fixtures of the layer check, not code of ours.
-mapfile -t files < <(git ls-files '*.cpp' '*.h' | grep -v '^tests/layers/')
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  mapfile -t files < <(git ls-files '*.cpp' '*.h' | grep -v '^tests/layers/')
+else
+  mapfile -t files < <(find src tests fuzz bench \( -name '*.cpp' -o -name '*.h' \) \
+                         -not -path 'tests/layers/*' | sort)
+fi
 if [ "${1:-}" = "--check" ]; then
   "$format" --dry-run --Werror "${files[@]}"
 else
