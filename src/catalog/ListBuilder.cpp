@@ -150,11 +150,27 @@ QString folderLineText(const QString& folder)
     return platform::lowerPath(text);
 }
 
-void writeDescription(CatalogJob& job, const QByteArray& bytes)
+// One file's line in the list, as read and before it is written: the name
+// as listed, the size and date fields (a shortcut's target in the date's
+// place), and for an archive what was read of its description.
+struct ListEntry {
+    QString name;            // upper case, short or long as the layout says
+    bool longLayout = false; // the layout the entry was described in
+    QByteArray size;
+    QByteArray date;
+    bool shortcut = false;
+    bool archive = false;
+    ArchiveDescription description;
+};
+
+// The description column: the first line alone in sentence case, or every
+// line under the column. The layout is asked again for every line, so a
+// change of the check mark during a run shows from the next line on.
+void writeDescription(ListWriter& writer, const QByteArray& bytes, bool multiLine,
+                      const CatalogHost& host)
 {
-    ListWriter& writer = job.writer;
     const QList<QByteArray> lines = diz::splitLines(bytes, diz::LineEnds::AnyOf);
-    if (!job.options.multiLineDiz) {
+    if (!multiLine) {
         const QByteArray first = lines.isEmpty() ? QByteArray() : lines.first();
         writer.writeBytes(sentenceCase(withoutLeadingSpaces(first)));
         writer.endLine();
@@ -163,12 +179,40 @@ void writeDescription(CatalogJob& job, const QByteArray& bytes)
     // No description line ends by itself: the column rule puts each one on a
     // new line under the description column, and an empty line writes nothing.
     for (qsizetype k = 0; k < lines.size(); ++k) {
-        const Columns& columns = job.host.longFileFormat() ? kLongColumns : kShortColumns;
+        const Columns& columns = host.longFileFormat() ? kLongColumns : kShortColumns;
         if (k > 0) // the first line starts where the entry put it
             writer.PadToColumn(columns.description);
         writer.writeBytes(k == 0 ? sentenceCase(lines.at(k)) : lines.at(k));
     }
     writer.endLine();
+}
+
+// Writes one entry in its layout: name, size, date (or target), then a
+// failure's status, the description, or nothing.
+void writeEntry(ListWriter& writer, const ListEntry& entry, const ListOptions& options,
+                const CatalogHost& host)
+{
+    const Columns& columns = entry.longLayout ? kLongColumns : kShortColumns;
+    writer.writeName(entry.name);
+    writer.PadToColumn(columns.size);
+    writer.writeBytes(entry.size);
+    // A size of ten digits or more pushes the date right, never into it.
+    writer.PadOrSpace(columns.date);
+    writer.writeBytes(entry.date);
+    if (!entry.shortcut)
+        writer.PadOrSpace(columns.description);
+
+    const diz::ZipStatus status = entry.description.status;
+    if (diz::isFailure(status)) {
+        writer.writeBytes(kCrcErrorText + ' ' + QByteArray::number(diz::statusCode(status)));
+        writer.endLine();
+        return;
+    }
+    if (!entry.archive || !entry.description.present) {
+        writer.endLine();
+        return;
+    }
+    writeDescription(writer, entry.description.bytes, options.multiLineDiz, host);
 }
 
 } // namespace
@@ -251,6 +295,114 @@ void readFolderForPane(const QString& realFolder, const PaneModel& pane, FolderC
     }
 }
 
+// One folder's section as it is made: where its files are, what the folder
+// read gave, and the short names once the short layout first needs them.
+class FolderSection {
+public:
+    FolderSection(CatalogJob& job, const QString& folder, const QString& realFolder,
+                  const FolderContents& contents, DescriptionReader& descriptions)
+        : m_job(job), m_folder(folder), m_realFolder(realFolder), m_contents(contents),
+          m_descriptions(descriptions)
+    {
+    }
+
+    // The pane's i-th file as the folder read saw it; a file that vanished
+    // or cannot be asked about still gets an entry, with a blank size and
+    // date, and the list goes on.
+    struct File {
+        QString name;
+        QString shownPath;                          // the pane's text, as the window keeps it
+        QString realPath;                           // where it is on disk
+        const platform::FolderItem* item = nullptr; // null when not read with the folder
+        platform::FileStat info;
+    };
+    File file(int i) const
+    {
+        File f;
+        f.name = m_job.pane.name(i);
+        f.shownPath = platform::joinPath(m_folder, f.name);
+        f.realPath = platform::joinPath(m_realFolder, f.name);
+        const auto& files = m_contents.files;
+        if (size_t(i) < files.size() && files[size_t(i)].name == f.name)
+            f.item = &files[size_t(i)];
+        // What the folder read said of it is all we ask.
+        f.info = f.item ? f.item->stat : platform::statReal(f.realPath);
+        return f;
+    }
+
+    // The list never lists itself: under the default name, and by what it
+    // is, whatever it is called.
+    bool isTheList(const File& f) const
+    {
+        return platform::upperName(f.name) == platform::upperName(platform::kDefaultListFileName) ||
+               (f.info.ok && m_job.writer.isListFile(f.info.device, f.info.inode));
+    }
+
+    // Reads what the entry shows of the file: for an archive its
+    // description, for a shortcut its target, and the name in the layout
+    // the check mark gives now.
+    ListEntry describe(const File& f)
+    {
+        ListEntry entry;
+        entry.size = sizeField(f.info.ok ? f.info.size : 0);
+        entry.date = dateField(f.info.ok ? f.info.modified : QDateTime());
+        entry.archive = diz::endsInZip(f.name);
+        entry.shortcut = isShortcut(f.shownPath);
+        if (entry.archive || entry.shortcut) {
+            // Read through one descriptor, opened relative to the folder and
+            // checked to be the file the folder read saw; through a link only
+            // where its owner may read what it leads to.
+            const OpenFile file(
+                f.item && m_contents.fd >= 0
+                    ? platform::openListedFile(m_contents.fd, *f.item)
+                    : platform::openRegularAt(AT_FDCWD, platform::encodeName(f.realPath)));
+            if (entry.archive) {
+                // Read only: an archive's attributes and permissions stay as
+                // they are (Linux has no archive attributes to reset).
+                if (file.fd < 0)
+                    entry.description.status = diz::ZipStatus::CannotOpenArchive;
+                else
+                    entry.description = m_descriptions.readOpen(file.fd, f.realPath);
+            }
+            if (entry.shortcut)
+                entry.date = file.fd >= 0 ? shortcutTargetOf(file.fd) : QByteArray();
+        }
+        entry.longLayout = m_job.host.longFileFormat();
+        entry.name =
+            platform::upperName(entry.longLayout ? longName(f, entry.shortcut) : shortName(f));
+        return entry;
+    }
+
+private:
+    static QString longName(const File& f, bool shortcut)
+    {
+        return shortcut ? shortcutDisplayName(f.name) : f.name;
+    }
+
+    QString shortName(const File& f)
+    {
+        if (!m_shortNames) {
+            m_shortNames.emplace();
+            if (m_contents.fd >= 0)
+                m_shortNames->setNames(m_contents.allNames);
+            else
+                m_shortNames->load(m_realFolder);
+        }
+        const QString name = m_shortNames->shortName(f.name);
+        if (!name.isEmpty())
+            return name;
+        // The file came after the folder was read.
+        return platform::lastComponent(platform::ShortPathOf(f.realPath));
+    }
+
+    CatalogJob& m_job;
+    const QString m_folder;
+    const QString m_realFolder;
+    const FolderContents& m_contents;
+    DescriptionReader& m_descriptions;
+    std::optional<platform::ShortNameTable> m_shortNames;
+};
+
 } // namespace
 
 void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
@@ -282,10 +434,10 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
     ReadHere readHere;
     if (!given)
         readFolderForPane(realFolder, pane, readHere.contents);
-    const FolderContents& contents = given ? *given : readHere.contents;
-    std::optional<platform::ShortNameTable> shortNames; // made when first needed
     ExtractingDescriptionReader extracting(job.zip);
     DescriptionReader& descriptions = job.descriptions ? *job.descriptions : extracting;
+    FolderSection section(job, folder, realFolder, given ? *given : readHere.contents,
+                          descriptions);
     // The file was just removed; only a reader that writes it can bring it
     // back (Get diz and Save diz cannot run while a list is being made).
     const bool readerLeavesFile = descriptions.leavesTemporaryFile();
@@ -301,100 +453,27 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
                 pane.setSelected(i - 1, false);
             return;
         }
-        const QString name = pane.name(i);
-        const QString fullPath = platform::joinPath(folder, name);
-        const QString filePath = platform::joinPath(realFolder, name);
-        host.fileStarted(fullPath);
-
-        // A file that vanished or cannot be asked about still gets its entry,
-        // with a blank size and date, and the list goes on. What the folder
-        // read said of it is all we ask.
-        const bool aligned =
-            size_t(i) < contents.files.size() && contents.files[size_t(i)].name == name;
-        const platform::FileStat info =
-            aligned ? contents.files[size_t(i)].stat : platform::statReal(filePath);
-        const QByteArray sizeText = sizeField(info.ok ? info.size : 0);
-        QByteArray dateText = dateField(info.ok ? info.modified : QDateTime());
+        const FolderSection::File file = section.file(i);
+        host.fileStarted(file.shownPath);
 
         if (i > 0)
             pane.setSelected(i - 1, false);
         pane.setSelected(i, true);
         host.yieldToEvents();
 
-        // The list never lists itself: under the default name, and by what
-        // it is, whatever it is called.
-        if (platform::upperName(name) == platform::upperName(platform::kDefaultListFileName) ||
-            (info.ok && writer.isListFile(info.device, info.inode)))
+        if (section.isTheList(file))
             continue;
-
-        const bool zip = diz::endsInZip(name);
-        const bool shortcut = isShortcut(fullPath);
-        // What is read of a file is read through one descriptor, opened
-        // relative to the folder and checked to be the file the folder read
-        // saw; through a link only where its owner may read what it leads to.
-        const OpenFile file(
-            zip || shortcut
-                ? (aligned && contents.fd >= 0
-                       ? platform::openListedFile(contents.fd, contents.files[size_t(i)])
-                       : platform::openRegularAt(AT_FDCWD, platform::encodeName(filePath)))
-                : -1);
-        ArchiveDescription description;
-        if (zip) {
-            // Read only: an archive's attributes and permissions stay as
-            // they are (Linux has no archive attributes to reset).
-            if (file.fd < 0)
-                description.status = diz::ZipStatus::CannotOpenArchive;
-            else
-                description = descriptions.readOpen(file.fd, filePath);
+        const ListEntry entry = section.describe(file);
+        if (entry.archive) {
             temporaryMayExist = readerLeavesFile;
             host.setProgress(0);
-            if (description.status == diz::ZipStatus::Aborted) {
+            if (entry.description.status == diz::ZipStatus::Aborted) {
                 if (i > 0)
                     pane.setSelected(i - 1, false);
                 return;
             }
         }
-        const diz::ZipStatus status = description.status;
-
-        if (shortcut)
-            dateText = file.fd >= 0 ? shortcutTargetOf(file.fd) : QByteArray();
-
-        const bool longLayout = host.longFileFormat();
-        const Columns& columns = longLayout ? kLongColumns : kShortColumns;
-        QString displayName;
-        if (longLayout) {
-            displayName = shortcut ? shortcutDisplayName(name) : name;
-        } else {
-            if (!shortNames) {
-                shortNames.emplace();
-                if (contents.fd >= 0)
-                    shortNames->setNames(contents.allNames);
-                else
-                    shortNames->load(realFolder);
-            }
-            displayName = shortNames->shortName(name);
-            if (displayName.isEmpty()) // came after the folder was read
-                displayName = platform::lastComponent(platform::ShortPathOf(filePath));
-        }
-        writer.writeName(platform::upperName(displayName));
-        writer.PadToColumn(columns.size);
-        writer.writeBytes(sizeText);
-        // A size of ten digits or more pushes the date right, never into it.
-        writer.PadOrSpace(columns.date);
-        writer.writeBytes(dateText);
-        if (!shortcut)
-            writer.PadOrSpace(columns.description);
-
-        if (diz::isFailure(status)) {
-            writer.writeBytes(kCrcErrorText + ' ' + QByteArray::number(diz::statusCode(status)));
-            writer.endLine();
-            continue;
-        }
-        if (!zip || !description.present) {
-            writer.endLine();
-            continue;
-        }
-        writeDescription(job, description.bytes);
+        writeEntry(writer, entry, job.options, host);
     }
 
     if (temporaryMayExist)
