@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/Trash.h"
 #include "shell/DescriptionBox.h"
 #include "shell/Form1.h"
 #include "shell/MessageBoxes.h"
@@ -103,8 +104,9 @@ void Form1::deleteSelectedFiles()
         // write-protected file in a writable folder can be deleted, and a
         // file that cannot be keeps its permissions. A link is deleted as a
         // link.
-        // A file that cannot be deleted is passed over; the pane shows it still.
-        if (!platform::removeExactFile(path))
+        // Into the Trash where there is one. A file that cannot be deleted is
+        // passed over; the pane shows it still.
+        if (platform::discardFile(platform::resolveFolderPart(path)) == platform::Discarded::Failed)
             qCInfo(lcWindow) << "not deleted:" << path << platform::lastErrorText();
     }
     m_archivePane->refresh();

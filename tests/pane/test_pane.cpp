@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -294,6 +295,37 @@ private slots:
         control<QAction>(window, "delete")->trigger();
         QCOMPARE(names(paneOf(window)), QStringList({"keep.zip", "VANISHED.ZIP"}));
         QCOMPARE(paneOf(window).selectedRows(), QList<int>());
+    }
+
+    // Delete moves into the Trash where the file system has one, with the
+    // information the desktop needs to put the file back; a link goes as
+    // the link.
+    void deleteMovesIntoTheTrash()
+    {
+        QTemporaryDir dir;
+        if (QStorageInfo(dir.path()).rootPath() != QStorageInfo(QDir::homePath()).rootPath())
+            QSKIP("the temporary folder is not on the home file system");
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("share/deep")));
+        touch(dir.filePath("files/game.zip"));
+        touch(dir.filePath("target.zip"));
+        QVERIFY(QFile::link(dir.filePath("target.zip"), dir.filePath("files/link.zip")));
+        Form1 window;
+        paneOf(window).setFolderPath(dir.filePath("files"));
+        select(paneOf(window), {0, 1});
+        setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
+        control<QAction>(window, "delete")->trigger();
+        qputenv("XDG_DATA_HOME", oldData);
+        QCOMPARE(paneOf(window).count(), 0);
+        const QString trash = dir.filePath("share/deep/Trash");
+        QVERIFY(QFileInfo(trash + "/files/game.zip").isFile());
+        QVERIFY(QFileInfo(trash + "/files/link.zip").isSymLink());
+        QVERIFY(QFileInfo(dir.filePath("target.zip")).isFile());
+        const QByteArray info = test::readBytes(trash + "/info/game.zip.trashinfo");
+        QVERIFY(
+            info.contains("Path=" + QUrl::toPercentEncoding(dir.filePath("files/game.zip"), "/")));
+        // The data folder made for it is the user's alone.
+        QCOMPARE(int(QFile::permissions(dir.filePath("share")) & 0x0077), 0);
     }
 
     void deleteAtTheRootFormsOneSeparator()
