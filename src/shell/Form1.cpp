@@ -202,6 +202,19 @@ void Form1::buildControls()
     m_folderHolder->setObjectName(QStringLiteral("Dir1"));
     m_folderHolder->setGeometry(-1000, -1000, 10, 10);
 
+    // Names for assistive tools: the buttons say their captions; the
+    // controls without one are named by what they hold, the two panels by
+    // their labels, which are their buddies.
+    m_pathLabel->setBuddy(m_pathPanel);
+    m_listLabel->setBuddy(m_listPanel);
+    m_pathPanel->setAccessibleName(m_pathLabel->text());
+    m_listPanel->setAccessibleName(m_listLabel->text());
+    m_listFrame->setAccessibleName(QStringLiteral("List"));
+    m_archivePane->setAccessibleName(QStringLiteral("Files"));
+    m_descriptionBox->setAccessibleName(QStringLiteral("Description"));
+    m_progressBar->setAccessibleName(QStringLiteral("Progress"));
+    m_folderHolder->setAccessibleName(QStringLiteral("Folder"));
+
     // Keyboard order: pane, box, Save diz, Get diz, Browse, Open, Make list, View list.
     QWidget* order[] = {m_archivePane,    m_descriptionBox, m_saveDizButton,
                         m_getDizButton,   m_browseButton,   m_listDestinationButton,
@@ -441,18 +454,23 @@ void Form1::shutDown()
     QCoreApplication::processEvents();
     setRun(Run::Idle);
 
-    // 4. Remember the archive folder. While a list is being made the pane
-    //    shows the sub-folder being listed; the folder the user chose is the
-    //    one the run started from.
-    const QString folder =
-        m_runStartFolder.isEmpty() ? m_archivePane->folderPath() : m_runStartFolder;
-    writeSettingsFile(platform::settingsFilePath(), folder);
+    // 4. Remember the archive folder.
+    rememberFolder();
 
     // 5. The temporary description file goes.
     const QString temp = platform::tempDizPath();
     if (platform::exists(temp))
         if (!platform::removeFile(temp))
             qCInfo(lcWindow) << "temporary description kept:" << temp << platform::lastErrorText();
+}
+
+void Form1::rememberFolder()
+{
+    // While a list is being made the pane shows the sub-folder being listed;
+    // the folder the user chose is the one the run started from.
+    const QString folder =
+        m_runStartFolder.isEmpty() ? m_archivePane->folderPath() : m_runStartFolder;
+    writeSettingsFile(platform::settingsFilePath(), folder);
 }
 
 // ---------------------------------------------------------------- popup, tooltips, options

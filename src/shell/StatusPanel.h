@@ -13,7 +13,12 @@ public:
     explicit StatusPanel(QWidget* parent = nullptr);
 
     QString caption() const { return text(); }
-    void setCaption(const QString& caption) { setText(caption); }
+    // The caption is also what assistive tools read after the panel's name.
+    void setCaption(const QString& caption)
+    {
+        setText(caption);
+        setAccessibleDescription(caption);
+    }
 
 signals:
     void mouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint globalPos);

@@ -8,6 +8,7 @@
 #include "shell/StatusPanel.h"
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
@@ -177,6 +178,30 @@ private slots:
                     QVERIFY2(!w->geometry().intersects(other->geometry()), qPrintable(pair));
             }
         }
+    }
+
+    // Assistive tools can tell every control apart: each has a name of its
+    // own (its caption, or what it holds), and the panels are named by their
+    // labels, which lead to them.
+    void everyControlHasAnAccessibleName()
+    {
+        Form1 window;
+        QVERIFY(window.startUp());
+        QStringList names;
+        for (QWidget* w : controlsOf(window) << control<QWidget>(window, "Dir1")) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            QVERIFY2(a, qPrintable(w->objectName()));
+            const QString name = a->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty() && !name.contains(u'&'), qPrintable(w->objectName()));
+            names << name;
+        }
+        names.removeDuplicates();
+        QCOMPARE(names.size(), controlsOf(window).size() + 1 - 2); // the labels name the panels
+        QCOMPARE(control<QLabel>(window, "Label2")->buddy(), control<QWidget>(window, "SSPanel2"));
+        QCOMPARE(control<QLabel>(window, "Label3")->buddy(), control<QWidget>(window, "SSPanel1"));
+        auto* path = control<StatusPanel>(window, "SSPanel2");
+        QCOMPARE(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Description),
+                 path->caption());
     }
 
     // The layout follows the screen: a second run of this test at twice the
