@@ -56,8 +56,11 @@ install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/vexlo32.svg
 
 # The manual page, made from the program's own --help and --version, so that
 # it says what the program does. Without help2man there is none.
-find_program(VEXLO32_HELP2MAN help2man)
-if(VEXLO32_HELP2MAN)
+option(VEXLO32_MAN_PAGE "Make and install the manual page (needs help2man)" ON)
+if(VEXLO32_MAN_PAGE)
+  find_program(VEXLO32_HELP2MAN help2man)
+endif()
+if(VEXLO32_MAN_PAGE AND VEXLO32_HELP2MAN)
   set(VEXLO32_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/vexlo32.1)
   add_custom_command(
     OUTPUT ${VEXLO32_MAN_PAGE}
@@ -70,7 +73,7 @@ if(VEXLO32_HELP2MAN)
     VERBATIM)
   add_custom_target(vexlo32_man ALL DEPENDS ${VEXLO32_MAN_PAGE})
   install(FILES ${VEXLO32_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-else()
+elseif(VEXLO32_MAN_PAGE)
   message(STATUS "help2man not found: no manual page will be made or installed "
                  "(scripts/deps.sh installs it)")
 endif()
