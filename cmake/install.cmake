@@ -1,48 +1,50 @@
 # Installing Vexlo32.
 #
-# The program looks for its help text and its sound beside itself, so it gets
-# a folder of its own (<libdir>/vexlo32) holding the program, Vexlo32.txt and
-# thunder.wav, and a link to it on the search path (<bindir>/vexlo32). The
-# program finds its folder through the real file, not the link. That folder is
-# usually not writable for the user, so the settings file and the temporary
-# description file go to ~/.local/share/Vexlo32 instead.
+# The layout of a Linux program (the file system hierarchy standard):
+#   <bindir>/vexlo32                       the program
+#   <datadir>/vexlo32/Vexlo32.txt          the help text
+#   <datadir>/vexlo32/thunder.wav          the sound of the About box
+#   <datadir>/applications/vexlo32.desktop the menu entry
+#   <datadir>/metainfo/<id>.metainfo.xml   what software centres show
+#   <datadir>/icons/hicolor/...            the icon
+#   <mandir>/man1/vexlo32.1                the manual page (with help2man)
+# The program finds its data folder from its own folder (the build gives it
+# the way from <bindir> to <datadir>/vexlo32), so that the installed tree can
+# be moved, and DESTDIR works for packaging. It writes nothing there: the
+# settings and its temporary files go to the user's own folders.
 #
-# Menu entry and icons go where freedesktop.org desktops look for them.
+# "uninstall" removes exactly the files install_manifest.txt lists.
 
-set(VEXLO32_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/vexlo32)
+set(VEXLO32_METAINFO_ID io.github.vexlo32.vexlo32)
 
-install(TARGETS vexlo32 RUNTIME DESTINATION ${VEXLO32_INSTALL_DIR})
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/Vexlo32.txt
-              ${CMAKE_CURRENT_SOURCE_DIR}/resources/thunder.wav
-        DESTINATION ${VEXLO32_INSTALL_DIR})
-
-# The link is relative, so that the installed tree can be moved (DESTDIR,
-# packaging). With relative install folders it does not depend on the prefix,
-# which "cmake --install --prefix" may still change.
-if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}" OR IS_ABSOLUTE "${VEXLO32_INSTALL_DIR}")
-  get_filename_component(_vexlo32_bin "${CMAKE_INSTALL_BINDIR}" ABSOLUTE BASE_DIR "${CMAKE_INSTALL_PREFIX}")
-  get_filename_component(_vexlo32_dir "${VEXLO32_INSTALL_DIR}" ABSOLUTE BASE_DIR "${CMAKE_INSTALL_PREFIX}")
-else()
-  set(_vexlo32_bin "/prefix/${CMAKE_INSTALL_BINDIR}")
-  set(_vexlo32_dir "/prefix/${VEXLO32_INSTALL_DIR}")
-endif()
-file(RELATIVE_PATH VEXLO32_LINK_TARGET "${_vexlo32_bin}" "${_vexlo32_dir}/vexlo32")
-
+# The program in bin. Older versions kept it in <libdir>/vexlo32 with a
+# link here; installing over that link would write through it into the old
+# program, so that link goes first, if it is exactly the one we made.
+set(_vexlo32_old_link "../${CMAKE_INSTALL_LIBDIR}/vexlo32/vexlo32")
 install(CODE "
   set(_bindir \"${CMAKE_INSTALL_BINDIR}\")
   if(NOT IS_ABSOLUTE \"\${_bindir}\")
     set(_bindir \"\${CMAKE_INSTALL_PREFIX}/\${_bindir}\")
   endif()
   set(_link \"\$ENV{DESTDIR}\${_bindir}/vexlo32\")
-  message(STATUS \"Installing: \${_link} -> ${VEXLO32_LINK_TARGET}\")
-  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${_bindir}\")
-  file(REMOVE \"\${_link}\")
-  file(CREATE_LINK \"${VEXLO32_LINK_TARGET}\" \"\${_link}\" SYMBOLIC)
-  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_link}\")
+  if(IS_SYMLINK \"\${_link}\")
+    file(READ_SYMLINK \"\${_link}\" _target)
+    if(_target STREQUAL \"${_vexlo32_old_link}\")
+      message(STATUS \"Removing the link of an older version: \${_link}\")
+      file(REMOVE \"\${_link}\")
+    endif()
+  endif()
 ")
+install(TARGETS vexlo32 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/Vexlo32.txt
+              ${CMAKE_CURRENT_SOURCE_DIR}/resources/thunder.wav
+        DESTINATION ${VEXLO32_DATA_DIR})
 
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/vexlo32.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/${VEXLO32_METAINFO_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 foreach(size 16 32 48 64 128 256)
   install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/vexlo32-${size}.png
@@ -51,3 +53,35 @@ foreach(size 16 32 48 64 128 256)
 endforeach()
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/vexlo32.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# The manual page, made from the program's own --help and --version, so that
+# it says what the program does. Without help2man there is none.
+option(VEXLO32_MAN_PAGE "Make and install the manual page (needs help2man)" ON)
+if(VEXLO32_MAN_PAGE)
+  find_program(VEXLO32_HELP2MAN help2man)
+endif()
+if(VEXLO32_MAN_PAGE AND VEXLO32_HELP2MAN)
+  set(VEXLO32_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/vexlo32.1)
+  add_custom_command(
+    OUTPUT ${VEXLO32_MAN_PAGE}
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+            ${VEXLO32_HELP2MAN} --no-info --section=1
+            "--name=make file lists of archive folders and edit FILE_ID.DIZ descriptions"
+            --output=${VEXLO32_MAN_PAGE} $<TARGET_FILE:vexlo32>
+    DEPENDS vexlo32
+    COMMENT "Making the manual page vexlo32.1 from --help and --version"
+    VERBATIM)
+  add_custom_target(vexlo32_man ALL DEPENDS ${VEXLO32_MAN_PAGE})
+  install(FILES ${VEXLO32_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+elseif(VEXLO32_MAN_PAGE)
+  message(STATUS "help2man not found: no manual page will be made or installed "
+                 "(scripts/deps.sh installs it)")
+endif()
+
+if(NOT TARGET uninstall)
+  add_custom_target(uninstall
+    COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_CURRENT_BINARY_DIR}/install_manifest.txt
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/uninstall.cmake
+    COMMENT "Removing the files install_manifest.txt lists"
+    VERBATIM)
+endif()

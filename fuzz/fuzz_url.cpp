@@ -56,7 +56,7 @@ const Paths& paths()
         out.list = root + "/list.txt";
         QDir().mkpath(out.folder);
         QDir().mkpath(root + "/program");
-        platform::setProgramFolderOverride(root + "/program");
+        platform::setUserFoldersOverride(root + "/program");
         platform::writeFile(out.archive, QByteArray());
         return out;
     }();

@@ -10,14 +10,16 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libgl-dev
   libzip-dev zlib1g-dev
   fonts-dejavu-core
+  help2man
 )
 for option in "$@"; do
   case $option in
   --test)
     # unzip checks archives in the tests; zip and python3 (zipfile) make
     # archives of other writers; strace checks that updates are flushed;
-    # xvfb and xauth serve the screenshot script.
-    packages+=(unzip zip python3 strace xvfb xauth)
+    # xvfb and xauth serve the screenshot script; appstream and
+    # desktop-file-utils check the metainfo and the menu entry.
+    packages+=(unzip zip python3 strace xvfb xauth appstream desktop-file-utils)
     ;;
   --shot)
     packages+=(xvfb xauth imagemagick x11-utils)

@@ -77,12 +77,12 @@ AboutSound playToEnd(SoundPlayer& player, const QString& path)
 
 QString helpFilePath()
 {
-    return platform::joinPath(platform::programFolder(), QString::fromLatin1(kHelpFileName));
+    return platform::dataFilePath(QString::fromLatin1(kHelpFileName));
 }
 
 QString soundFilePath()
 {
-    return platform::joinPath(platform::programFolder(), QString::fromLatin1(kSoundFileName));
+    return platform::dataFilePath(QString::fromLatin1(kSoundFileName));
 }
 
 LaunchResult openHelpText()

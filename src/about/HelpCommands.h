@@ -25,7 +25,8 @@ inline constexpr int kFallbackShowMs = 500;
 // output to report the end (loading the file, a slow sound server).
 inline constexpr int kSoundSafetyMarginMs = 1000;
 
-// The two files beside the program, asked afresh each time.
+// The two files that come with the program (platform::dataFilePath),
+// asked afresh each time.
 QString helpFilePath();
 QString soundFilePath();
 

@@ -222,7 +222,7 @@ ArchiveDescription ExtractingDescriptionReader::read(const QString& archivePath)
     ArchiveDescription out;
     m_zip.setKeepPaths(false);
     m_zip.setMemberMask(platform::kDescriptionFileName);
-    m_zip.setTargetFolder(platform::dataFolder());
+    m_zip.setTargetFolder(platform::temporaryFolder());
     m_zip.setArchivePath(archivePath);
     out.status = m_zip.ExtractMembers(0);
     const QString temp = platform::tempDizPath();

@@ -215,7 +215,7 @@ int runMakeListCommand(const QStringList& args)
             QStringLiteral("cannot create a temporary folder: %1").arg(scratch.errorString()));
         return 1;
     }
-    platform::setProgramFolderOverride(scratch.path());
+    platform::setUserFoldersOverride(scratch.path());
 
     RunControl run;
     ListOptions listOptions;
@@ -234,7 +234,7 @@ int runMakeListCommand(const QStringList& args)
     const MakeListResult result =
         MakeListRun(job, listFile, platform::lowerPath(realFolder), realFolder);
     host.finish();
-    platform::setProgramFolderOverride(QString());
+    platform::setUserFoldersOverride(QString());
     if (!result.ok) {
         printError(result.errorText);
         return 1;

@@ -74,7 +74,7 @@ QString DizReader::getDiz(const QString& ruleFolder)
     // without writing one shows the earlier description below.
     m_zip.setKeepPaths(false);
     m_zip.setMemberMask(platform::kDescriptionFileName);
-    m_zip.setTargetFolder(platform::dataFolder());
+    m_zip.setTargetFolder(platform::temporaryFolder());
     m_zip.setArchivePath(path);
     const ZipStatus status = m_extract(m_zip);
 

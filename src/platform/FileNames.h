@@ -10,7 +10,10 @@ namespace vexlo::platform {
 // diz read or write, at the archive's root, in any letter case.
 inline const QString kDescriptionFileName = QStringLiteral("file_id.diz");
 
-// The temporary description file in the data folder: an extraction writes
+// The settings file, in the user's configuration folder.
+inline const QString kSettingsFileName = QStringLiteral("Vexlo32.ini");
+
+// The temporary description file in the temporary folder: an extraction writes
 // the member under its own name, so the file is called as the member is.
 inline const QString kTemporaryDescriptionName = kDescriptionFileName;
 

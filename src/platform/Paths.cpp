@@ -3,14 +3,33 @@
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 
+#include "platform/NativeName.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The installed data folder as seen from the program's folder; the build
+// works it out from the install folders it was configured with.
+#ifndef VEXLO32_DATA_FROM_PROGRAM
+#define VEXLO32_DATA_FROM_PROGRAM "../share/vexlo32"
+#endif
 
 namespace vexlo::platform {
 
 namespace {
 QString& programFolderOverride()
+{
+    static QString value;
+    return value;
+}
+
+QString& userFoldersOverride()
 {
     static QString value;
     return value;
@@ -101,26 +120,124 @@ void setProgramFolderOverride(const QString& folder)
     programFolderOverride() = folder;
 }
 
-QString dataFolder()
+QString dataFilePath(const QString& name)
 {
-    const QString beside = programFolder();
-    if (isWritableFolder(beside))
+    const QString program = programFolder();
+    const QString beside = joinPath(program, name);
+    if (statExact(beside).isFile)
         return beside;
-    QString user = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (user.isEmpty())
-        user = QDir::homePath() + QStringLiteral("/.local/share/Vexlo32");
-    QDir().mkpath(user);
-    return user;
+    const QString installed =
+        QDir::cleanPath(joinPath(program, QString::fromUtf8(VEXLO32_DATA_FROM_PROGRAM)));
+    return joinPath(installed, name);
+}
+
+namespace {
+
+// A folder the program may keep the user's files in: a folder (or a link to
+// one, as a home on another disk often is) that belongs to this user and that
+// nobody else may write to.
+bool isOwnPrivateFolder(const QString& folder)
+{
+    struct stat st;
+    return ::stat(encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Creates the folder and what is missing above it, each with mode 0700;
+// what exists already is left as it is. True when the folder is there and
+// ours alone.
+bool makeOwnFolder(const QString& folder)
+{
+    if (folder.isEmpty() || !folder.startsWith(kSeparator))
+        return false;
+    const QStringList parts = folder.split(kSeparator, Qt::SkipEmptyParts);
+    QString path;
+    for (const QString& part : parts) {
+        path += kSeparator + part;
+        if (::mkdir(encodeName(path).constData(), S_IRWXU) != 0 && errno != EEXIST)
+            return false;
+    }
+    return isOwnPrivateFolder(folder);
+}
+
+QString appFolderIn(QStandardPaths::StandardLocation location)
+{
+    const QString base = QStandardPaths::writableLocation(location);
+    return base.isEmpty() ? QString() : joinPath(base, QStringLiteral("vexlo32"));
+}
+
+// The runtime folder only when the session gives one: without it Qt would
+// make one up under /tmp, which the cache folder beats.
+QString runtimeCandidate()
+{
+    const QString given = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (given.isEmpty() || !given.startsWith(kSeparator))
+        return QString();
+    return appFolderIn(QStandardPaths::RuntimeLocation);
+}
+
+} // namespace
+
+void setUserFoldersOverride(const QString& folder)
+{
+    userFoldersOverride() = folder;
+}
+
+QString settingsFolder()
+{
+    if (!userFoldersOverride().isEmpty())
+        return userFoldersOverride();
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath() + QStringLiteral("/.config/Vexlo32");
+    return folder;
+}
+
+QString temporaryFolder()
+{
+    if (!userFoldersOverride().isEmpty())
+        return userFoldersOverride();
+    const QString runtime = runtimeCandidate();
+    if (!runtime.isEmpty() && makeOwnFolder(runtime))
+        return runtime;
+    QString cache = appFolderIn(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        cache = QDir::homePath() + QStringLiteral("/.cache/vexlo32");
+    // Should neither be usable, the writes into it fail and say where.
+    makeOwnFolder(cache);
+    return cache;
 }
 
 QString settingsFilePath()
 {
-    return joinPath(dataFolder(), QStringLiteral("Vexlo32.ini"));
+    const QString folder = settingsFolder();
+    if (userFoldersOverride().isEmpty())
+        makeOwnFolder(folder);
+    return joinPath(folder, kSettingsFileName);
+}
+
+QString settingsFileToRead()
+{
+    const QString current = joinPath(settingsFolder(), kSettingsFileName);
+    if (!userFoldersOverride().isEmpty() || statExact(current, false).ok)
+        return current;
+    const QString olderPlaces[] = {
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation),
+        programFolder(),
+    };
+    for (const QString& folder : olderPlaces) {
+        if (folder.isEmpty())
+            continue;
+        const QString older = joinPath(folder, kSettingsFileName);
+        if (statExact(older).isFile)
+            return older;
+    }
+    return current;
 }
 
 QString tempDizPath()
 {
-    return joinPath(dataFolder(), kTemporaryDescriptionName);
+    return joinPath(temporaryFolder(), kTemporaryDescriptionName);
 }
 
 } // namespace vexlo::platform

@@ -29,16 +29,43 @@ QString parentPath(const QString& path);
 // must not be run from there.
 bool isRootFolder(const QString& folder);
 
-// The folder that holds the program file, asked afresh each time. Tests and
-// the command line may set an override (an empty text clears it).
+// The folder that holds the program file, asked afresh each time. Tests may
+// set an override (an empty text clears it).
 QString programFolder();
 void setProgramFolderOverride(const QString& folder);
 
-// Where the settings file and the temporary description file live: beside the
-// program when that folder is writable, otherwise the per-user application
-// folder (created on demand).
-QString dataFolder();
+// Where a file that comes with the program (the help text, the sound) is:
+// beside the program when it is there, as in a build tree, which keeps
+// copies beside the built program; otherwise in the installed data folder,
+// found from the program's own folder (<bindir>/../share/vexlo32), so that
+// an installed tree can be moved. Asked afresh each time.
+QString dataFilePath(const QString& name);
+
+// The files the program writes for the user live in the user's own folders,
+// never in the program's folder (which another user may share, and which an
+// uninstall must be able to remove whole). On Linux the program's folder of
+// old maps to two folders:
+//   the settings file       the configuration folder, $XDG_CONFIG_HOME/Vexlo32
+//                           (QStandardPaths::AppConfigLocation)
+//   temporary files         the runtime folder, $XDG_RUNTIME_DIR/vexlo32, or
+//                           $XDG_CACHE_HOME/vexlo32 where there is none
+// A folder we create gets mode 0700: it holds what the user is working on.
+QString settingsFolder();
+QString temporaryFolder();
+
+// Where the settings file is written; its folder is created on demand.
 QString settingsFilePath();
+// Where start-up reads the settings: the file above, or while it does not
+// exist yet, the one an earlier version kept (in ~/.local/share/Vexlo32 or
+// beside the program), so that the first start after an update keeps the
+// folder. Creates nothing.
+QString settingsFileToRead();
+// The temporary description file; its folder is created on demand.
 QString tempDizPath();
+
+// Tests and the command line's own runs put the settings file and the
+// temporary files into this folder instead (an empty text clears it). No
+// older settings file is looked for then.
+void setUserFoldersOverride(const QString& folder);
 
 } // namespace vexlo::platform

@@ -404,7 +404,7 @@ bool Form1::startUp(const std::function<bool()>& handOver)
 
     // 3. The archive folder of last time; 4. the default list file.
     const StartupFolders folders =
-        startupFoldersFrom(readSettingsFile(platform::settingsFilePath()));
+        startupFoldersFrom(readSettingsFile(platform::settingsFileToRead()));
     m_pathPanel->setCaption(folders.pathPanel);
     if (!m_archivePane->setFolderPath(folders.paneFolder) &&
         folders.paneFolder != platform::kRootFolder) {

@@ -69,6 +69,9 @@ class TestFullFs : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_root;
+    // Where the code under test keeps its temporary description, instead of
+    // the user's own folders.
+    QTemporaryDir m_userFiles;
 
     void runIsolated(const std::function<int()>& body, const char* what)
     {
@@ -79,6 +82,9 @@ class TestFullFs : public QObject {
     }
 
 private slots:
+    void initTestCase() { platform::setUserFoldersOverride(m_userFiles.path()); }
+    void cleanupTestCase() { platform::setUserFoldersOverride(QString()); }
+
     void fullFileSystemLeavesTheArchive()
     {
         const QString mnt = m_root.path() + "/full";

@@ -39,9 +39,9 @@ struct Rig {
 
     explicit Rig(const QStringList& names = {"a.zip"}) : pane(QStringLiteral("/zips"), names)
     {
-        platform::setProgramFolderOverride(dir.path());
+        platform::setUserFoldersOverride(dir.path());
     }
-    ~Rig() { platform::setProgramFolderOverride(QString()); }
+    ~Rig() { platform::setUserFoldersOverride(QString()); }
 
     QString temp() const { return platform::tempDizPath(); }
 
@@ -149,7 +149,7 @@ private slots:
         rig.getDiz();
         QVERIFY(!keepPaths);
         QCOMPARE(mask, QString("file_id.diz"));
-        QCOMPARE(target, platform::dataFolder());
+        QCOMPARE(target, platform::temporaryFolder());
         QCOMPARE(archive, QString("/zips/six.zip")); // the last selected entry wins
         QCOMPARE(rig.selectedFilePath, archive);
     }

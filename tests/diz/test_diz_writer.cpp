@@ -69,7 +69,7 @@ struct Rig {
 
     explicit Rig(int files) : pane(QString(), {})
     {
-        platform::setProgramFolderOverride(dir.path());
+        platform::setUserFoldersOverride(dir.path());
         pane.folder = dir.path() + "/zips";
         for (int i = 0; i < files; ++i) {
             const QString name = QStringLiteral("a%1.zip").arg(i, 4, 10, QLatin1Char('0'));
@@ -93,7 +93,7 @@ struct Rig {
             return answer(int(updates.size()));
         });
     }
-    ~Rig() { platform::setProgramFolderOverride(QString()); }
+    ~Rig() { platform::setUserFoldersOverride(QString()); }
 
     QString temp() const { return platform::tempDizPath(); }
     QString path(int index) const { return pane.folder + '/' + pane.names.at(index); }
@@ -398,7 +398,7 @@ private slots:
     void realSaveKeepsANonZipByteIdentical()
     {
         QTemporaryDir dir;
-        platform::setProgramFolderOverride(dir.path() + "/prog");
+        platform::setUserFoldersOverride(dir.path() + "/prog");
         QVERIFY(QDir().mkpath(dir.path() + "/prog"));
         const QString folder = dir.path() + "/zips";
         QVERIFY(test::makeZip(folder + "/a.zip", {{"readme.txt", "a"}, {"FILE_ID.DIZ", "old"}}));
@@ -424,7 +424,7 @@ private slots:
         QVERIFY(QFileInfo(folder + "/c.zip").isWritable()); // attributes reset
         QVERIFY2(host.box.startsWith("          Error # "), qPrintable(host.box));
         QVERIFY(host.box.mid(18).toInt() > 0);
-        platform::setProgramFolderOverride(QString());
+        platform::setUserFoldersOverride(QString());
     }
 
     // Someone else's archive (its owner could not be kept), even one this
@@ -454,7 +454,7 @@ private slots:
         const int rc = test::inChild([&]() -> int {
             if (!test::dropToNobody())
                 return test::kChildCannot;
-            platform::setProgramFolderOverride(prog);
+            platform::setUserFoldersOverride(prog);
             ZipComponent zip;
             FakeHost host;
             FolderListing listing;

@@ -60,8 +60,8 @@ private:
     }
 
 private slots:
-    void initTestCase() { platform::setProgramFolderOverride(m_program.path()); }
-    void cleanupTestCase() { platform::setProgramFolderOverride(QString()); }
+    void initTestCase() { platform::setUserFoldersOverride(m_program.path()); }
+    void cleanupTestCase() { platform::setUserFoldersOverride(QString()); }
     void cleanup() { setMessageHook({}); }
 
     void paneListsVisibleFilesSortedWithoutRegardToCase()

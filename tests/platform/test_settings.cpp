@@ -12,6 +12,46 @@
 
 using namespace vexlo;
 
+namespace {
+
+// Sets an environment variable for a test's length (an empty value unsets it).
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// The permission bits of a path, or -1 when it is not there.
+int modeOf(const QString& path)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
+} // namespace
+
 class TestSettings : public QObject {
     Q_OBJECT
 
@@ -133,6 +173,146 @@ private slots:
     {
         QCOMPARE(defaultListFile("/"), QString("/Vexlo.txt"));
         QCOMPARE(defaultListFile("/zips"), QString("/zips/Vexlo.txt"));
+    }
+
+    // --- Where the files go ------------------------------------------------
+
+    // The settings file goes to the configuration folder, whose missing
+    // parts are created for this user alone; never beside the program.
+    void settingsFileIsInTheConfigurationFolder()
+    {
+        QTemporaryDir home;
+        const QString config = home.filePath("config");
+        const ScopedEnv env("XDG_CONFIG_HOME", config);
+        const QString appName = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName("Vexlo32");
+        platform::setProgramFolderOverride(home.filePath("bin"));
+        const QString path = platform::settingsFilePath();
+        platform::setProgramFolderOverride(QString());
+        QCoreApplication::setApplicationName(appName);
+
+        QCOMPARE(path, config + "/Vexlo32/Vexlo32.ini");
+        QCOMPARE(modeOf(config), 0700);
+        QCOMPARE(modeOf(config + "/Vexlo32"), 0700);
+        QVERIFY(writeSettingsFile(path, "/"));
+    }
+
+    // The temporary description goes to the session's runtime folder, and
+    // to the cache folder where there is none or it cannot hold ours.
+    void temporaryFolder_data()
+    {
+        QTest::addColumn<QString>("runtime"); // relative to the test's folder
+        QTest::addColumn<bool>("plantFile");  // a file where our folder goes
+        QTest::addColumn<bool>("inRuntime");
+        QTest::newRow("runtime folder") << "run" << false << true;
+        QTest::newRow("no runtime folder") << "" << false << false;
+        QTest::newRow("a file in our place") << "run" << true << false;
+    }
+    void temporaryFolder()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(bool, plantFile);
+        QFETCH(bool, inRuntime);
+        QTemporaryDir home;
+        const QString run = runtime.isEmpty() ? QString() : home.filePath(runtime);
+        if (!run.isEmpty())
+            QCOMPARE(::mkdir(QFile::encodeName(run).constData(), 0700), 0);
+        if (plantFile)
+            QVERIFY(test::writeBytes(run + "/vexlo32", "not a folder"));
+        const ScopedEnv runEnv("XDG_RUNTIME_DIR", run);
+        const ScopedEnv cacheEnv("XDG_CACHE_HOME", home.filePath("cache"));
+
+        const QString folder = platform::temporaryFolder();
+        const QString expected = inRuntime ? run + "/vexlo32" : home.filePath("cache/vexlo32");
+        QCOMPARE(folder, expected);
+        QCOMPARE(modeOf(folder), 0700);
+        QCOMPARE(platform::tempDizPath(), folder + "/file_id.diz");
+        if (plantFile)
+            QCOMPARE(test::readBytes(run + "/vexlo32"), QByteArray("not a folder"));
+    }
+
+    // Until the settings file exists, the one an earlier version kept is
+    // read, so that the first start after an update keeps the folder; the
+    // new one wins as soon as it is there. Looking creates nothing.
+    void olderSettingsFileIsReadUntilTheNewOne_data()
+    {
+        QTest::addColumn<QStringList>("present"); // "new", "data", "beside", "data/"
+        QTest::addColumn<QString>("read");
+        QTest::newRow("none") << QStringList{} << "new";
+        QTest::newRow("the old data folder") << QStringList{"data"} << "data";
+        QTest::newRow("beside the program") << QStringList{"beside"} << "beside";
+        QTest::newRow("both old places") << QStringList{"beside", "data"} << "data";
+        QTest::newRow("a folder in the old place") << QStringList{"data/"} << "new";
+        QTest::newRow("the new one and old ones") << QStringList{"new", "data", "beside"} << "new";
+    }
+    void olderSettingsFileIsReadUntilTheNewOne()
+    {
+        QFETCH(QStringList, present);
+        QFETCH(QString, read);
+        QTemporaryDir home;
+        const QMap<QString, QString> places{
+            {"new", home.filePath("config/Vexlo32/Vexlo32.ini")},
+            {"data", home.filePath("data/Vexlo32/Vexlo32.ini")},
+            {"beside", home.filePath("bin/Vexlo32.ini")},
+        };
+        for (const QString& which : present) {
+            if (which.endsWith('/'))
+                QVERIFY(QDir().mkpath(places[which.chopped(1)]));
+            else
+                QVERIFY(test::writeBytes(places[which], "/\r\n"));
+        }
+        QVERIFY(QDir().mkpath(home.filePath("bin")));
+        const ScopedEnv config("XDG_CONFIG_HOME", home.filePath("config"));
+        const ScopedEnv data("XDG_DATA_HOME", home.filePath("data"));
+        const QString appName = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName("Vexlo32");
+        platform::setProgramFolderOverride(home.filePath("bin"));
+        const QString chosen = platform::settingsFileToRead();
+        // An override (tests, the command line's runs) looks nowhere else.
+        platform::setUserFoldersOverride(home.filePath("own"));
+        const QString overridden = platform::settingsFileToRead();
+        platform::setUserFoldersOverride(QString());
+        platform::setProgramFolderOverride(QString());
+        QCoreApplication::setApplicationName(appName);
+
+        QCOMPARE(chosen, places[read]);
+        QCOMPARE(overridden, home.filePath("own/Vexlo32.ini"));
+        QCOMPARE(QFileInfo::exists(home.filePath("config")), present.contains("new"));
+        QVERIFY(!QFileInfo::exists(home.filePath("own")));
+    }
+
+    // The help text and the sound: beside the program in a build tree,
+    // otherwise in the installed data folder next to the program's folder.
+    void dataFilesBesideOrInstalled_data()
+    {
+        QTest::addColumn<QString>("beside"); // "file", "folder" or nothing
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("expected"); // relative to the prefix
+        QTest::newRow("build tree") << "file" << false << "bin/Vexlo32.txt";
+        QTest::newRow("build tree, installed too") << "file" << true << "bin/Vexlo32.txt";
+        QTest::newRow("installed") << "" << true << "share/vexlo32/Vexlo32.txt";
+        QTest::newRow("a folder of that name beside")
+            << "folder" << true << "share/vexlo32/Vexlo32.txt";
+        QTest::newRow("nowhere: where it should be installed")
+            << "" << false << "share/vexlo32/Vexlo32.txt";
+    }
+    void dataFilesBesideOrInstalled()
+    {
+        QFETCH(QString, beside);
+        QFETCH(bool, installed);
+        QFETCH(QString, expected);
+        QTemporaryDir prefix;
+        QVERIFY(QDir().mkpath(prefix.filePath("bin")));
+        if (beside == "file")
+            QVERIFY(test::writeBytes(prefix.filePath("bin/Vexlo32.txt"), "beside"));
+        if (beside == "folder")
+            QVERIFY(QDir().mkpath(prefix.filePath("bin/Vexlo32.txt")));
+        if (installed)
+            QVERIFY(test::writeBytes(prefix.filePath("share/vexlo32/Vexlo32.txt"), "installed"));
+        platform::setProgramFolderOverride(prefix.filePath("bin"));
+        const QString path = platform::dataFilePath("Vexlo32.txt");
+        platform::setProgramFolderOverride(QString());
+        QCOMPARE(path, prefix.filePath(expected));
     }
 };
 

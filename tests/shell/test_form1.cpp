@@ -103,8 +103,8 @@ private:
     }
 
 private slots:
-    void initTestCase() { platform::setProgramFolderOverride(m_program.path()); }
-    void cleanupTestCase() { platform::setProgramFolderOverride(QString()); }
+    void initTestCase() { platform::setUserFoldersOverride(m_program.path()); }
+    void cleanupTestCase() { platform::setUserFoldersOverride(QString()); }
     void init()
     {
         QFile::remove(m_program.filePath("Vexlo32.ini"));
@@ -470,7 +470,7 @@ private slots:
         });
         Form1 window;
         const bool goOn = window.startUp();
-        platform::setProgramFolderOverride(m_program.path());
+        platform::setProgramFolderOverride(QString());
         QVERIFY(!goOn);
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QString("Zandt32 error"));

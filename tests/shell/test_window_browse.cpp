@@ -164,7 +164,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_program.isValid() && m_root.isValid());
-        platform::setProgramFolderOverride(m_program.path());
+        platform::setUserFoldersOverride(m_program.path());
         for (const char* folder : {"Old", "Zips/New", "Zips/Other", "Gone"})
             QVERIFY(QDir(m_root.path()).mkpath(folder));
         for (const char* file :
@@ -176,7 +176,7 @@ private slots:
     void cleanupTestCase()
     {
         qputenv("HOME", m_savedHome);
-        platform::setProgramFolderOverride(QString());
+        platform::setUserFoldersOverride(QString());
     }
     void init() { setMessageHook({}); }
 

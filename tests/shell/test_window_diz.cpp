@@ -166,9 +166,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_program.isValid());
-        platform::setProgramFolderOverride(m_program.path());
+        platform::setUserFoldersOverride(m_program.path());
     }
-    void cleanupTestCase() { platform::setProgramFolderOverride(QString()); }
+    void cleanupTestCase() { platform::setUserFoldersOverride(QString()); }
     void init()
     {
         QFile::remove(platform::tempDizPath());

@@ -106,12 +106,12 @@ private:
 private slots:
     void initTestCase()
     {
-        platform::setProgramFolderOverride(m_program.path());
+        platform::setUserFoldersOverride(m_program.path());
         platform::setLauncher(&m_launcher);
     }
     void cleanupTestCase()
     {
-        platform::setProgramFolderOverride(QString());
+        platform::setUserFoldersOverride(QString());
         platform::setLauncher(nullptr);
     }
     void init()

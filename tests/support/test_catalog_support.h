@@ -133,9 +133,9 @@ struct ListFixture {
         listFile = root.path() + "/list.txt";
         QDir().mkpath(folder);
         QDir().mkpath(program);
-        platform::setProgramFolderOverride(program);
+        platform::setUserFoldersOverride(program);
     }
-    ~ListFixture() { platform::setProgramFolderOverride(QString()); }
+    ~ListFixture() { platform::setUserFoldersOverride(QString()); }
 };
 
 // Runs BuildFolderEntries for one folder and returns the list file's bytes.
