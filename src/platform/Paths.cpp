@@ -143,23 +143,6 @@ bool isOwnPrivateFolder(const QString& folder)
            st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Creates the folder and what is missing above it, each with mode 0700;
-// what exists already is left as it is. True when the folder is there and
-// ours alone.
-bool makeOwnFolder(const QString& folder)
-{
-    if (folder.isEmpty() || !folder.startsWith(kSeparator))
-        return false;
-    const QStringList parts = folder.split(kSeparator, Qt::SkipEmptyParts);
-    QString path;
-    for (const QString& part : parts) {
-        path += kSeparator + part;
-        if (::mkdir(encodeName(path).constData(), S_IRWXU) != 0 && errno != EEXIST)
-            return false;
-    }
-    return isOwnPrivateFolder(folder);
-}
-
 QString appFolderIn(QStandardPaths::StandardLocation location)
 {
     const QString base = QStandardPaths::writableLocation(location);
@@ -177,6 +160,20 @@ QString runtimeCandidate()
 }
 
 } // namespace
+
+bool makeOwnFolder(const QString& folder)
+{
+    if (folder.isEmpty() || !folder.startsWith(kSeparator))
+        return false;
+    const QStringList parts = folder.split(kSeparator, Qt::SkipEmptyParts);
+    QString path;
+    for (const QString& part : parts) {
+        path += kSeparator + part;
+        if (::mkdir(encodeName(path).constData(), S_IRWXU) != 0 && errno != EEXIST)
+            return false;
+    }
+    return isOwnPrivateFolder(folder);
+}
 
 void setUserFoldersOverride(const QString& folder)
 {

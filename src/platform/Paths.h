@@ -68,4 +68,9 @@ QString tempDizPath();
 // older settings file is looked for then.
 void setUserFoldersOverride(const QString& folder);
 
+// Creates the folder and what is missing above it, each with mode 0700
+// (what exists already is left as it is). True when the folder is there,
+// belongs to this user and nobody else may write to it.
+bool makeOwnFolder(const QString& folder);
+
 } // namespace vexlo::platform

@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/NativeName.h"
+#include "platform/Paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,19 +16,6 @@
 namespace vexlo::platform {
 
 namespace {
-
-// Creates the missing folders of path for this user alone, as the
-// freedesktop.org base directories ask.
-bool makePrivateFolders(const QString& path)
-{
-    QString done;
-    for (const QString& part : path.split(u'/', Qt::SkipEmptyParts)) {
-        done += u'/' + part;
-        if (::mkdir(encodeName(done).constData(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return QFileInfo(path).isDir();
-}
 
 bool isFolderNotLink(const QString& path, bool stickyShared, uid_t owner)
 {
@@ -50,7 +38,7 @@ bool hasTrash(const QString& realPath)
     if (where.rootPath() == QStorageInfo(QDir::homePath()).rootPath())
         // Qt would otherwise make its Trash in the current folder when the
         // data folder is missing.
-        return makePrivateFolders(home);
+        return makeOwnFolder(home);
     const QString top = where.rootPath();
     const uid_t uid = ::getuid();
     return isFolderNotLink(top + QStringLiteral("/.Trash"), true, uid) ||

@@ -75,6 +75,10 @@ public:
     // asked for it).
     void restoreFromHandOver(const QByteArray& activationToken);
 
+    // Writes the settings file with the archive folder of now. Shutdown does
+    // it; so does a logout, which may not let the program close its window.
+    void rememberFolder();
+
 signals:
     // The popup was asked for at this position (tests watch it).
     void popupRequested(QPoint globalPos);

@@ -3,11 +3,13 @@
 #include "platform/Launcher.h"
 #include "platform/NativeName.h"
 #include "platform/SingleInstance.h"
+#include "platform/TerminationSignals.h"
 #include "shell/DesktopLauncher.h"
 #include "shell/Form1.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QSessionManager>
 #include <QStringList>
 
 int main(int argc, char** argv)
@@ -45,6 +47,16 @@ int main(int argc, char** argv)
         return window.startUpExitStatus();
     QObject::connect(&instance, &vexlo::platform::SingleInstance::activationRequested, &window,
                      [&window](const QByteArray& token) { window.restoreFromHandOver(token); });
+    // A logout, a closed terminal, kill and Ctrl-C end the program as closing
+    // its windows does: a dialog that is open is cancelled, the window's
+    // shutdown remembers the folder and removes the temporary description.
+    vexlo::platform::TerminationSignals termination;
+    QObject::connect(&termination, &vexlo::platform::TerminationSignals::terminationRequested, &app,
+                     [] { QApplication::closeAllWindows(); });
+    // The session manager may end the program without any of that once it
+    // has asked for the data to be saved.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.rememberFolder(); });
     window.centreOnScreen();
     window.show();
     const int status = app.exec();

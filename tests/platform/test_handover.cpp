@@ -16,9 +16,14 @@ private:
     QTemporaryDir m_dir;
     QString socketPath() const { return m_dir.filePath("instance.sock"); }
 
-    void startWindow(QProcess& process)
+    void startWindow(QProcess& process, const QString& userFolders = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!userFolders.isEmpty()) {
+            env.insert("XDG_CONFIG_HOME", userFolders + "/config");
+            env.insert("XDG_CACHE_HOME", userFolders + "/cache");
+            env.insert("XDG_RUNTIME_DIR", "");
+        }
         env.insert("VEXLO32_INSTANCE_NAME", socketPath());
         env.insert("QT_QPA_PLATFORM", "offscreen");
         process.setProcessEnvironment(env);
@@ -69,6 +74,36 @@ private slots:
 
         third.terminate();
         QVERIFY(third.waitForFinished(5000));
+    }
+
+    // A logout, a closed terminal, kill and Ctrl-C end the program as
+    // closing its window does: the folder is remembered, the temporary
+    // description goes, and the exit is a normal one.
+    void signalsEndTheProgramAsClosingDoes_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void signalsEndTheProgramAsClosingDoes()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir user;
+        const QString settings = user.filePath("config/Vexlo32/Vexlo32.ini");
+        const QString temporary = user.filePath("cache/vexlo32/file_id.diz");
+        QVERIFY(vexlo::test::writeBytes(temporary, "left by Get diz"));
+        QProcess window;
+        startWindow(window, user.path());
+        QVERIFY2(waitFor([&] { return QFileInfo::exists(socketPath()); }, 15000),
+                 "the window never started");
+        QVERIFY(!QFileInfo::exists(settings));
+        ::kill(pid_t(window.processId()), signalNumber);
+        QVERIFY(window.waitForFinished(10000));
+        QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(window.exitCode(), 0);
+        QVERIFY(QFileInfo(settings).isFile());
+        QVERIFY(!QFileInfo::exists(temporary));
     }
 };
 

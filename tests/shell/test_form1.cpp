@@ -188,7 +188,9 @@ private slots:
         Form1 window;
         QVERIFY(window.startUp());
         QStringList names;
-        for (QWidget* w : controlsOf(window) << control<QWidget>(window, "Dir1")) {
+        QList<QWidget*> controls = controlsOf(window);
+        controls << control<QWidget>(window, "Dir1");
+        for (QWidget* w : controls) {
             QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
             QVERIFY2(a, qPrintable(w->objectName()));
             const QString name = a->text(QAccessible::Name);
