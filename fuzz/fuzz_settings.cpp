@@ -1,7 +1,8 @@
 // The settings file on arbitrary bytes: readSettingsFile, then the start-up
 // rules of startupFoldersFrom. Whatever the file holds, start-up must end on
 // a folder: the first line comes back as the bytes it was (no line end, no
-// NUL), and the pane gets a usable folder or the root.
+// NUL), and the pane gets a usable folder (the home folder at worst) or the
+// root.
 
 #include "fuzz_support.h"
 #include "platform/Settings.h"
@@ -29,11 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     const StartupFolders start = startupFoldersFrom(read);
-    if (start.pathPanel.isEmpty() || start.paneFolder.isEmpty())
+    if (start.pathPanel.isEmpty() || start.folder.isEmpty())
         fuzz::fail("start-up ended without a folder");
-    if (start.paneFolder != platform::kRootFolder && !isUsableFolder(start.paneFolder))
+    if (start.folder != platform::kRootFolder && !isUsableFolder(start.folder))
         fuzz::fail("the pane was given a folder it cannot show");
-    if (start.listFile != defaultListFile(start.pathPanel))
-        fuzz::fail("the list file is not derived from the Path panel");
+    if (start.pathPanel != platform::lowerPath(start.folder))
+        fuzz::fail("the Path panel does not show the folder lower-cased");
+    if (start.listFile != defaultListFile(start.folder) ||
+        start.listPanel != defaultListFile(start.pathPanel))
+        fuzz::fail("the list file is not derived from the folder");
     return 0;
 }

@@ -55,6 +55,7 @@ bool idOf(int fd, FileId& id)
 
 struct Frame {
     QString text;    // as shown and written: the path, ending in a separator
+    QString real;    // where it is on disk, ending in a separator
     QByteArray name; // in its parent (empty for the start folder)
     bool throughLink = false;
     int fd = -1;
@@ -102,6 +103,7 @@ void Walk::run(const QString& text, const QString& real)
 {
     Frame start;
     start.text = withSeparator(text);
+    start.real = withSeparator(real);
     start.fd = platform::openFolderAt(AT_FDCWD, platform::encodeName(real), true);
     start.error = start.fd >= 0 ? 0 : errno;
     if (start.fd >= 0 && idOf(start.fd, start.id)) {
@@ -145,6 +147,7 @@ void Walk::run(const QString& text, const QString& real)
         const platform::FolderItem sub = frame.subFolders[frame.next++];
         Frame child;
         child.text = withSeparator(frame.text + sub.name);
+        child.real = withSeparator(frame.real + sub.name);
         child.name = sub.native;
         child.throughLink = sub.isLink;
         const int parentFd = frameFd(top);
@@ -219,7 +222,7 @@ void Walk::visit(Frame& frame)
     job.host.setCurrentFolder(paneText);
     job.pane.setFolderEntries(paneText, fileNames);
     job.host.folderStarted(text);
-    BuildFolderEntries(job, withoutSeparator(frame.text), &contents);
+    BuildFolderEntries(job, withoutSeparator(frame.real), &contents);
 }
 
 // A link to a folder is followed only to a folder outside the tree: one

@@ -29,7 +29,8 @@ namespace vexlo::catalog {
 // dozen folders open, so a deep tree exhausts neither.
 //
 // realFolder: the folder on disk, when the caller knows it (the command line
-// does); otherwise folder is resolved like every program path.
+// and the window do); otherwise folder is a text whose real folder is not
+// known, and is looked up with platform::resolvePath.
 void WalkFolder(CatalogJob& job, const QString& folder, const QString& realFolder = QString());
 
 struct MakeListResult {

@@ -454,7 +454,7 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
             return;
         }
         const FolderSection::File file = section.file(i);
-        host.fileStarted(file.shownPath);
+        host.fileStarted(file.realPath);
 
         if (i > 0)
             pane.setSelected(i - 1, false);

@@ -40,9 +40,9 @@ public:
     // Progress notes for a host that counts (the command line); the window
     // needs neither.
     virtual void folderStarted(const QString& shownFolder) { Q_UNUSED(shownFolder); }
-    // The file whose entry is written next (the window keeps it as the
-    // selected file).
-    virtual void fileStarted(const QString& fullPath) { Q_UNUSED(fullPath); }
+    // The file whose entry is written next, where it is on disk (the window
+    // keeps it as the selected file).
+    virtual void fileStarted(const QString& realPath) { Q_UNUSED(realPath); }
     // A folder that could not be read (it still gets its section, empty).
     virtual void folderUnreadable(const QString& shownFolder, int error)
     {

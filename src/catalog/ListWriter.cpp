@@ -39,10 +39,9 @@ bool ListWriter::open(const QString& path)
         m_fd = STDOUT_FILENO;
         return true;
     }
-    // The folder is found as every program path; the name is taken as given,
-    // never matched to another file that differs in letter case.
-    const platform::OutputTarget target =
-        platform::outputTargetFor(platform::encodeName(platform::resolveFolderPart(path)));
+    // Folder and name are taken as given, never matched to another that
+    // differs in letter case.
+    const platform::OutputTarget target = platform::outputTargetFor(platform::encodeName(path));
     switch (target.kind) {
     case platform::OutputTarget::Kind::Replace:
         if (m_file.begin(target.path)) {

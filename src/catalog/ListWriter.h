@@ -29,8 +29,8 @@ public:
     // until then the previous list stays as it was, and a list that could
     // not be written completely never replaces it. A link planted by someone
     // else, or a FIFO, at the path is replaced, never followed or waited on
-    // (platform::outputTargetFor says the whole rule). The path is resolved
-    // like every program path; "-" is standard output.
+    // (platform::outputTargetFor says the whole rule). The path is taken
+    // exactly as given; "-" is standard output.
     bool open(const QString& path);
     // Writes what is buffered and puts the list in place. False when this or
     // any earlier step failed; the previous list is then kept.

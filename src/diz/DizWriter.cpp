@@ -219,12 +219,13 @@ void DizWriter::store(const SavePlan& plan)
         previous = target.index;
 
         // An archive that cannot be prepared ends the run; it stays
-        // highlighted. The name is the one listed, taken exactly: a vanished
-        // archive is never matched to a sibling that differs only in case.
-        // Someone else's archive, whose owner the update could not keep,
-        // counts as one whose attributes cannot be reset.
-        const QString archive = platform::resolveFolderPart(target.path);
-        if (!platform::statExact(target.path).ok || !platform::resetAttributesForReplace(archive))
+        // highlighted. The path is the pane's real folder and the name listed,
+        // taken exactly: a vanished archive is never matched to a sibling
+        // that differs only in case. Someone else's archive, whose owner the
+        // update could not keep, counts as one whose attributes cannot be
+        // reset.
+        const QString& archive = target.path;
+        if (!platform::statPath(archive).ok || !platform::resetAttributesForReplace(archive))
             break;
 
         m_zip.setKeepPaths(false);

@@ -13,7 +13,10 @@ class PaneModel {
 public:
     virtual ~PaneModel() = default;
 
-    // The folder as the program holds it (its own text, typically lower case).
+    // The folder the pane reads, and which Get diz, Save diz and Delete act
+    // in: the real folder the user picked (during a list run, the text the
+    // walk shows). The window shows it lower-cased elsewhere; the pane never
+    // shows its folder.
     virtual QString folderPath() const = 0;
     // Points the pane at a folder and reads it; the selection is empty after.
     // Returns false when the folder cannot be read (the pane is then empty

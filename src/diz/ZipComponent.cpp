@@ -332,7 +332,7 @@ ZipStatus ZipRunningCall::readRootMember(const QString& archivePath, const QStri
 {
     out.clear();
     ZipStatus status = ZipStatus::Success;
-    const Descriptor fd(openForReading(platform::resolvePath(archivePath), status));
+    const Descriptor fd(openForReading(archivePath, status));
     if (fd.get() < 0)
         return status;
     return readRootMemberOf(fd.get(), name, out);
@@ -456,7 +456,7 @@ ZipStatus ZipComponent::extractRootMember(const QString& archivePath, const QStr
     // The one file we write is the fixed name in the target folder, whatever
     // path the member had in the archive. A temporary file renamed over it
     // means a reader sees the earlier file or the whole new one.
-    const QString folder = platform::resolvePath(targetFolder);
+    const QString& folder = targetFolder;
     if (!platform::isDirectory(folder))
         return ZipStatus::CannotWriteTarget;
     if (!platform::writeFileAtomic(platform::joinPath(folder, name), data))
@@ -507,7 +507,7 @@ ZipStatus ZipComponent::readRootFiles(const QStringList& paths, std::vector<Root
             path.chop(1);
         if (path.isEmpty())
             continue;
-        const QString real = platform::resolvePath(path);
+        const QString& real = path;
         const platform::FileStat st = platform::statPath(real);
         RootMember source;
         source.name = platform::lastComponent(real);
@@ -584,7 +584,7 @@ ZipStatus ZipRunningCall::update(const QString& archivePath, const std::vector<R
         return ZipStatus::Aborted;
 
     QString real;
-    if (!linkTarget(platform::resolvePath(archivePath), real))
+    if (!linkTarget(archivePath, real))
         return ZipStatus::CannotOpenArchive;
     // What a killed earlier update of this archive left beside it.
     strays.removeFor(real);

@@ -47,7 +47,7 @@ QString DiskInfo::judgedFolder(const QString& path)
     const QString absolute = absolutePath(path);
     if (absolute.isEmpty())
         return QString();
-    QString current = platform::resolvePath(absolute);
+    QString current = absolute;
     for (;;) {
         const QByteArray native = platform::encodeName(current);
         struct stat st;

@@ -25,8 +25,8 @@ bool lexists(const QByteArray& native)
     return ::lstat(native.constData(), &st) == 0;
 }
 
-// The first entry of a folder whose name equals the given one without regard
-// to letter case, or an empty text.
+// The one entry of a folder whose name equals the given one without regard
+// to letter case; an empty text when none does, or when two or more do.
 QString matchInFolder(const QString& folder, const QString& name)
 {
     const QByteArray native = encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
@@ -34,15 +34,17 @@ QString matchInFolder(const QString& folder, const QString& name)
     if (!dir)
         return QString();
     QString found;
+    int matches = 0;
     while (dirent* ent = ::readdir(dir)) {
         const QString candidate = decodeName(QByteArray(ent->d_name));
         if (candidate.compare(name, Qt::CaseInsensitive) == 0) {
             found = candidate;
-            break;
+            if (++matches > 1)
+                break;
         }
     }
     ::closedir(dir);
-    return found;
+    return matches == 1 ? found : QString();
 }
 
 QDateTime toLocal(const struct timespec& ts)
@@ -96,14 +98,6 @@ QString resolvePath(const QString& path)
     return current;
 }
 
-QString resolveFolderPart(const QString& path)
-{
-    const qsizetype cut = path.lastIndexOf(kSeparator);
-    if (cut <= 0)
-        return path;
-    return joinPath(resolvePath(path.left(cut)), path.mid(cut + 1));
-}
-
 namespace {
 
 FileStat statNative(const QByteArray& native, bool followLinks)
@@ -129,19 +123,9 @@ bool unlinkNative(const QByteArray& native)
 
 } // namespace
 
-FileStat statExact(const QString& path, bool followLinks)
-{
-    return statNative(encodeName(resolveFolderPart(path)), followLinks);
-}
-
-bool removeExactFile(const QString& path)
-{
-    return unlinkNative(encodeName(resolveFolderPart(path)));
-}
-
 FileStat statPath(const QString& path, bool followLinks)
 {
-    return statNative(encodeName(resolvePath(path)), followLinks);
+    return statNative(encodeName(path), followLinks);
 }
 
 FileStat statReal(const QString& realPath, bool followLinks)
@@ -167,8 +151,7 @@ bool isRegularFile(const QString& path)
 bool listDirectory(const QString& folder, std::vector<DirEntry>& out)
 {
     out.clear();
-    const QString real = resolvePath(folder);
-    const QByteArray native = encodeName(real);
+    const QByteArray native = encodeName(folder);
     DIR* dir = ::opendir(native.constData());
     if (!dir)
         return false;
@@ -201,7 +184,7 @@ bool listDirectory(const QString& folder, std::vector<DirEntry>& out)
 
 bool resetAttributesForReplace(const QString& path)
 {
-    const QByteArray native = encodeName(resolvePath(path));
+    const QByteArray native = encodeName(path);
     struct stat st;
     if (::stat(native.constData(), &st) != 0)
         return false;
@@ -216,7 +199,7 @@ bool resetAttributesForReplace(const QString& path)
 
 bool removeFile(const QString& path)
 {
-    return unlinkNative(encodeName(resolvePath(path)));
+    return unlinkNative(encodeName(path));
 }
 
 namespace {
@@ -340,7 +323,7 @@ bool readFolderAt(int dirFd, std::vector<FolderItem>& out)
 int readFileUpTo(const QString& path, QByteArray& out, qint64 maxBytes)
 {
     out.clear();
-    const int fd = openRegularForReading(encodeName(resolvePath(path)));
+    const int fd = openRegularForReading(encodeName(path));
     if (fd < 0)
         return errno ? errno : EIO;
     char buffer[65536];
@@ -373,7 +356,7 @@ bool readFile(const QString& path, QByteArray& out, qint64 maxBytes)
 bool readFileStart(const QString& path, QByteArray& out, qint64 limit)
 {
     out.clear();
-    const int fd = openRegularForReading(encodeName(resolvePath(path)));
+    const int fd = openRegularForReading(encodeName(path));
     if (fd < 0)
         return false;
     out.resize(qsizetype(limit));
@@ -419,7 +402,7 @@ bool writeAll(int fd, const QByteArray& bytes)
 
 int writeWholeFile(const QString& path, const QByteArray& bytes)
 {
-    const QByteArray native = encodeName(resolvePath(path));
+    const QByteArray native = encodeName(path);
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno;
@@ -436,8 +419,7 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 
 bool writeFileAtomic(const QString& path, const QByteArray& bytes)
 {
-    const QString real = resolvePath(path);
-    QByteArray pattern = encodeName(real) + ".vx-XXXXXX";
+    QByteArray pattern = encodeName(path) + ".vx-XXXXXX";
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0)
         return false;
@@ -454,7 +436,7 @@ bool writeFileAtomic(const QString& path, const QByteArray& bytes)
                 ::umask(mask);
                 return mask;
             }());
-        ok = ::rename(pattern.constData(), encodeName(real).constData()) == 0;
+        ok = ::rename(pattern.constData(), encodeName(path).constData()) == 0;
         saved = errno;
     }
     if (!ok) {
@@ -462,20 +444,19 @@ bool writeFileAtomic(const QString& path, const QByteArray& bytes)
         errno = saved;
         return false;
     }
-    syncFileAndFolder(real);
+    syncFileAndFolder(path);
     return true;
 }
 
 bool syncFileAndFolder(const QString& path)
 {
-    const QString real = resolvePath(path);
     bool ok = true;
-    const int fd = ::open(encodeName(real).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     ok = ::fsync(fd) == 0;
     ::close(fd);
-    QString folder = parentPath(real);
+    QString folder = parentPath(path);
     if (folder.isEmpty())
         folder = QStringLiteral(".");
     const int dfd = ::open(encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -489,7 +470,7 @@ bool syncFileAndFolder(const QString& path)
 
 bool isWritableFolder(const QString& folder)
 {
-    const QByteArray native = encodeName(resolvePath(folder));
+    const QByteArray native = encodeName(folder);
     struct stat st;
     if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;

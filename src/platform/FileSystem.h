@@ -9,21 +9,22 @@
 
 namespace vexlo::platform {
 
-// Every file-system access of the program goes through these functions. Each
-// one first resolves its path with resolvePath(), so that the lower-cased
-// folders the program stores and shows still find the real, case-sensitive
-// tree. Names travel as text with undecodable bytes kept (NativeName.h).
+// Every file-system access of the program goes through these functions, and
+// each takes its path exactly as given: the window keeps the real path of
+// what the user picked or typed, and the command line uses what it was
+// given. A lower-cased text decides nothing on a file system where "Docs"
+// and "docs" are two folders. Names travel as text with undecodable bytes
+// kept (NativeName.h).
 
-// The real path for a text the program holds: the exact path when it exists;
-// otherwise each component that does not exist as written is matched without
-// regard to letter case against its folder (first match in folder order).
-// Components that match nothing are kept as given.
+// The one place where a text is matched to the disk without regard to letter
+// case: for a folder whose real path is not known, which is only a settings
+// file written in lower case by an older version. The exact path when it
+// exists; otherwise each component is taken as written where it exists so,
+// and else matched without regard to case against its folder, but only when
+// exactly one entry matches (with two or more the text is ambiguous, and
+// guessing could show and act on the wrong one). From a component that
+// matches nothing on, the rest is kept as given.
 QString resolvePath(const QString& path);
-
-// Resolves every component but the last, which must match exactly: for
-// commands that act on a name the user picked from a listing, where a
-// vanished file must never be taken for a sibling that differs in case.
-QString resolveFolderPart(const QString& path);
 
 struct FileStat {
     bool ok = false;
@@ -38,12 +39,11 @@ struct FileStat {
     uid_t owner = 0;
 };
 
-// stat() of the resolved path; followLinks false asks about a link itself.
+// stat() of the path; followLinks false asks about a link itself.
 FileStat statPath(const QString& path, bool followLinks = true);
 
-// stat() of a path that is already real: one the resolver returned, or a
-// real folder joined with a name read from it. No resolution, so it costs one
-// system call, for the loops that ask about every file of a folder.
+// The same, under the name the loops that ask about every file of a folder
+// use for a real folder joined with a name read from it.
 FileStat statReal(const QString& realPath, bool followLinks = true);
 
 bool exists(const QString& path);
@@ -100,11 +100,6 @@ int openListedFile(int dirFd, const FolderItem& item);
 bool resetAttributesForReplace(const QString& path);
 // Deletes a file (never a folder). Returns false and leaves errno set on failure.
 bool removeFile(const QString& path);
-
-// stat() of a path whose last component is taken exactly (resolveFolderPart).
-FileStat statExact(const QString& path, bool followLinks = true);
-// Deletes exactly the named file (resolveFolderPart), never a folder.
-bool removeExactFile(const QString& path);
 
 // Reads a whole file: 0, or the reason it failed as an errno value (EFBIG
 // for a file larger than maxBytes). Both readers take regular files only and

@@ -124,7 +124,7 @@ QString dataFilePath(const QString& name)
 {
     const QString program = programFolder();
     const QString beside = joinPath(program, name);
-    if (statExact(beside).isFile)
+    if (statPath(beside).isFile)
         return beside;
     const QString installed =
         QDir::cleanPath(joinPath(program, QString::fromUtf8(VEXLO32_DATA_FROM_PROGRAM)));
@@ -216,7 +216,7 @@ QString settingsFilePath()
 QString settingsFileToRead()
 {
     const QString current = joinPath(settingsFolder(), kSettingsFileName);
-    if (!userFoldersOverride().isEmpty() || statExact(current, false).ok)
+    if (!userFoldersOverride().isEmpty() || statPath(current, false).ok)
         return current;
     const QString olderPlaces[] = {
         QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation),
@@ -226,7 +226,7 @@ QString settingsFileToRead()
         if (folder.isEmpty())
             continue;
         const QString older = joinPath(folder, kSettingsFileName);
-        if (statExact(older).isFile)
+        if (statPath(older).isFile)
             return older;
     }
     return current;

@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <vector>
 
 namespace vexlo {
@@ -45,7 +46,7 @@ SettingsRead readSettingsFile(const QString& path)
 
 bool writeSettingsFile(const QString& path, const QString& folder)
 {
-    const QByteArray bytes = platform::encodeName(platform::lowerPath(folder)) + "\r\n";
+    const QByteArray bytes = platform::encodeName(folder) + "\r\n";
     if (platform::writeFileAtomic(path, bytes))
         return true;
     // The callers go on without it (the next start shows the home folder).
@@ -64,25 +65,26 @@ bool isUsableFolder(const QString& folder)
 StartupFolders startupFoldersFrom(const SettingsRead& settings)
 {
     StartupFolders out;
-    const QString root = platform::kRootFolder;
-    if (!settings.fileExists) {
-        out.pathPanel = root;
-        out.paneFolder = root;
+    const QString stored = settings.readOk ? settings.firstLine : QString();
+    // The line is the real folder, taken exactly. Only a line without a
+    // capital may be an older version's lower-cased one, whose real folder
+    // is not known: that alone is looked up without regard to case. One with
+    // capitals that is gone is gone, and never taken for a twin. A relative
+    // text names no folder we could have stored.
+    QString real;
+    if (stored.startsWith(platform::kSeparator))
+        real = stored == platform::lowerPath(stored) ? platform::resolvePath(stored) : stored;
+    if (isUsableFolder(real)) {
+        out.folder = real;
     } else {
-        QString folder = settings.readOk ? settings.firstLine : QString();
-        if (folder.isEmpty())
-            folder = root;
-        else
-            out.pathPanel = folder; // shown as read, before the existence test
-        if (isUsableFolder(folder)) {
-            out.paneFolder = platform::lowerPath(folder);
-        } else {
-            folder = root;
-            out.paneFolder = root;
-        }
-        out.pathPanel = folder;
+        const QString home = QDir::homePath();
+        out.folder = home.startsWith(platform::kSeparator) && isUsableFolder(home)
+                         ? home
+                         : platform::kRootFolder;
     }
-    out.listFile = defaultListFile(out.pathPanel);
+    out.pathPanel = platform::lowerPath(out.folder);
+    out.listFile = defaultListFile(out.folder);
+    out.listPanel = defaultListFile(out.pathPanel);
     return out;
 }
 

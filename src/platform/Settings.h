@@ -4,7 +4,10 @@
 
 namespace vexlo {
 
-// The settings file holds one line: the archive folder, lower case, CR LF.
+// The settings file holds one line: the archive folder, CR LF. It is the
+// real folder, letter case kept: on a file system where "Docs" and "docs" are
+// two folders a lower-cased line could name either. Older versions wrote the
+// line lower-cased; such a line is still found on the disk (resolvePath).
 // Only the first line is read; the file is rewritten whole at every shutdown.
 
 struct SettingsRead {
@@ -18,16 +21,19 @@ bool writeSettingsFile(const QString& path, const QString& folder);
 
 // What start-up derives from the settings file.
 struct StartupFolders {
-    QString pathPanel;  // the Path panel's caption
-    QString paneFolder; // the archive pane's folder (lower case)
-    QString listFile;   // the File list panel's caption and listFilePath
+    QString folder;    // the archive folder on disk: what the window acts on
+    QString pathPanel; // the Path panel's caption: the folder as shown, lower case
+    QString listFile;  // the default list file in that folder, on disk
+    QString listPanel; // the File list panel's caption for it
 };
 
 // A folder is usable when it exists and can be listed.
 bool isUsableFolder(const QString& folder);
 
 // Applies the start-up rules: no file, an unreadable or empty first line, or
-// a folder that is missing or cannot be read all lead to the root.
+// a folder that is missing or cannot be read all lead to the user's home
+// folder (QDir::homePath()), and to the root only when that cannot be listed
+// either. A first Make list of the root would walk the whole system.
 StartupFolders startupFoldersFrom(const SettingsRead& settings);
 
 // The default list file for a folder: the folder joined with "Vexlo.txt".

@@ -1,6 +1,5 @@
 #include "shell/DesktopLauncher.h"
 
-#include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 
 #include <QDesktopServices>
@@ -9,7 +8,7 @@ namespace vexlo {
 
 QUrl DesktopLauncher::fileUrl(const QString& path)
 {
-    const QByteArray bytes = platform::encodeName(platform::resolvePath(path));
+    const QByteArray bytes = platform::encodeName(path);
     // Byte-wise: QUrl's own encoder takes text and would replace such bytes.
     return QUrl::fromEncoded(QByteArrayLiteral("file://") + bytes.toPercentEncoding("/"),
                              QUrl::StrictMode);

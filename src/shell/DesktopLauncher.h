@@ -15,7 +15,7 @@ public:
     bool openFile(const QString& path) override;
     bool openUrl(const QString& url) override;
 
-    // A file: URL for a path the program holds, found through the resolver.
+    // A file: URL for a path on disk, taken exactly as given.
     // Name bytes that are not UTF-8 travel percent-encoded as they are.
     static QUrl fileUrl(const QString& path);
 };

@@ -402,21 +402,20 @@ bool Form1::startUp(const std::function<bool()>& handOver)
         return false;
     }
 
-    // 3. The archive folder of last time; 4. the default list file.
-    const StartupFolders folders =
-        startupFoldersFrom(readSettingsFile(platform::settingsFileToRead()));
-    m_pathPanel->setCaption(folders.pathPanel);
-    if (!m_archivePane->setFolderPath(folders.paneFolder) &&
-        folders.paneFolder != platform::kRootFolder) {
+    // 3. The archive folder of last time (the home folder at a first start);
+    // 4. the default list file.
+    StartupFolders folders = startupFoldersFrom(readSettingsFile(platform::settingsFileToRead()));
+    if (!m_archivePane->setFolderPath(folders.folder) && folders.folder != platform::kRootFolder) {
         // The folder went away between the test and the listing.
-        m_pathPanel->setCaption(platform::kRootFolder);
-        m_archivePane->setFolderPath(platform::kRootFolder);
+        folders = startupFoldersFrom(SettingsRead());
+        m_archivePane->setFolderPath(folders.folder);
     }
-    m_listPanel->setCaption(defaultListFile(m_pathPanel->caption()));
-    m_state.listFilePath = m_listPanel->caption();
+    m_pathPanel->showPath(folders.pathPanel, folders.folder);
+    m_listPanel->showPath(folders.listPanel, folders.listFile);
+    m_state.listFilePath = folders.listFile;
 
     // 5. and 6.
-    m_state.selectedFilePath = platform::lowerPath(m_archivePane->folderPath());
+    m_state.selectedFilePath = m_archivePane->folderPath();
     m_folderHolder->setPath(m_archivePane->folderPath());
     return true;
 }

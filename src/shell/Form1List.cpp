@@ -23,9 +23,9 @@ void Form1::openListDestination()
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("*.txt (*.txt)"));
     dialog.setWindowTitle(QStringLiteral("Save file list"));
-    const QString start = m_pathPanel->caption();
+    const QString start = m_pathPanel->path();
     if (!start.isEmpty())
-        dialog.setDirectory(platform::resolvePath(start));
+        dialog.setDirectory(start);
     dialog.selectFile(platform::kDefaultListFileName);
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -33,10 +33,15 @@ void Form1::openListDestination()
     if (chosen.isEmpty())
         return;
 
-    m_state.listFilePath = platform::lowerPath(chosen);
-    if (m_state.listFilePath.toUpper() == platform::kDefaultListFileName.toUpper())
-        m_state.listFilePath = platform::kDefaultListFileName;
-    m_listPanel->setCaption(m_state.listFilePath);
+    // The list is made where and under the name typed, letter case kept; the
+    // panel shows it lower-cased.
+    m_state.listFilePath = chosen;
+    QString shown = platform::lowerPath(chosen);
+    if (shown.toUpper() == platform::kDefaultListFileName.toUpper()) {
+        shown = platform::kDefaultListFileName;
+        m_state.listFilePath = shown;
+    }
+    m_listPanel->showPath(shown, m_state.listFilePath);
 
     m_diskInfo.setDriveLetter(m_state.listFilePath);
     if (m_diskInfo.FreeSpace() < platform::DiskInfo::kWritableThreshold)
@@ -47,11 +52,11 @@ void Form1::viewList()
 {
     if (m_state.listFilePath.isEmpty())
         m_state.listFilePath =
-            platform::joinPath(m_pathPanel->caption(), platform::kDefaultListFileName);
+            platform::joinPath(m_pathPanel->path(), platform::kDefaultListFileName);
     const platform::FileStat st = platform::statPath(m_state.listFilePath);
     if (!st.ok || !st.isFile || platform::lastComponent(m_state.listFilePath).startsWith(u'.'))
         return;
-    const QString real = platform::resolvePath(m_state.listFilePath);
+    const QString& real = m_state.listFilePath;
     platform::Launcher* launcher = platform::launcher();
     if (!launcher || !launcher->openFile(real)) {
         MessageRequest request;

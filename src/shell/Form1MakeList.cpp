@@ -90,21 +90,23 @@ void Form1::makeListOrAbort()
         return;
     }
 
-    // 1. The folder to list must exist.
-    const QString pathText = m_pathPanel->caption();
-    if (pathText.isEmpty() || !platform::isDirectory(pathText)) {
+    // 1. The folder to list must exist: the one the Path panel stands for,
+    //    on disk; its lower-cased text is only what is shown and written.
+    const QString start = m_pathPanel->path();
+    const QString shownStart = m_pathPanel->caption();
+    if (start.isEmpty() || !platform::isDirectory(start)) {
         m_pathPanel->setCaption(QString());
         m_archivePane->setFolderPath(platform::kRootFolder);
         return;
     }
     // 2. and 3.
     m_archivePane->refresh();
-    m_diskInfo.setDriveLetter(pathText);
+    m_diskInfo.setDriveLetter(start);
     m_state.list.readOnlyDrive = m_diskInfo.FreeSpace() < platform::DiskInfo::kWritableThreshold;
 
-    // 4. No destination, no list.
-    const QString listFile = m_listPanel->caption();
-    if (listFile.isEmpty())
+    // 4. No destination, no list. The file is the one typed, letter case kept.
+    const QString listFile = m_listPanel->path();
+    if (m_listPanel->caption().isEmpty() || listFile.isEmpty())
         return;
 
     // The run.
@@ -112,7 +114,6 @@ void Form1::makeListOrAbort()
     setRun(Run::MakingList);
     m_state.run.listAborted = false;
 
-    const QString start = pathText;
     m_runStartFolder = start;
     catalog::MakeListResult result;
     {
@@ -122,13 +123,13 @@ void Form1::makeListOrAbort()
         catalog::CatalogJob job{m_state.run, m_state.list, *m_archivePane, *m_zip,
                                 writer,      host,         &descriptions};
         m_listLoopRunning = true;
-        result = catalog::MakeListRun(job, listFile, start);
+        result = catalog::MakeListRun(job, listFile, shownStart, start);
         m_listLoopRunning = false;
     }
 
     // Closing steps, after a finished, aborted or failed run alike.
     setWindowTitle(QStringLiteral("Vexlo32"));
-    m_pathPanel->setCaption(start);
+    m_pathPanel->showPath(shownStart, start);
     m_folderHolder->setPath(start);
     m_archivePane->setFolderPath(start);
     m_runStartFolder.clear();
@@ -142,7 +143,7 @@ void Form1::makeListOrAbort()
         request.icon = QMessageBox::Warning;
         request.title = QStringLiteral("Vexlo32");
         request.text = QStringLiteral("The file list %1 could not be written: %2")
-                           .arg(platform::resolvePath(listFile), result.errorText);
+                           .arg(listFile, result.errorText);
         showMessage(this, request);
     }
 }

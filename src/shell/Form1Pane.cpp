@@ -30,21 +30,23 @@ void Form1::browseForFolder()
     if (!m_browseDialog->show())
         return;
 
-    // 2. The pick is remembered even when it cannot be used.
-    m_state.chosenFolder = platform::lowerPath(m_browseDialog->selectedFolder());
+    // 2. The pick is remembered even when it cannot be used: the folder as
+    //    the dialog reports it, letter case kept.
+    const QString picked = m_browseDialog->selectedFolder();
+    m_state.chosenFolder = picked;
 
     // 3. A folder that went away since the dialog showed it changes nothing else.
-    if (!platform::isDirectory(m_state.chosenFolder))
+    if (!platform::isDirectory(picked))
         return;
 
-    // 4.-6. The panel and the pane take the lower-cased text; the folder holder
-    //       keeps the folder as the dialog reports it.
-    m_pathPanel->setCaption(m_state.chosenFolder);
-    if (!m_archivePane->setFolderPath(m_state.chosenFolder)) {
+    // 4.-6. The panel shows the folder lower-cased; it, the pane and the
+    //       folder holder act on the folder picked.
+    m_pathPanel->showPath(platform::lowerPath(picked), picked);
+    if (!m_archivePane->setFolderPath(picked)) {
         m_pathPanel->setCaption(QString()); // 7. recovery, no message
         return;
     }
-    m_folderHolder->setPath(m_browseDialog->selectedFolder());
+    m_folderHolder->setPath(picked);
 }
 
 void Form1::showHighlightedFolder(const QString& folder)
@@ -58,7 +60,7 @@ void Form1::rememberSelectedArchive()
     const int last = m_archivePane->lastSelectedIndex();
     const QString name = last >= 0 ? m_archivePane->name(last) : QString();
     // The separator decision looks at the folder last confirmed in the browse
-    // dialog; the text joined is the pane's own folder.
+    // dialog; the folder joined is the pane's own.
     m_state.selectedFilePath =
         diz::joinPaneEntry(m_archivePane->folderPath(), m_state.chosenFolder, name);
 }
@@ -92,12 +94,12 @@ void Form1::deleteSelectedFiles()
         if (!m_archivePane->isSelected(i))
             continue;
         const QString path = folder + platform::kSeparator + m_archivePane->name(i);
-        // The name is used exactly as listed: never as a pattern, and never
-        // matched to a sibling that differs only in letter case.
-        const platform::FileStat st = platform::statExact(path, false);
+        // The pane's real folder and the name exactly as listed: never a
+        // pattern, and never a sibling that differs only in letter case.
+        const platform::FileStat st = platform::statPath(path, false);
         if (!st.ok)
             continue; // vanished since the pane was read
-        const bool regular = st.isLink ? platform::statExact(path, true).isFile : st.isFile;
+        const bool regular = st.isLink ? platform::statPath(path, true).isFile : st.isFile;
         if (!regular)
             continue;
         // The attribute reset before deleting does nothing here: a
@@ -106,7 +108,7 @@ void Form1::deleteSelectedFiles()
         // link.
         // Into the Trash where there is one. A file that cannot be deleted is
         // passed over; the pane shows it still.
-        if (platform::discardFile(platform::resolveFolderPart(path)) == platform::Discarded::Failed)
+        if (platform::discardFile(path) == platform::Discarded::Failed)
             qCInfo(lcWindow) << "not deleted:" << path << platform::lastErrorText();
     }
     m_archivePane->refresh();

@@ -655,11 +655,15 @@ private slots:
         QCOMPARE(QByteArray::fromPercentEncoding(encodedPath), platform::encodeName(path));
     }
 
-    void fileUrlFindsTheRealSpelling()
+    // The window holds the real path of the list: it is opened as given,
+    // never as a file that differs from it only in case.
+    void fileUrlTakesThePathAsGiven()
     {
         QVERIFY(test::writeBytes(folder() + "/LIST.TXT", "x"));
-        const QUrl url = DesktopLauncher::fileUrl(folder() + "/list.txt");
-        QCOMPARE(url.toLocalFile(), folder() + "/LIST.TXT");
+        QCOMPARE(DesktopLauncher::fileUrl(folder() + "/list.txt").toLocalFile(),
+                 folder() + "/list.txt");
+        QCOMPARE(DesktopLauncher::fileUrl(folder() + "/LIST.TXT").toLocalFile(),
+                 folder() + "/LIST.TXT");
         QFile::remove(folder() + "/LIST.TXT");
     }
 };

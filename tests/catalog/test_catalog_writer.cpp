@@ -277,14 +277,20 @@ private slots:
         QCOMPARE(test::readBytes(file), QByteArray("new\r\n"));
     }
 
-    void openGoesThroughTheResolver()
+    // Folder and name as given: beside a folder that differs only in case,
+    // and under the name's own letter case.
+    void openTakesThePathAsGiven()
     {
         QVERIFY(QDir().mkpath(path("Lists")));
         ListWriter writer;
-        QVERIFY(writer.open(path("lists/vexlo.txt")));
-        writer.writeBytes("x");
-        QVERIFY(writer.close());
-        QCOMPARE(test::readBytes(path("Lists/vexlo.txt")), QByteArray("x"));
+        QVERIFY(!writer.open(path("lists/AllFiles.txt")));
+        QVERIFY(QDir().mkpath(path("lists")));
+        ListWriter again;
+        QVERIFY(again.open(path("lists/AllFiles.txt")));
+        again.writeBytes("x");
+        QVERIFY(again.close());
+        QCOMPARE(QDir(path("lists")).entryList(QDir::Files), QStringList{"AllFiles.txt"});
+        QVERIFY(QDir(path("Lists")).entryList(QDir::Files).isEmpty());
     }
 
     void openFailureIsReported()

@@ -351,7 +351,8 @@ private slots:
             const SettingsRead settings = readSettingsFile(pipe);
             if (settings.readOk)
                 return 3;
-            if (startupFoldersFrom(settings).paneFolder != platform::kRootFolder)
+            // The start of a first run: the home folder.
+            if (startupFoldersFrom(settings).folder != startupFoldersFrom(SettingsRead()).folder)
                 return 4;
             return 0;
         });

@@ -215,7 +215,8 @@ private slots:
         QCOMPARE(readBytes(target()), text);
     }
 
-    void extractResolvesLowerCasedPaths()
+    // Paths are taken as given: a lower-cased text is not the archive.
+    void extractTakesPathsAsGiven()
     {
         const QString folder = m_dir.filePath("Mixed/Zips");
         const QString archive = folder + "/GAME.ZIP";
@@ -224,8 +225,11 @@ private slots:
         QVERIFY(QDir().mkpath(program));
         ZipComponent zip;
         zip.setMemberMask(kDiz);
-        zip.setTargetFolder(program.toLower());
+        zip.setTargetFolder(program);
         zip.setArchivePath(archive.toLower());
+        QVERIFY(zip.ExtractMembers(0) != ZipStatus::Success);
+        QVERIFY(!QFile::exists(program + u'/' + kDiz));
+        zip.setArchivePath(archive);
         QCOMPARE(zip.ExtractMembers(0), ZipStatus::Success);
         QCOMPARE(readBytes(program + u'/' + kDiz), QByteArray("text"));
     }

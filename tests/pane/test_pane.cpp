@@ -72,10 +72,38 @@ private slots:
             touch(dir.filePath(n));
         QVERIFY(QDir(dir.path()).mkpath("folder.zip"));
         ArchivePane pane;
-        QVERIFY(pane.setFolderPath(platform::lowerPath(dir.path())));
+        QVERIFY(pane.setFolderPath(dir.path()));
         QCOMPARE(names(pane), QStringList({"$(shell).zip", "-dash.zip", "a.arj", "A.ZIP", "b.zip",
                                            "c.txt", "quote\"'.zip", "with space.zip"}));
-        QCOMPARE(pane.folderPath(), platform::lowerPath(dir.path()));
+        QCOMPARE(pane.folderPath(), dir.path());
+    }
+
+    // The pane reads the folder it is given, letter case and all: of two
+    // twins each lists its own files, and a spelling that is on no folder
+    // lists nothing rather than a folder it resembles.
+    void paneReadsTheFolderAsGiven_data()
+    {
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QStringList>("expected"); // empty: the folder cannot be read
+        QTest::newRow("Docs of twins")
+            << QStringList{"Docs", "docs"} << "Docs" << QStringList{"in-Docs.zip"};
+        QTest::newRow("docs of twins")
+            << QStringList{"Docs", "docs"} << "docs" << QStringList{"in-docs.zip"};
+        QTest::newRow("lower text, only Docs") << QStringList{"Docs"} << "docs" << QStringList{};
+    }
+    void paneReadsTheFolderAsGiven()
+    {
+        QFETCH(QStringList, folders);
+        QFETCH(QString, asked);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        for (const QString& folder : folders)
+            touch(dir.filePath(folder + "/in-" + folder + ".zip"));
+        ArchivePane pane;
+        QCOMPARE(pane.setFolderPath(dir.filePath(asked)), !expected.isEmpty());
+        QCOMPARE(names(pane), expected);
+        QCOMPARE(pane.folderPath(), dir.filePath(asked));
     }
 
     void unreadableFolderLeavesAnEmptyPane()

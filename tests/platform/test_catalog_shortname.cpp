@@ -118,9 +118,9 @@ private slots:
         // A sub-folder's name counts in the folder's aliases too.
         QVERIFY(QDir().mkpath(folder + "/Long File Folder.txt"));
         QCOMPARE(ShortPathOf(folder + "/Long File Name.txt"), folder + "/LONGFI~3.TXT");
-        // The folder text is kept as given; the entry is found without regard to case.
-        const QString lower = lowerPath(folder);
-        QCOMPARE(ShortPathOf(lower + "/long file name.txt"), lower + "/LONGFI~3.TXT");
+        // The folder is taken as given; the entry is found without regard to case.
+        QCOMPARE(ShortPathOf(folder + "/long file name.txt"), folder + "/LONGFI~3.TXT");
+        QCOMPARE(ShortPathOf(lowerPath(folder) + "/Long File Name.txt"), QString());
         QCOMPARE(ShortPathOf(folder + "/missing file.txt"), QString());
         QCOMPARE(ShortPathOf(dir.path() + "/nowhere/a.txt"), QString());
     }

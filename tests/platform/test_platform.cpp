@@ -53,8 +53,72 @@ private slots:
         // With two spellings present, the exact one wins.
         QVERIFY(vexlo::test::writeBytes(base + "/Zips/New/game.zip", "y"));
         QCOMPARE(resolvePath(base + "/Zips/New/game.zip"), base + "/Zips/New/game.zip");
-        QVERIFY(isRegularFile(base + "/zips/new/GAME.ZIP"));
-        QVERIFY(isDirectory(base + "/zips/NEW"));
+    }
+
+    // Case twins: the lookup is exact first, component by component, and
+    // never picks one of two spellings that both differ from the text.
+    void resolverTakesTheExactTwinAndRefusesToGuess_data()
+    {
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one spelling") << QStringList{"Docs"} << "docs"
+                                      << "Docs";
+        QTest::newRow("twins, lower text") << QStringList{"Docs", "docs"} << "docs"
+                                           << "docs";
+        QTest::newRow("twins, capital text") << QStringList{"Docs", "docs"} << "Docs"
+                                             << "Docs";
+        QTest::newRow("two others: kept as given") << QStringList{"Docs", "DOCS"} << "docs"
+                                                   << "docs";
+        QTest::newRow("below two others: kept as given")
+            << QStringList{"Docs/Sub", "DOCS/Sub"} << "docs/sub"
+            << "docs/sub";
+        QTest::newRow("exact parent, its own child")
+            << QStringList{"docs/Sub", "Docs/sub"} << "docs/SUB"
+            << "docs/Sub";
+        QTest::newRow("deeper, one spelling") << QStringList{"Docs/Old/Games"} << "docs/old/games"
+                                              << "Docs/Old/Games";
+    }
+    void resolverTakesTheExactTwinAndRefusesToGuess()
+    {
+        QFETCH(QStringList, folders);
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        for (const QString& folder : folders)
+            QVERIFY(QDir(dir.path()).mkpath(folder));
+        QCOMPARE(resolvePath(dir.path() + "/" + text), dir.path() + "/" + expected);
+    }
+
+    // Every file function takes its path as given: a text that differs from
+    // the real name in case reaches nothing, and never the twin.
+    void fileFunctionsTakePathsExactly()
+    {
+        QTemporaryDir dir;
+        const QString base = dir.path();
+        QVERIFY(vexlo::test::writeBytes(base + "/Docs/a.zip", "upper"));
+        const QString lower = base + "/docs/a.zip";
+        QVERIFY(!exists(lower));
+        QVERIFY(!isRegularFile(lower));
+        QVERIFY(!isDirectory(base + "/docs"));
+        std::vector<DirEntry> entries;
+        QVERIFY(!listDirectory(base + "/docs", entries));
+        QByteArray bytes;
+        QVERIFY(!readFile(lower, bytes));
+        QVERIFY(!removeFile(lower));
+        QVERIFY(!writeFile(lower, "new"));
+        QVERIFY(!writeFileAtomic(lower, "new"));
+        QVERIFY(!isWritableFolder(base + "/docs"));
+        QCOMPARE(vexlo::test::readBytes(base + "/Docs/a.zip"), QByteArray("upper"));
+        QCOMPARE(QDir(base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"Docs"});
+
+        // With the twin there, each spelling reaches its own.
+        QVERIFY(vexlo::test::writeBytes(lower, "lower"));
+        QVERIFY(readFile(base + "/Docs/a.zip", bytes));
+        QCOMPARE(bytes, QByteArray("upper"));
+        QVERIFY(removeFile(lower));
+        QVERIFY(exists(base + "/Docs/a.zip"));
     }
 
     void listingKeepsUndecodableNames()

@@ -57,32 +57,98 @@ class TestSettings : public QObject {
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_home; // the user's home folder, with capitals to lose
+    QByteArray m_savedHome;
     QString ini() const { return m_dir.filePath("Vexlo32.ini"); }
+    QString home() const { return m_home.path() + "/Home"; }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(QDir(m_home.path()).mkpath("Home"));
+        m_savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home()));
+    }
+    void cleanupTestCase() { qputenv("HOME", m_savedHome); }
     void init() { QFile::remove(ini()); }
 
-    void noFileStartsOnRoot()
+    // A first start opens the home folder: a first Make list of the root
+    // would walk the whole system.
+    void noFileStartsInTheHomeFolder()
     {
         const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
+        QCOMPARE(f.folder, home());
+        QCOMPARE(f.pathPanel, platform::lowerPath(home()));
+        QCOMPARE(f.listFile, home() + "/Vexlo.txt");
+        QCOMPARE(f.listPanel, platform::lowerPath(home()) + "/Vexlo.txt");
+    }
+
+    void withoutAHomeFolderTheRoot()
+    {
+        qputenv("HOME", QFile::encodeName(m_home.path() + "/gone"));
+        const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
+        qputenv("HOME", QFile::encodeName(home()));
+        QCOMPARE(f.folder, QString("/"));
         QCOMPARE(f.pathPanel, QString("/"));
-        QCOMPARE(f.paneFolder, QString("/"));
         QCOMPARE(f.listFile, QString("/Vexlo.txt"));
     }
 
-    void folderAsWrittenShownLowerUsed()
+    void realFolderUsedAndShownLowerCased()
     {
         QVERIFY(QDir(m_dir.path()).mkpath("Zips"));
         const QString written = m_dir.path() + "/Zips";
         QVERIFY(test::writeBytes(ini(), written.toUtf8() + "\r\nsecond line\r\n"));
         const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
-        QCOMPARE(f.pathPanel, written);
-        QCOMPARE(f.paneFolder, platform::lowerPath(written));
+        QCOMPARE(f.folder, written);
+        QCOMPARE(f.pathPanel, platform::lowerPath(written));
         QCOMPARE(f.listFile, written + "/Vexlo.txt");
+        QCOMPARE(f.listPanel, platform::lowerPath(written) + "/Vexlo.txt");
     }
 
-    // Every broken settings file starts on the root, without a message.
-    void badFilesFallBackToRoot_data()
+    // Sibling folders that differ only in case: a line this version wrote
+    // names one of them exactly; a lower-cased line of an older version is
+    // looked up, and found where only one spelling could be meant.
+    void caseTwins_data()
+    {
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QString>("stored");   // below the fixture folder
+        QTest::addColumn<bool>("olderLine");   // the whole line lower-cased
+        QTest::addColumn<QString>("expected"); // below the fixture folder; empty: home
+        QTest::newRow("real line, twins")
+            << QStringList{"Docs", "docs"} << "Docs" << false << "Docs";
+        QTest::newRow("real lower line, twins")
+            << QStringList{"Docs", "docs"} << "docs" << false << "docs";
+        QTest::newRow("older line, one spelling")
+            << QStringList{"Docs"} << "Docs" << true << "Docs";
+        QTest::newRow("older line, twins: the exact one")
+            << QStringList{"Docs", "docs"} << "docs" << true << "docs";
+        QTest::newRow("older line, two other spellings")
+            << QStringList{"Docs", "DOCS"} << "docs" << true << "";
+        QTest::newRow("real line, folder gone, twin left")
+            << QStringList{"docs"} << "Docs" << false << "";
+    }
+    void caseTwins()
+    {
+        QFETCH(QStringList, folders);
+        QFETCH(QString, stored);
+        QFETCH(bool, olderLine);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("Twins"));
+        const QString base = dir.path() + "/Twins";
+        for (const QString& folder : folders)
+            QVERIFY(QDir(base).mkpath(folder));
+        QString line = base + "/" + stored;
+        if (olderLine)
+            line = platform::lowerPath(line);
+        QVERIFY(test::writeBytes(ini(), platform::encodeName(line) + "\r\n"));
+        const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
+        QCOMPARE(f.folder, expected.isEmpty() ? home() : base + "/" + expected);
+        QCOMPARE(f.pathPanel, platform::lowerPath(f.folder));
+    }
+
+    // Every broken settings file starts in the home folder, without a message.
+    void badFilesFallBackToHome_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("zero bytes") << QByteArray();
@@ -93,24 +159,24 @@ private slots:
         QTest::newRow("relative text") << QByteArray("zips\\old\r\n");
         QTest::newRow("only LF") << QByteArray("\n");
     }
-    void badFilesFallBackToRoot()
+    void badFilesFallBackToHome()
     {
         QFETCH(QByteArray, bytes);
         QVERIFY(test::writeBytes(ini(), bytes));
         const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
-        QCOMPARE(f.paneFolder, QString("/"));
-        QCOMPARE(f.pathPanel, QString("/"));
+        QCOMPARE(f.folder, home());
+        QCOMPARE(f.pathPanel, platform::lowerPath(home()));
     }
 
-    void pathToAFileFallsBackToRoot()
+    void pathToAFileFallsBackToHome()
     {
         const QString file = m_dir.filePath("plain.txt");
         QVERIFY(test::writeBytes(file, "x"));
         QVERIFY(test::writeBytes(ini(), file.toUtf8() + "\r\n"));
-        QCOMPARE(startupFoldersFrom(readSettingsFile(ini())).paneFolder, QString("/"));
+        QCOMPARE(startupFoldersFrom(readSettingsFile(ini())).folder, home());
     }
 
-    void unreadableFolderFallsBackToRoot()
+    void unreadableFolderFallsBackToHome()
     {
         if (::geteuid() == 0)
             QSKIP("permissions do not stop root from reading a folder");
@@ -121,7 +187,7 @@ private slots:
         const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
         QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner);
-        QCOMPARE(f.paneFolder, QString("/"));
+        QCOMPARE(f.folder, home());
     }
 
     void aFolderThatIsAnIniFolderIsNoFile()
@@ -132,10 +198,12 @@ private slots:
         QDir(ini()).removeRecursively();
     }
 
-    void writeIsOneLowerCaseLineWithCrLf()
+    // The real folder, letter case kept: lower-cased it could name either of
+    // two twins.
+    void writeIsOneLineWithCrLfInTheRealCase()
     {
         QVERIFY(writeSettingsFile(ini(), "/Home/User/ZIPS"));
-        QCOMPARE(test::readBytes(ini()), QByteArray("/home/user/zips\r\n"));
+        QCOMPARE(test::readBytes(ini()), QByteArray("/Home/User/ZIPS\r\n"));
         // Rewritten whole: a longer earlier file leaves nothing behind.
         QVERIFY(test::writeBytes(ini(), "/a/very/long/earlier/line\r\nmore\r\n"));
         QVERIFY(writeSettingsFile(ini(), "/"));
@@ -162,10 +230,9 @@ private slots:
         QVERIFY(::mkdir(raw.constData(), 0755) == 0);
         QVERIFY(test::writeBytes(ini(), raw + "\r\n"));
         const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
-        QVERIFY(f.paneFolder != "/");
-        QVERIFY(writeSettingsFile(ini(), f.paneFolder));
-        QCOMPARE(test::readBytes(ini()),
-                 platform::encodeName(platform::lowerPath(platform::decodeName(raw))) + "\r\n");
+        QCOMPARE(platform::encodeName(f.folder), raw);
+        QVERIFY(writeSettingsFile(ini(), f.folder));
+        QCOMPARE(test::readBytes(ini()), raw + "\r\n");
         ::rmdir(raw.constData());
     }
 

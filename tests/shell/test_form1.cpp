@@ -93,6 +93,10 @@ class TestForm1 : public QObject {
 
 private:
     QTemporaryDir m_program; // stands in for the program's folder
+    QTemporaryDir m_home;    // holds the user's home folder
+    QByteArray m_savedHome;
+
+    QString home() const { return m_home.path() + "/Home"; }
 
     std::unique_ptr<Form1> loadedWindow()
     {
@@ -103,10 +107,21 @@ private:
     }
 
 private slots:
-    void initTestCase() { platform::setUserFoldersOverride(m_program.path()); }
-    void cleanupTestCase() { platform::setUserFoldersOverride(QString()); }
+    void initTestCase()
+    {
+        platform::setUserFoldersOverride(m_program.path());
+        QVERIFY(test::writeBytes(home() + "/mine.zip", "x"));
+        m_savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home()));
+    }
+    void cleanupTestCase()
+    {
+        qputenv("HOME", m_savedHome);
+        platform::setUserFoldersOverride(QString());
+    }
     void init()
     {
+        QFile::remove(platform::settingsFilePath());
         QFile::remove(m_program.filePath("Vexlo32.ini"));
         QFile::remove(m_program.filePath("file_id.diz"));
         setMessageHook({});
@@ -443,23 +458,85 @@ private slots:
         QVERIFY(test::writeBytes(m_program.filePath("Vexlo32.ini"), written.toUtf8() + "\r\n"));
         auto window = loadedWindow();
         QVERIFY(window);
-        QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), written);
-        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(),
-                 platform::lowerPath(written));
+        // Shown lower-cased; the pane, the list file and the commands have
+        // the folder as it is on disk.
+        const QString lower = platform::lowerPath(written);
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), lower);
+        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), written);
         QCOMPARE(control<ArchivePane>(*window, "File1")->count(), 1);
-        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), written + "/Vexlo.txt");
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), lower + "/Vexlo.txt");
         QCOMPARE(window->state().listFilePath, written + "/Vexlo.txt");
-        QCOMPARE(window->state().selectedFilePath, platform::lowerPath(written));
-        QCOMPARE(control<FolderHolder>(*window, "Dir1")->path(), platform::lowerPath(written));
+        QCOMPARE(window->state().selectedFilePath, written);
+        QCOMPARE(control<FolderHolder>(*window, "Dir1")->path(), written);
     }
 
-    void firstRunStartsOnTheRoot()
+    // A first start, and a folder of last time that is gone, open the home
+    // folder: a first Make list of the root would walk the whole system.
+    void startsInTheHomeFolder_data()
     {
+        QTest::addColumn<QByteArray>("settings"); // empty: no settings file
+        QTest::newRow("first start") << QByteArray();
+        QTest::newRow("stored folder gone") << QByteArray("/no/such/Folder\r\n");
+    }
+    void startsInTheHomeFolder()
+    {
+        QFETCH(QByteArray, settings);
+        if (!settings.isEmpty())
+            QVERIFY(test::writeBytes(platform::settingsFilePath(), settings));
         auto window = loadedWindow();
         QVERIFY(window);
-        QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), QString("/"));
-        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), QString("/"));
-        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), QString("/Vexlo.txt"));
+        const QString lower = platform::lowerPath(home());
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), lower);
+        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), home());
+        QCOMPARE(control<ArchivePane>(*window, "File1")->name(0), QString("mine.zip"));
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), lower + "/Vexlo.txt");
+        QCOMPARE(window->state().listFilePath, home() + "/Vexlo.txt");
+    }
+
+    // Sibling folders "Docs" and "docs": the settings file names one, the
+    // window lists and keeps that one, and stores it back in its real case
+    // (an older lower-cased line is mended on the way).
+    void caseTwinsThroughTheSettingsFile_data()
+    {
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("olderLine");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("capital twin") << QStringList{"Docs", "docs"} << "Docs" << false << "Docs";
+        QTest::newRow("lower twin") << QStringList{"Docs", "docs"} << "docs" << false << "docs";
+        QTest::newRow("older line, one spelling")
+            << QStringList{"Docs"} << "Docs" << true << "Docs";
+        QTest::newRow("older line, twins")
+            << QStringList{"Docs", "docs"} << "docs" << true << "docs";
+    }
+    void caseTwinsThroughTheSettingsFile()
+    {
+        QFETCH(QStringList, folders);
+        QFETCH(QString, stored);
+        QFETCH(bool, olderLine);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString base = dir.path() + "/Twins";
+        for (const QString& folder : folders)
+            QVERIFY(test::writeBytes(base + "/" + folder + "/in-" + folder + ".zip", "x"));
+        QString line = base + "/" + stored;
+        if (olderLine)
+            line = platform::lowerPath(line);
+        QVERIFY(test::writeBytes(platform::settingsFilePath(), line.toUtf8() + "\r\n"));
+        {
+            auto window = loadedWindow();
+            QVERIFY(window);
+            const QString real = base + "/" + expected;
+            QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(),
+                     platform::lowerPath(real));
+            QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), real);
+            QCOMPARE(control<ArchivePane>(*window, "File1")->count(), 1);
+            QCOMPARE(control<ArchivePane>(*window, "File1")->name(0), "in-" + expected + ".zip");
+            QCOMPARE(window->state().listFilePath, real + "/Vexlo.txt");
+            window->close();
+        }
+        QCOMPARE(test::readBytes(platform::settingsFilePath()),
+                 (base + "/" + expected).toUtf8() + "\r\n");
     }
 
     void rootFolderIsRefused()
@@ -540,7 +617,7 @@ private slots:
             QVERIFY(!window->property("KeepRunning").toBool());
         }
         QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")),
-                 platform::lowerPath(zips.path() + "/sub").toUtf8() + "\r\n");
+                 (zips.path() + "/Sub").toUtf8() + "\r\n");
         QVERIFY(!QFile::exists(temp));
     }
 

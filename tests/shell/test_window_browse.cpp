@@ -212,10 +212,11 @@ private slots:
         const QString lower = platform::lowerPath(picked);
         QVERIFY(lower != picked); // the pick has capitals to lose
         const Seen now = seen(*window);
-        QCOMPARE(now.chosen, lower);
+        // Shown lower-cased; kept, listed and acted on as picked.
+        QCOMPARE(now.chosen, picked);
         QCOMPARE(now.panel, lower);
-        QCOMPARE(now.pane, lower);
-        QCOMPARE(now.dir, picked); // as the dialog reports it
+        QCOMPARE(now.pane, picked);
+        QCOMPARE(now.dir, picked);
         QCOMPARE(now.entries, QStringList({"Game.ZIP", "readme.txt"}));
     }
 
@@ -288,7 +289,7 @@ private slots:
         });
         QVERIFY(run.found && !run.leftOpen);
         Seen expected = before;
-        expected.chosen = platform::lowerPath(doomed); // the pick is remembered all the same
+        expected.chosen = doomed; // the pick is remembered all the same
         QCOMPARE(seen(*window), expected);
     }
 
@@ -367,7 +368,63 @@ private slots:
         QCOMPARE(second, first);
         QCOMPARE(window->findChildren<pane::BrowseDialog*>().size(), 1);
         QCOMPARE(window->findChild<pane::BrowseDialog*>(QStringLiteral("BrowseDialog1")), first);
-        QCOMPARE(seen(*window).pane, platform::lowerPath(at("Zips/New")));
+        QCOMPARE(seen(*window).pane, at("Zips/New"));
+    }
+
+    // Sibling folders "Docs" and "docs" look the same lower-cased: the one
+    // picked is the one listed, and Delete and Make list act in it alone.
+    void pickOfACaseTwinIsActedOn_data()
+    {
+        QTest::addColumn<QString>("twin");
+        QTest::addColumn<QString>("other");
+        QTest::newRow("Docs") << "Docs"
+                              << "docs";
+        QTest::newRow("docs") << "docs"
+                              << "Docs";
+    }
+    void pickOfACaseTwinIsActedOn()
+    {
+        QFETCH(QString, twin);
+        QFETCH(QString, other);
+        const QString base = at("Twins-" + twin);
+        QVERIFY(test::writeBytes(base + "/" + twin + "/a.zip", twin.toUtf8()));
+        QVERIFY(test::writeBytes(base + "/" + twin + "/picked.txt", "x"));
+        QVERIFY(test::writeBytes(base + "/" + other + "/a.zip", other.toUtf8()));
+        QVERIFY(test::writeBytes(base + "/" + other + "/other.txt", "x"));
+        auto window = startedWindow();
+        QVERIFY(window);
+        const QString picked = base + "/" + twin;
+        const DialogRun run =
+            pickWith(*window, route(*window, "button"), [&](pane::BrowseDialog& d) {
+                QVERIFY(d.selectFolder(picked));
+                dialogButton(d, QDialogButtonBox::Ok)->click();
+            });
+        QVERIFY(run.found && !run.leftOpen);
+        const Seen now = seen(*window);
+        QCOMPARE(now.panel, platform::lowerPath(picked));
+        QCOMPARE(now.pane, picked);
+        QCOMPARE(now.entries, QStringList({"a.zip", "picked.txt"}));
+
+        // Delete: the picked folder's a.zip goes, its twin's stays.
+        setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
+        auto* pane = window->findChild<ArchivePane*>(QStringLiteral("File1"));
+        pane->setSelected(0, true);
+        window->findChild<QAction*>(QStringLiteral("delete"))->trigger();
+        QVERIFY(!QFile::exists(picked + "/a.zip"));
+        QCOMPARE(test::readBytes(base + "/" + other + "/a.zip"), other.toUtf8());
+        QCOMPARE(seen(*window).entries, QStringList({"picked.txt"}));
+
+        // Make list (into the list file of the start folder, which a pick
+        // leaves as it was): the picked folder, under its lower-cased line.
+        QCOMPARE(window->state().listFilePath, at("Old/Vexlo.txt"));
+        window->findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+        const QByteArray list = test::readBytes(at("Old/Vexlo.txt"));
+        QCOMPARE(list.left(list.indexOf("\r\n", 2) + 2),
+                 "\r\n" + platform::lowerPath(picked).toUtf8() + "\r\n");
+        QVERIFY(list.contains("PICKED.TXT"));
+        QVERIFY(!list.contains("OTHER.TXT"));
+        QCOMPARE(seen(*window).pane, picked);
+        QCOMPARE(seen(*window).panel, platform::lowerPath(picked));
     }
 };
 

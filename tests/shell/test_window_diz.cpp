@@ -209,6 +209,40 @@ private slots:
         QCOMPARE(w->state().selectedFilePath, listOf(*w)->folderPath() + "/art.zip");
     }
 
+    // Sibling folders "Docs" and "docs", each with its own game.zip: the
+    // folder the settings name is the one Get diz reads and Save diz
+    // writes; its twin's archive is never touched.
+    void caseTwinFolderIsTheOneActedOn_data()
+    {
+        QTest::addColumn<QString>("twin");
+        QTest::addColumn<QString>("other");
+        QTest::newRow("Docs") << "Docs"
+                              << "docs";
+        QTest::newRow("docs") << "docs"
+                              << "Docs";
+    }
+    void caseTwinFolderIsTheOneActedOn()
+    {
+        QFETCH(QString, twin);
+        QFETCH(QString, other);
+        QTemporaryDir dir;
+        const QString picked = dir.path() + "/" + twin;
+        const QString twinArchive = dir.path() + "/" + other + "/game.zip";
+        QVERIFY(test::makeZip(picked + "/game.zip", {{kDiz, twin.toUtf8() + "\r\n"}}));
+        QVERIFY(test::makeZip(twinArchive, {{kDiz, other.toUtf8() + "\r\n"}}));
+        const QByteArray twinBefore = test::readBytes(twinArchive);
+        auto w = windowOn(picked);
+        QVERIFY(w);
+        QCOMPARE(listOf(*w)->folderPath(), picked);
+        QVERIFY(readFirst(*w, 0));
+        QCOMPARE(box(*w)->toPlainText(), twin + "\n");
+        QCOMPARE(w->state().selectedFilePath, picked + "/game.zip");
+        box(*w)->setPlainText("NEW");
+        saveDiz(*w, "button");
+        QCOMPARE(storedDiz(picked + "/game.zip"), QByteArray("NEW\r\n"));
+        QCOMPARE(test::readBytes(twinArchive), twinBefore);
+    }
+
     void nonZipEntryWithdrawsSaveDiz()
     {
         QTemporaryDir dir;

@@ -187,8 +187,8 @@ private slots:
         QCOMPARE(window->windowTitle(), QString("Vexlo32"));
         QCOMPARE(control<QPushButton>(*window, "Command4")->text(), QString("&Make list"));
         QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), start);
-        QCOMPARE(control<FolderHolder>(*window, "Dir1")->path(), start);
-        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), start);
+        QCOMPARE(control<FolderHolder>(*window, "Dir1")->path(), dir.path());
+        QCOMPARE(control<ArchivePane>(*window, "File1")->folderPath(), dir.path());
         QVERIFY(control<DescriptionBox>(*window, "Text1")->toPlainText().isEmpty());
         QVERIFY(control<DescriptionBox>(*window, "Text1")->isEnabled());
         QVERIFY(control<QPushButton>(*window, "Command1")->isEnabled());
@@ -311,8 +311,7 @@ private slots:
         const QByteArray list = test::readBytes(dir.path() + "/Vexlo.txt");
         QVERIFY(list.endsWith("\r\n"));
         // The settings keep the folder the run started from, not the sub-folder.
-        QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")),
-                 platform::lowerPath(dir.path()).toUtf8() + "\r\n");
+        QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")), dir.path().toUtf8() + "\r\n");
     }
 
     void popupIsSuppressedDuringARun()
@@ -363,9 +362,53 @@ private slots:
         QCOMPARE(filter, QString("*.txt (*.txt)"));
         QVERIFY(!confirmsOverwrite);
         QCOMPARE(name, QString("Vexlo.txt"));
-        const QString expected = platform::lowerPath(dir.path() + "/Lists/My.TXT");
-        QCOMPARE(window->state().listFilePath, expected);
-        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), expected);
+        const QString typed = dir.path() + "/Lists/My.TXT";
+        QCOMPARE(window->state().listFilePath, typed);
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), platform::lowerPath(typed));
+    }
+
+    // The list is made in the folder and under the name typed, letter case
+    // kept, also beside a folder that differs only in case; the panel shows
+    // it lower-cased.
+    void listFileIsMadeUnderTheNameTyped_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("twin");
+        QTest::newRow("Lists") << "Lists"
+                               << "lists";
+        QTest::newRow("lists") << "lists"
+                               << "Lists";
+    }
+    void listFileIsMadeUnderTheNameTyped()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, twin);
+        QTemporaryDir dir;
+        makeTree(dir.path() + "/Zips");
+        QVERIFY(QDir(dir.path()).mkpath(folder));
+        QVERIFY(QDir(dir.path()).mkpath(twin));
+        auto window = windowOn(dir.path() + "/Zips");
+        QVERIFY(window);
+        const QString typed = dir.path() + "/" + folder + "/AllFiles.txt";
+        whenever([&] {
+            auto* dialog = window->findChild<QFileDialog*>("CommonDialog1");
+            if (!dialog || !dialog->isVisible())
+                return false;
+            dialog->selectFile(typed);
+            static_cast<QDialog*>(dialog)->accept();
+            return true;
+        });
+        control<QPushButton>(*window, "Command2")->click();
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), platform::lowerPath(typed));
+        control<QPushButton>(*window, "Command4")->click();
+        QCOMPARE(QDir(dir.path() + "/" + folder).entryList(QDir::Files),
+                 QStringList({"AllFiles.txt"}));
+        QVERIFY(QDir(dir.path() + "/" + twin).entryList(QDir::Files).isEmpty());
+        QVERIFY(test::readBytes(typed).contains("GAME.ZIP"));
+
+        // View list opens that file.
+        control<QPushButton>(*window, "Command6")->click();
+        QCOMPARE(m_launcher.files, QStringList({typed}));
     }
 
     void cancelKeepsTheDestination()
@@ -374,6 +417,7 @@ private slots:
         auto window = windowOn(dir.path());
         QVERIFY(window);
         const QString before = control<StatusPanel>(*window, "SSPanel1")->caption();
+        const QString beforeFile = window->state().listFilePath;
         whenever([&] {
             auto* dialog = window->findChild<QFileDialog*>("CommonDialog1");
             if (!dialog || !dialog->isVisible())
@@ -383,7 +427,7 @@ private slots:
         });
         control<QAction>(*window, "save")->trigger(); // "&Filelist..." is the same command
         QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption(), before);
-        QCOMPARE(window->state().listFilePath, before);
+        QCOMPARE(window->state().listFilePath, beforeFile);
     }
 
     void fullDriveEmptiesThePanelOnly()
@@ -402,7 +446,7 @@ private slots:
                 return true;
             });
             control<QPushButton>(*window, "Command2")->click();
-            QCOMPARE(window->state().listFilePath, platform::lowerPath(dir.path() + "/list.txt"));
+            QCOMPARE(window->state().listFilePath, dir.path() + "/list.txt");
             QCOMPARE(control<StatusPanel>(*window, "SSPanel1")->caption().isEmpty(), free == 999);
         }
     }
