@@ -20,6 +20,13 @@ namespace vexlo::platform {
 // Components that match nothing are kept as given.
 QString resolvePath(const QString& path);
 
+// The command line never guesses: a path typed there names exactly one file,
+// and one that does not exist must be an error, not a sibling that differs in
+// letter case. With this on, resolvePath() (and with it every function here
+// and every caller of it) takes each path exactly as given. Off by default:
+// the window's stored folders are lower-cased and need the resolver.
+void setPathsTakenAsGiven(bool on);
+
 // Resolves every component but the last, which must match exactly: for
 // commands that act on a name the user picked from a listing, where a
 // vanished file must never be taken for a sibling that differs in case.
