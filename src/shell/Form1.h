@@ -75,6 +75,11 @@ public:
     // asked for it).
     void restoreFromHandOver(const QByteArray& activationToken);
 
+    // Shows a folder as the browse dialog's OK does (the folder the program
+    // was started with, or one a second start handed over): the real path,
+    // absolute. Nothing happens while a run holds the pane.
+    void openFolder(const QString& realFolder);
+
 signals:
     // The popup was asked for at this position (tests watch it).
     void popupRequested(QPoint globalPos);

@@ -28,9 +28,19 @@ void Form1::browseForFolder()
     // 1. No start folder of ours: the dialog's own default applies.
     if (!m_browseDialog->show())
         return;
+    openFolder(m_browseDialog->selectedFolder());
+}
+
+void Form1::openFolder(const QString& realFolder)
+{
+    // A folder handed over from the command line waits for no run: while one
+    // holds the pane (when Browse cannot be used) the window stays where it is.
+    if (!m_browseCommand->isEnabled())
+        return;
+    qCInfo(lcWindow).noquote() << "opening the folder" << realFolder;
 
     // 2. The pick is remembered even when it cannot be used.
-    m_state.chosenFolder = platform::lowerPath(m_browseDialog->selectedFolder());
+    m_state.chosenFolder = platform::lowerPath(realFolder);
 
     // 3. A folder that went away since the dialog showed it changes nothing else.
     if (!platform::isDirectory(m_state.chosenFolder))
@@ -43,7 +53,7 @@ void Form1::browseForFolder()
         m_pathPanel->setCaption(QString()); // 7. recovery, no message
         return;
     }
-    m_folderHolder->setPath(m_browseDialog->selectedFolder());
+    m_folderHolder->setPath(realFolder);
 }
 
 void Form1::showHighlightedFolder(const QString& folder)
