@@ -1,15 +1,34 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace vexlo::cli {
 
-// When the arguments ask for a command-line job (--make-list, --get-diz,
-// --save-diz, --help, --version), runs it without a window and returns true
-// with its exit status. Otherwise returns false: the window starts.
-bool runCommandLine(const QStringList& args, int& exitStatus);
+// What the command line asks for. Only the program's own options make a
+// command-line job; the toolkit's own options (-style, -platform, -display,
+// ...) go to the window, and a word that is neither is a mistake.
+struct CommandLine {
+    enum class Action {
+        Window, // start the window, with what follows
+        Job,    // run job() without a window (it needs a QCoreApplication)
+        Exit,   // done already (help, version or a mistake): exit with exitStatus
+    };
+    Action action = Action::Window;
+    int exitStatus = 0;
+    std::function<int()> job;
 
-// True when the arguments ask for a command-line job (any word starting "--").
-bool isCommandLineJob(const QStringList& args);
+    // For the window:
+    QString folder;          // the folder to open: absolute, exactly as typed; or empty
+    QStringList toolkitArgs; // the toolkit's options and their values, as typed
+    QString style;           // the value of -style, when one was given
+    QString display;         // the value of -display, when one was given
+};
+
+// words: the arguments after the program's name, decoded with their bytes
+// kept (NativeName.h). Help, version and mistakes are printed here.
+CommandLine readCommandLine(const QStringList& words);
 
 } // namespace vexlo::cli

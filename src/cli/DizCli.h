@@ -1,13 +1,14 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 
 namespace vexlo::cli {
 
-// vexlo32 --get-diz ARCHIVE: the description member's bytes to stdout.
-int runGetDizCommand(const QStringList& args);
-// vexlo32 --save-diz DIZFILE ARCHIVE...: DIZFILE's bytes into each archive.
-int runSaveDizCommand(const QStringList& args);
+// words are the command line's words, the mode's among them; each returns
+// the exit status.
+// vexlo32 --get-diz [--utf8] ARCHIVE: the description member's bytes to stdout.
+int runGetDizCommand(const QStringList& words);
+// vexlo32 --save-diz [--utf8] DIZFILE ARCHIVE...: DIZFILE's bytes into each archive.
+int runSaveDizCommand(const QStringList& words);
 
 } // namespace vexlo::cli

@@ -3,6 +3,7 @@
 #include "catalog/FolderWalk.h"
 #include "catalog/ListBuilder.h"
 #include "catalog/ListWriter.h"
+#include "cli/CliCommon.h"
 #include "diz/FolderListing.h"
 #include "diz/ZipComponent.h"
 #include "platform/DiskInfo.h"
@@ -11,10 +12,10 @@
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -33,42 +34,12 @@ const char kMakeListUsage[] =
     "                  standard output; default FOLDER/Vexlo.txt\n"
     "  --long          long filename format (otherwise short 8.3 names)\n"
     "  --multi-line    every line of each FILE_ID.DIZ (otherwise the first only)\n"
-    "  --help          show this help and exit\n"
+    "  -h, --help      show this help and exit\n"
     "\n"
+    "FOLDER and FILE are used exactly as typed, letter case included.\n"
     "Folders are written as the absolute path of FOLDER in lower case.\n"
     "Exit status: 0 when the list was written, 1 when it could not be or a\n"
     "folder could not be read (each is named), 2 for bad arguments.\n";
-
-void printError(const QString& text)
-{
-    const QByteArray line = "vexlo32: " + platform::encodeName(text) + '\n';
-    std::fputs(line.constData(), stderr);
-}
-
-// The absolute form of a path typed on the command line, with "." and empty
-// components dropped and ".." taken back textually, as a shell shows it.
-QString absolutePath(const QString& path)
-{
-    QString full = path;
-    if (!full.startsWith(platform::kSeparator)) {
-        char buffer[PATH_MAX];
-        const QString cwd =
-            ::getcwd(buffer, sizeof buffer) ? platform::decodeName(buffer) : platform::kRootFolder;
-        full = platform::joinPath(cwd, full);
-    }
-    QStringList kept;
-    for (const QString& part : full.split(platform::kSeparator, Qt::SkipEmptyParts)) {
-        if (part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String("..")) {
-            if (!kept.isEmpty())
-                kept.removeLast();
-            continue;
-        }
-        kept.append(part);
-    }
-    return platform::kRootFolder + kept.join(platform::kSeparator);
-}
 
 QByteArray counted(int n, const char* what)
 {
@@ -150,62 +121,62 @@ struct Options {
 };
 
 // Returns an error text, or an empty one when the words were understood.
-QString parseOptions(const QStringList& args, Options& options)
+QString parseOptions(const QStringList& words, Options& options)
 {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& word = args.at(i);
-        if (word == QLatin1String("--help") || word == QLatin1String("-h")) {
-            options.help = true;
-        } else if (word == QLatin1String("--long")) {
-            options.longFormat = true;
-        } else if (word == QLatin1String("--multi-line")) {
-            options.multiLine = true;
-        } else if (word == QLatin1String("--output")) {
-            if (i + 1 >= args.size())
-                return QStringLiteral("--output needs a file name");
-            options.output = args.at(++i);
-        } else if (word.startsWith(QLatin1String("--output="))) {
-            options.output = word.mid(9);
-        } else if (word.startsWith(u'-') && word != QLatin1String("-")) {
-            return QStringLiteral("unknown option %1 for --make-list").arg(word);
-        } else if (options.folder.isEmpty()) {
-            options.folder = word;
-        } else {
-            return QStringLiteral("--make-list takes one folder");
-        }
-    }
-    if (!options.help && options.folder.isEmpty())
+    QCommandLineParser parser;
+    setUpParser(parser);
+    const QCommandLineOption mode(QStringLiteral("make-list"));
+    const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption longFormat(QStringLiteral("long"));
+    const QCommandLineOption multiLine(QStringLiteral("multi-line"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({mode, output, longFormat, multiLine, help});
+    if (const QString problem = parseWords(parser, words); !problem.isEmpty())
+        return problem;
+    options.help = parser.isSet(help);
+    if (options.help)
+        return QString();
+    options.longFormat = parser.isSet(longFormat);
+    options.multiLine = parser.isSet(multiLine);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
         return QStringLiteral("--make-list needs a folder");
-    if (!options.help && options.output.isEmpty() && args.contains(QStringLiteral("--output=")))
-        return QStringLiteral("--output needs a file name");
+    if (positional.size() > 1)
+        return QStringLiteral("--make-list takes one folder");
+    options.folder = positional.first();
+    if (options.folder == kStandardStream)
+        return QStringLiteral("a folder to list cannot be standard input");
+    if (parser.isSet(output)) {
+        options.output = parser.values(output).constLast();
+        if (options.output.isEmpty())
+            return QStringLiteral("--output needs a file name");
+    }
     return QString();
 }
 
 } // namespace
 
-int runMakeListCommand(const QStringList& args)
+int runMakeListCommand(const QStringList& words)
 {
     Options options;
-    const QString problem = parseOptions(args, options);
-    if (!problem.isEmpty()) {
-        printError(problem + QStringLiteral(" (try 'vexlo32 --make-list --help')"));
-        return 2;
-    }
+    const QString problem = parseOptions(words, options);
+    if (!problem.isEmpty())
+        return usageMistake(problem, QStringLiteral("--make-list --help"));
     if (options.help) {
-        std::fputs(kMakeListUsage, stdout);
+        printText(kMakeListUsage);
         return 0;
     }
 
     const QString realFolder = absolutePath(options.folder);
     if (!platform::isDirectory(realFolder)) {
         printError(QStringLiteral("%1: no such folder").arg(options.folder));
-        return 1;
+        return kExitFailure;
     }
     // "-" is standard output.
     const QString listFile = options.output.isEmpty()
                                  ? platform::joinPath(realFolder, platform::kDefaultListFileName)
-                             : options.output == QLatin1String("-") ? options.output
-                                                                    : absolutePath(options.output);
+                             : options.output == kStandardStream ? options.output
+                                                                 : absolutePath(options.output);
 
     // Our own temporary description file, so that a run never touches the
     // one a window of the program may be showing, nor another run's.

@@ -5,7 +5,8 @@
 namespace vexlo::cli {
 
 // vexlo32 --make-list FOLDER [--output FILE] [--long] [--multi-line]
-// args are the words after "--make-list". Returns the exit status.
-int runMakeListCommand(const QStringList& args);
+// words are the command line's words, "--make-list" among them. Returns the
+// exit status.
+int runMakeListCommand(const QStringList& words);
 
 } // namespace vexlo::cli

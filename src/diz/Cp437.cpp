@@ -1,5 +1,7 @@
 #include "diz/Cp437.h"
 
+#include "platform/NativeName.h"
+
 #include <QHash>
 
 #include <array>
@@ -152,12 +154,15 @@ bool isTypingAccepted(const QString& keyText)
     return canEncode(keyText);
 }
 
-QString unencodableText(const QString& text, int pos)
+namespace {
+
+// The line and column (from 1) of the character at pos, as a reader counts
+// them: a line break of any kind (CR LF once) starts a line, a surrogate
+// pair is one character.
+void positionOf(const QString& text, int pos, int& line, int& column)
 {
-    if (pos < 0 || pos >= text.size())
-        return QString();
-    int line = 1;
-    int column = 1;
+    line = 1;
+    column = 1;
     for (int i = 0; i < pos; ++i) {
         const QChar ch = text[i];
         if (isLineBreak(ch)) {
@@ -166,9 +171,27 @@ QString unencodableText(const QString& text, int pos)
             ++line;
             column = 1;
         } else if (!(ch.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())) {
-            ++column; // a surrogate pair is one character
+            ++column;
         }
     }
+}
+
+// Lay-out bytes that a terminal and an editor use as they are: in UTF-8
+// text they stand for themselves, not for their DOS glyphs.
+bool isLayoutByte(uint code)
+{
+    return code == u'\t' || code == u'\n' || code == u'\r';
+}
+
+} // namespace
+
+QString unencodableText(const QString& text, int pos)
+{
+    if (pos < 0 || pos >= text.size())
+        return QString();
+    int line = 1;
+    int column = 1;
+    positionOf(text, pos, line, column);
     char32_t code = text[pos].unicode();
     QString shown(text[pos]);
     if (text[pos].isHighSurrogate() && pos + 1 < text.size() && text[pos + 1].isLowSurrogate()) {
@@ -187,6 +210,51 @@ QString unencodableText(const QString& text, int pos)
         .arg(what)
         .arg(line)
         .arg(column);
+}
+
+QByteArray utf8FromDosBytes(const QByteArray& bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const uchar b = uchar(c);
+        text.append(isLayoutByte(b) ? QChar(b) : QChar(glyphOf(b)));
+    }
+    return text.toUtf8();
+}
+
+std::optional<QByteArray> dosBytesFromUtf8(const QByteArray& utf8, QString* refusal)
+{
+    // Invalid bytes become lone surrogates U+DC80..U+DCFF (NativeName.h), so
+    // a bad byte is found, and placed, in the same pass as a bad character.
+    const QString text = platform::decodeName(utf8);
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        const int byte = isLayoutByte(ch.unicode()) ? int(ch.unicode()) : byteOf(ch);
+        if (byte >= 0) {
+            out.append(char(byte));
+            continue;
+        }
+        if (refusal) {
+            const bool badByte = ch.unicode() >= 0xDC80 && ch.unicode() <= 0xDCFF &&
+                                 (i == 0 || !text[i - 1].isHighSurrogate());
+            if (badByte) {
+                int line = 1;
+                int column = 1;
+                positionOf(text, int(i), line, column);
+                *refusal = QStringLiteral("the byte 0x%1 in line %2, column %3 is not valid UTF-8")
+                               .arg(QString::number(ch.unicode() - 0xDC00, 16).toUpper())
+                               .arg(line)
+                               .arg(column);
+            } else {
+                *refusal = unencodableText(text, int(i));
+            }
+        }
+        return std::nullopt;
+    }
+    return out;
 }
 
 } // namespace vexlo::diz::cp437

@@ -69,4 +69,17 @@ bool isTypingAccepted(const QString& keyText);
 // "the character “€” (U+20AC) in line 2, column 5 is not in the DOS character set".
 QString unencodableText(const QString& text, int pos);
 
+// Descriptions for a terminal or a script (the command line's --utf8): every
+// byte becomes its DOS glyph in UTF-8, except TAB, LF and CR, which lay the
+// text out and stay themselves. dosBytesFromUtf8(utf8FromDosBytes(b)) is b
+// for every byte string b.
+QByteArray utf8FromDosBytes(const QByteArray& bytes);
+
+// The DOS bytes of UTF-8 text: TAB, LF and CR as themselves, every other
+// character its byte. Nothing when the text holds a character the DOS set
+// cannot hold or bytes that are not UTF-8; then refusal (when given) says
+// which and where, e.g. "the byte 0xFF in line 1, column 3 is not valid
+// UTF-8" or unencodableText()'s line.
+std::optional<QByteArray> dosBytesFromUtf8(const QByteArray& utf8, QString* refusal = nullptr);
+
 } // namespace vexlo::diz::cp437

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -70,9 +71,19 @@ FileStat fromStat(const struct stat& st)
 
 } // namespace
 
+namespace {
+// Set once at start-up by a command-line job, before any file is touched.
+std::atomic<bool> g_pathsTakenAsGiven{false};
+} // namespace
+
+void setPathsTakenAsGiven(bool on)
+{
+    g_pathsTakenAsGiven = on;
+}
+
 QString resolvePath(const QString& path)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || g_pathsTakenAsGiven)
         return path;
     if (lexists(encodeName(path)))
         return path;

@@ -26,6 +26,12 @@ namespace vexlo::platform {
 // matches nothing on, the rest is kept as given.
 QString resolvePath(const QString& path);
 
+// The command line never guesses: a path typed there names exactly one file,
+// and one that does not exist must be an error, not a sibling that differs in
+// letter case. With this on, resolvePath() takes each path exactly as given
+// (the window needs it only for a folder text whose real path is unknown).
+void setPathsTakenAsGiven(bool on);
+
 struct FileStat {
     bool ok = false;
     bool isDir = false;

@@ -3,6 +3,7 @@
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QList>
 #include <QLocalServer>
@@ -20,8 +21,10 @@ namespace {
 constexpr char kActivate[] = "activate";
 constexpr char kTokenKey[] = "token=";
 constexpr char kStartupKey[] = "startup-id=";
+constexpr char kFolderKey[] = "folder=";
 constexpr char kOk[] = "ok";
-constexpr qint64 kMaxRequest = 4096;
+// Room for a folder path of PATH_MAX bytes, each percent-encoded.
+constexpr qint64 kMaxRequest = 16384;
 // A connection that sends no complete request is dropped after this.
 constexpr int kRequestTimeoutMs = 5000;
 
@@ -67,6 +70,12 @@ QByteArray encodeValue(const QByteArray& value)
     return value.toPercentEncoding();
 }
 
+// The value of a word "key=value".
+QByteArray valueAfter(const QByteArray& word, const char* key)
+{
+    return QByteArray::fromPercentEncoding(word.mid(qsizetype(qstrlen(key))));
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(QObject* parent) : SingleInstance(defaultServerName(), parent) {}
@@ -86,7 +95,17 @@ QString SingleInstance::defaultServerName()
     const QByteArray forced = qgetenv("VEXLO32_INSTANCE_NAME");
     if (!forced.isEmpty())
         return fullServerName(decodeName(forced));
-    return fullServerName(QStringLiteral("vexlo32.instance"));
+    return fullServerName(QStringLiteral("vexlo32-%1.instance").arg(displayTag()));
+}
+
+QString SingleInstance::displayTag()
+{
+    // Display names hold colons, dots and, for Wayland, may be a whole path:
+    // a digest of both makes a short, plain file name that differs with either.
+    const QByteArray key =
+        "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY") + "\nDISPLAY=" + qgetenv("DISPLAY");
+    return QString::fromLatin1(
+        QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16));
 }
 
 SingleInstance::Claim SingleInstance::claim(int timeoutMs)
@@ -110,11 +129,11 @@ SingleInstance::Claim SingleInstance::claim(int timeoutMs)
 
 bool SingleInstance::tryHandOver(int timeoutMs)
 {
-    return tryHandOver(timeoutMs, m_token, m_startupId);
+    return tryHandOver(timeoutMs, m_token, m_startupId, m_folder);
 }
 
 bool SingleInstance::tryHandOver(int timeoutMs, const QByteArray& token,
-                                 const QByteArray& startupId)
+                                 const QByteArray& startupId, const QString& folder)
 {
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
@@ -122,8 +141,11 @@ bool SingleInstance::tryHandOver(int timeoutMs, const QByteArray& token,
     if (!socket.waitForConnected(int(deadline.remainingTime())))
         return false;
 
-    const QByteArray request = QByteArray(kActivate) + ' ' + kTokenKey + encodeValue(token) + ' ' +
-                               kStartupKey + encodeValue(startupId) + '\n';
+    QByteArray request = QByteArray(kActivate) + ' ' + kTokenKey + encodeValue(token) + ' ' +
+                         kStartupKey + encodeValue(startupId);
+    if (!folder.isEmpty())
+        request += QByteArray(" ") + kFolderKey + encodeValue(encodeName(folder));
+    request += '\n';
     socket.write(request);
     socket.flush();
     while (!socket.canReadLine()) {
@@ -206,28 +228,33 @@ void SingleInstance::readRequest(QLocalSocket* socket)
         }
         return;
     }
-    // One request per connection: whatever follows it is not read.
+    // One request per connection: whatever follows it is not read. A line
+    // longer than any request is refused whole, never cut to a shorter
+    // folder name.
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
-    const QList<QByteArray> words = socket->readLine(kMaxRequest).trimmed().split(' ');
-    if (words.isEmpty() || words.first() != kActivate) {
+    const QByteArray line = socket->readLine(kMaxRequest);
+    const QList<QByteArray> words = line.trimmed().split(' ');
+    if (!line.endsWith('\n') || words.isEmpty() || words.first() != kActivate) {
         socket->write("error\n");
         socket->disconnectFromServer();
         return;
     }
     QByteArray token;
     QByteArray startupId;
+    QByteArray folder;
     for (const QByteArray& word : words) {
         if (word.startsWith(kTokenKey))
-            token = QByteArray::fromPercentEncoding(word.mid(qsizetype(sizeof kTokenKey) - 1));
+            token = valueAfter(word, kTokenKey);
         else if (word.startsWith(kStartupKey))
-            startupId =
-                QByteArray::fromPercentEncoding(word.mid(qsizetype(sizeof kStartupKey) - 1));
+            startupId = valueAfter(word, kStartupKey);
+        else if (word.startsWith(kFolderKey))
+            folder = valueAfter(word, kFolderKey);
     }
     // Answer first: the other start is waiting to end.
     socket->write(QByteArray(kOk) + '\n');
     socket->flush();
     socket->disconnectFromServer();
-    emit activationRequested(token, startupId);
+    emit activationRequested(token, startupId, decodeName(folder));
 }
 
 } // namespace vexlo::platform

@@ -78,6 +78,10 @@ public:
     // Writes the settings file with the archive folder of now. Shutdown does
     // it; so does a logout, which may not let the program close its window.
     void rememberFolder();
+    // Shows a folder as the browse dialog's OK does (the folder the program
+    // was started with, or one a second start handed over): the real path,
+    // absolute. Nothing happens while a run holds the pane.
+    void openFolder(const QString& realFolder);
 
 signals:
     // The popup was asked for at this position (tests watch it).

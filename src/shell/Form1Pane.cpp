@@ -29,10 +29,20 @@ void Form1::browseForFolder()
     // 1. No start folder of ours: the dialog's own default applies.
     if (!m_browseDialog->show())
         return;
+    openFolder(m_browseDialog->selectedFolder());
+}
+
+void Form1::openFolder(const QString& realFolder)
+{
+    // A folder handed over from the command line waits for no run: while one
+    // holds the pane (when Browse cannot be used) the window stays where it is.
+    if (!m_browseCommand->isEnabled())
+        return;
+    qCInfo(lcWindow).noquote() << "opening the folder" << realFolder;
 
     // 2. The pick is remembered even when it cannot be used: the folder as
-    //    the dialog reports it, letter case kept.
-    const QString picked = m_browseDialog->selectedFolder();
+    //    given, letter case kept.
+    const QString& picked = realFolder;
     m_state.chosenFolder = picked;
 
     // 3. A folder that went away since the dialog showed it changes nothing else.

@@ -8,33 +8,80 @@
 #include "shell/Form1.h"
 
 #include <QApplication>
+#include <QByteArrayList>
 #include <QCoreApplication>
 #include <QSessionManager>
 #include <QStringList>
 
-int main(int argc, char** argv)
-{
-    vexlo::platform::settleLocalTimeZone();
-    // Arguments are file names: keep their bytes, whatever their encoding.
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args.append(vexlo::platform::decodeName(QByteArray(argv[i])));
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
 
-    if (vexlo::cli::isCommandLineJob(args)) {
-        // No window, no display, no hand-over to a running instance.
-        QCoreApplication app(argc, argv);
-        int status = 0;
-        vexlo::cli::runCommandLine(args, status);
-        return status;
+namespace {
+
+// What the toolkit says while it connects to the display is held back. When
+// no display can be opened, its page of advice ends in an abort (status
+// 134); the user gets one line and status 1 instead. Otherwise the held
+// messages go out as they would have.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray file, function, category;
+    int line;
+    QString text;
+};
+std::vector<HeldMessage> g_heldMessages;
+
+void holdWhileConnecting(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtFatalMsg) {
+        std::fputs("vexlo32: cannot open the display\n", stderr);
+        std::fflush(stderr);
+        // Half a toolkit is set up: nothing of it may run at exit.
+        ::_exit(1);
     }
+    g_heldMessages.push_back(
+        {type, context.file, context.function, context.category, context.line, text});
+}
+
+void releaseHeldMessages(QtMessageHandler handler)
+{
+    qInstallMessageHandler(handler);
+    for (const HeldMessage& m : g_heldMessages) {
+        const QMessageLogContext context(m.file.constData(), m.line, m.function.constData(),
+                                         m.category.constData());
+        handler(m.type, context, m.text);
+    }
+    g_heldMessages.clear();
+}
+
+int runWindow(const char* programName, const vexlo::cli::CommandLine& commandLine)
+{
+    // -display names the display as DISPLAY does; the running copy that
+    // would take over is the one on that display.
+    if (!commandLine.display.isEmpty())
+        qputenv("DISPLAY", vexlo::platform::encodeName(commandLine.display));
 
     // Made before the application object: it keeps the activation token the
     // desktop gave this start, which the application would otherwise consume.
     vexlo::platform::SingleInstance instance;
+    instance.setFolder(commandLine.folder);
 
-    QApplication app(argc, argv);
+    // The toolkit gets its own options only: the folder is ours.
+    QByteArrayList toolkitWords{QByteArray(programName)};
+    for (const QString& word : commandLine.toolkitArgs)
+        toolkitWords.append(vexlo::platform::encodeName(word));
+    std::vector<char*> toolkitArgv;
+    for (QByteArray& word : toolkitWords)
+        toolkitArgv.push_back(word.data());
+    toolkitArgv.push_back(nullptr);
+    int toolkitArgc = int(toolkitWords.size());
+
+    const QtMessageHandler previousHandler = qInstallMessageHandler(holdWhileConnecting);
+    QApplication app(toolkitArgc, toolkitArgv.data());
+    releaseHeldMessages(previousHandler);
     QApplication::setApplicationName(QStringLiteral("Vexlo32"));
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    if (commandLine.style.isEmpty())
+        QApplication::setStyle(QStringLiteral("Fusion"));
 
     vexlo::DesktopLauncher launcher;
     vexlo::platform::setLauncher(&launcher);
@@ -45,8 +92,14 @@ int main(int argc, char** argv)
     });
     if (!run)
         return window.startUpExitStatus();
+    if (!commandLine.folder.isEmpty())
+        window.openFolder(commandLine.folder);
     QObject::connect(&instance, &vexlo::platform::SingleInstance::activationRequested, &window,
-                     [&window](const QByteArray& token) { window.restoreFromHandOver(token); });
+                     [&window](const QByteArray& token, const QByteArray&, const QString& folder) {
+                         if (!folder.isEmpty())
+                             window.openFolder(folder);
+                         window.restoreFromHandOver(token);
+                     });
     // A logout, a closed terminal, kill and Ctrl-C end the program as closing
     // its windows does: a dialog that is open is cancelled, the window's
     // shutdown remembers the folder and removes the temporary description.
@@ -62,4 +115,29 @@ int main(int argc, char** argv)
     const int status = app.exec();
     vexlo::platform::setLauncher(nullptr);
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    vexlo::platform::settleLocalTimeZone();
+    // Arguments are file names: keep their bytes, whatever their encoding.
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words.append(vexlo::platform::decodeName(QByteArray(argv[i])));
+
+    const vexlo::cli::CommandLine commandLine = vexlo::cli::readCommandLine(words);
+    switch (commandLine.action) {
+    case vexlo::cli::CommandLine::Action::Exit:
+        return commandLine.exitStatus;
+    case vexlo::cli::CommandLine::Action::Job: {
+        // No window, no display, no hand-over to a running instance.
+        QCoreApplication app(argc, argv);
+        return commandLine.job();
+    }
+    case vexlo::cli::CommandLine::Action::Window:
+        break;
+    }
+    return runWindow(argv[0], commandLine);
 }

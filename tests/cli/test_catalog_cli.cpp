@@ -1,6 +1,8 @@
+#include "Version.h"
 #include "platform/DiskInfo.h"
 #include "test_catalog_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -286,8 +288,178 @@ private slots:
         QFETCH(QStringList, args);
         const RunResult r = runProgram(args);
         QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.err.count('\n'), 1);
+        QCOMPARE(r.err.count('\n'), 2);
         QVERIFY(r.err.startsWith("vexlo32: "));
+        QVERIFY(r.err.endsWith("\nTry 'vexlo32 --make-list --help' for more information.\n"));
+    }
+
+    // The command line never guesses: a path that differs from an existing
+    // one in letter case only names nothing, and nothing is written.
+    void exactPaths_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("folder in another case") << "zips"
+                                                << "list.txt"
+                                                << "no such folder";
+        QTest::newRow("list folder in another case") << "Zips"
+                                                     << "lists/list.txt"
+                                                     << "cannot create the list file";
+    }
+    void exactPaths()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, output);
+        QFETCH(QString, error);
+        ListFixture fx;
+        QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
+        QVERIFY(QDir().mkpath(fx.root.path() + "/Lists"));
+        const QString typed = fx.root.path() + "/" + folder;
+        const RunResult r =
+            runProgram({"--make-list", typed, "--output", fx.root.path() + "/" + output});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.startsWith("vexlo32: "), r.err.constData());
+        QVERIFY2(r.err.contains(error.toUtf8()), r.err.constData());
+        QVERIFY(r.err.contains(QFile::encodeName(folder == "zips" ? typed : output)));
+        QCOMPARE(folderEntries(fx.root.path() + "/Lists"), QStringList());
+        QVERIFY(!QFile::exists(fx.root.path() + "/list.txt"));
+        QVERIFY(!QFile::exists(fx.folder + "/Vexlo.txt"));
+    }
+
+    // Each mode's help, and the whole program's, on standard output with
+    // status 0; the whole one in the layout help2man reads.
+    void helpOfEachMode_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("usage");
+        const QByteArray all = "Usage: vexlo32 [OPTION]... [FOLDER]\n";
+        QTest::newRow("--help") << QStringList{"--help"} << all;
+        QTest::newRow("-h") << QStringList{"-h"} << all;
+        QTest::newRow("make-list") << QStringList{"--make-list", "--help"}
+                                   << QByteArray("Usage: vexlo32 --make-list FOLDER");
+        QTest::newRow("help before the mode") << QStringList{"--help", "--make-list"}
+                                              << QByteArray("Usage: vexlo32 --make-list FOLDER");
+        QTest::newRow("get-diz") << QStringList{"--get-diz", "--help"}
+                                 << QByteArray("Usage: vexlo32 --get-diz [--utf8] ARCHIVE\n");
+        QTest::newRow("get-diz with an archive")
+            << QStringList{"--get-diz", "/no/such.zip", "-h"}
+            << QByteArray("Usage: vexlo32 --get-diz [--utf8] ARCHIVE\n");
+        QTest::newRow("save-diz") << QStringList{"--save-diz", "--help"}
+                                  << QByteArray("Usage: vexlo32 --save-diz [--utf8] DIZFILE");
+    }
+    void helpOfEachMode()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, usage);
+        const RunResult r = runProgram(args, QByteArray(), 60000, {"DISPLAY", "WAYLAND_DISPLAY"});
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.startsWith(usage), r.out.constData());
+        if (!usage.contains("[FOLDER]"))
+            return;
+        // Every option has a line of its own starting with two spaces and a dash.
+        const QList<QByteArray> lines = r.out.split('\n');
+        for (const char* option : {"--make-list", "--get-diz", "--save-diz", "--output", "--long",
+                                   "--multi-line", "--utf8", "--help", "--version"}) {
+            const bool listed = std::any_of(lines.begin(), lines.end(), [&](const QByteArray& l) {
+                const qsizetype end = l.indexOf("  ", 2);
+                return l.startsWith("  -") && l.mid(2, end < 0 ? -1 : end - 2).contains(option);
+            });
+            QVERIFY2(listed, option);
+        }
+    }
+
+    void versionInTheGnuForm()
+    {
+        const RunResult r = runProgram({"--version"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QByteArray());
+        const QList<QByteArray> lines = r.out.split('\n');
+        QVERIFY(lines.size() >= 5);
+        QCOMPARE(lines[0], "vexlo32 " + QByteArray(kVersionNumber));
+        QVERIFY(!QByteArray(kVersionNumber).startsWith('v'));
+        QCOMPARE(lines[1], QByteArray("Copyright (C) 2026 The Vexlo32 developers."));
+        QCOMPARE(lines[2], QByteArray("License: MIT <https://opensource.org/licenses/MIT>."));
+        QVERIFY(r.out.contains("There is NO WARRANTY, to the extent permitted by law.\n"));
+    }
+
+    // No display to open: one line and status 1, not the toolkit's abort.
+    void noDisplay_data()
+    {
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no display at all")
+            << QStringList{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"} << QStringList{};
+        QTest::newRow("a display nobody serves")
+            << QStringList{"DISPLAY=:9797", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb"}
+            << QStringList{};
+        QTest::newRow("with a folder")
+            << QStringList{"DISPLAY=:9797", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}
+            << QStringList{QDir::tempPath()};
+        QTest::newRow("-display naming one nobody serves")
+            << QStringList{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb"}
+            << QStringList{"-display", ":9797"};
+    }
+    void noDisplay()
+    {
+        QFETCH(QStringList, env);
+        QFETCH(QStringList, args);
+        QTemporaryDir runtime;
+        const RunResult r = runProgram(args, QByteArray(), 60000,
+                                       env + QStringList{"XDG_RUNTIME_DIR=" + runtime.path()});
+        QCOMPARE(r.err, QByteArray("vexlo32: cannot open the display\n"));
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QByteArray());
+    }
+
+    // What the window is asked to open is checked before any window (here
+    // there would be no display for one): status 2 and the reason.
+    void folderArgumentMistakes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("missing") << "missing" << QByteArray(std::strerror(ENOENT));
+        QTest::newRow("a file") << "file" << QByteArray(std::strerror(ENOTDIR));
+        QTest::newRow("another case") << "zips" << QByteArray(std::strerror(ENOENT));
+    }
+    void folderArgumentMistakes()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, reason);
+        ListFixture fx;
+        QVERIFY(writeBytes(fx.root.path() + "/file", "x"));
+        const QString typed = fx.root.path() + "/" + name;
+        const RunResult r =
+            runProgram({typed}, QByteArray(), 60000, {"DISPLAY", "WAYLAND_DISPLAY"});
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, "vexlo32: " + QFile::encodeName(typed) + ": " + reason + "\n");
+    }
+
+    // Words that are neither ours nor the toolkit's, and toolkit options
+    // without their value, are mistakes before any window.
+    void windowWordMistakes_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("two folders")
+            << QStringList{"/tmp", "/usr"} << QByteArray("vexlo32: the window opens one folder\n");
+        QTest::newRow("-style without its value")
+            << QStringList{"-style"} << QByteArray("vexlo32: -style needs a value\n");
+        QTest::newRow("an option of a mode alone")
+            << QStringList{"--utf8"} << QByteArray("vexlo32: unknown option --utf8\n");
+        QTest::newRow("unknown after a toolkit option")
+            << QStringList{"-platform", "offscreen", "--bogus=1"}
+            << QByteArray("vexlo32: unknown option --bogus\n");
+    }
+    void windowWordMistakes()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, line);
+        const RunResult r = runProgram(args, QByteArray(), 60000, {"DISPLAY", "WAYLAND_DISPLAY"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.startsWith(line), r.err.constData());
+        QVERIFY(r.err.endsWith("Try 'vexlo32 --help' for more information.\n"));
     }
 
     // Never taken for a window start or for nothing.

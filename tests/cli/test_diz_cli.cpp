@@ -1,3 +1,4 @@
+#include "diz/Cp437.h"
 #include "diz/ZipStatus.h"
 #include "testsupport.h"
 
@@ -6,6 +7,9 @@
 #include <QtTest>
 
 #include <zip.h>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace vexlo;
 using vexlo::test::runProgram;
@@ -150,12 +154,165 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         const QList<QByteArray> lines = run.err.trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines[0] + '\n', failureLine(missing, diz::ZipStatus::CannotOpenArchive));
+        QCOMPARE(lines[0] + '\n',
+                 "vexlo32: " + QFile::encodeName(missing) + ": " + std::strerror(ENOENT) + '\n');
         QVERIFY(lines[1].startsWith("vexlo32: " + QFile::encodeName(notZip) + ": "));
         QCOMPARE(membersOf(good1).value("file_id.diz"), QByteArray("new"));
         QCOMPARE(membersOf(good2).value("file_id.diz"), QByteArray("new"));
         QCOMPARE(test::readBytes(notZip), QByteArray("plain text"));
         QVERIFY(!QFile::exists(missing));
+    }
+
+    // "-" is standard input wherever a file is read; an archive is updated
+    // where it lies, so it cannot be one.
+    void standardInput_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("description piped in") << "save";
+        QTest::newRow("description piped in, UTF-8") << "save utf8";
+        QTest::newRow("archive piped in") << "get";
+        QTest::newRow("archive piped in, UTF-8") << "get utf8";
+        QTest::newRow("nothing piped in") << "get empty";
+        QTest::newRow("an archive of -") << "save into -";
+    }
+    void standardInput()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString archive = dir.path() + "/a.zip";
+        const QByteArray dos("\xc9\xcd\xbb GAME\r\n\x01");
+        QVERIFY(test::makeZip(archive, {{"FILE_ID.DIZ", dos}, {"readme.txt", "x"}}));
+        const bool utf8 = kind.endsWith("utf8");
+        QStringList args;
+        QByteArray input;
+        if (kind.startsWith("save")) {
+            args = QStringList{"--save-diz", "-", kind == "save into -" ? "-" : archive};
+            input = utf8 ? QByteArray("\xe2\x95\x94 new\r\n") : QByteArray("new \xb0");
+        } else {
+            args = QStringList{"--get-diz", "-"};
+            input = kind == "get empty" ? QByteArray() : test::readBytes(archive);
+        }
+        if (utf8)
+            args.insert(1, "--utf8");
+        const QByteArray before = test::readBytes(archive);
+        const test::RunResult run = runProgram(args, input);
+        if (kind == "save into -") {
+            QCOMPARE(run.exitCode, 2);
+            QCOMPARE(test::readBytes(archive), before);
+            QVERIFY(!QFile::exists("-"));
+        } else if (kind == "get empty") {
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY(run.err.startsWith("vexlo32: standard input: "));
+        } else if (kind.startsWith("save")) {
+            QCOMPARE(run.err, QByteArray());
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(membersOf(archive).value("FILE_ID.DIZ"),
+                     utf8 ? QByteArray("\xc9 new\r\n") : input);
+        } else {
+            QCOMPARE(run.err, QByteArray());
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(run.out,
+                     utf8 ? QString::fromUtf8("\u2554\u2550\u2557 GAME\r\n\u263A").toUtf8() : dos);
+        }
+    }
+
+    // A path that differs from an existing one in letter case only names
+    // nothing: an error naming it, and the other file stays as it was.
+    void exactPaths_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("save into a case twin") << "save";
+        QTest::newRow("read a case twin") << "get";
+        QTest::newRow("description from a case twin") << "save from";
+    }
+    void exactPaths()
+    {
+        QFETCH(QString, mode);
+        QTemporaryDir dir;
+        const QString real = dir.path() + "/Games/STARFGHT.ZIP";
+        const QString typed = dir.path() + "/games/starfght.zip";
+        QVERIFY(QDir().mkpath(dir.path() + "/Games"));
+        QVERIFY(test::makeZip(real, {{"FILE_ID.DIZ", "old"}}));
+        QVERIFY(test::writeBytes(dir.path() + "/Desc.diz", "new"));
+        const QByteArray before = test::readBytes(real);
+        QStringList args{"--get-diz", typed};
+        QString named = typed;
+        if (mode == "save")
+            args = QStringList{"--save-diz", dir.path() + "/Desc.diz", typed};
+        if (mode == "save from") {
+            named = dir.path() + "/desc.diz";
+            args = QStringList{"--save-diz", named, real};
+        }
+        const test::RunResult run = runProgram(args);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QByteArray());
+        QCOMPARE(run.err,
+                 "vexlo32: " + QFile::encodeName(named) + ": " + std::strerror(ENOENT) + '\n');
+        QCOMPARE(test::readBytes(real), before);
+        QCOMPARE(test::folderEntries(dir.path() + "/Games"), QStringList{"STARFGHT.ZIP"});
+    }
+
+    // --utf8 on the way out and back in gives every byte back.
+    void utf8RoundTrip()
+    {
+        QTemporaryDir dir;
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(char(b));
+        const QString archive = dir.path() + "/a.zip";
+        QVERIFY(test::makeZip(archive, {{"FILE_ID.DIZ", all}}));
+        const test::RunResult out = runProgram({"--get-diz", "--utf8", archive});
+        QCOMPARE(out.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(out.out).size(), 256); // one character a byte
+        QVERIFY(out.out.contains("\t\n\xe2\x99\x82"));    // TAB, LF stay; 0x0B is its glyph
+        QVERIFY(test::writeBytes(archive, QByteArray()));
+        QVERIFY(test::makeZip(archive, {{"FILE_ID.DIZ", "old"}}));
+        const test::RunResult in = runProgram({"--save-diz", "--utf8", "-", archive}, out.out);
+        QCOMPARE(in.err, QByteArray());
+        QCOMPARE(in.exitCode, 0);
+        QCOMPARE(membersOf(archive).value("FILE_ID.DIZ"), all);
+    }
+
+    // Text the DOS code page cannot hold, or that is no UTF-8, is refused
+    // with where it is, and no archive is touched.
+    void utf8Refusals_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("where");
+        QTest::addColumn<bool>("fromInput");
+        QTest::newRow("euro sign")
+            << QByteArray("one\r\ntwo \xe2\x82\xac") << QByteArray("line 2, column 5") << false;
+        QTest::newRow("invalid byte") << QByteArray("\xc3\xa9"
+                                                    "a\xff")
+                                      << QByteArray("line 1, column 3") << true;
+        QTest::newRow("emoji after box drawing")
+            << QByteArray("\xe2\x95\x94\n\n\xe2\x95\x97\xf0\x9f\x98\x80")
+            << QByteArray("line 3, column 2") << true;
+        QTest::newRow("truncated sequence")
+            << QByteArray("ok\n\xe2\x95") << QByteArray("line 2, column 1") << false;
+    }
+    void utf8Refusals()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, where);
+        QFETCH(bool, fromInput);
+        QTemporaryDir dir;
+        const QString archive = dir.path() + "/a.zip";
+        QVERIFY(test::makeZip(archive, {{"FILE_ID.DIZ", "old"}}));
+        const QByteArray before = test::readBytes(archive);
+        const QString dizFile = dir.path() + "/d.txt";
+        QVERIFY(test::writeBytes(dizFile, text));
+        const test::RunResult run = runProgram(
+            {"--save-diz", "--utf8", fromInput ? "-" : dizFile, archive}, fromInput ? text : "");
+        QCOMPARE(run.exitCode, 1);
+        const QByteArray subject = fromInput ? "standard input" : QFile::encodeName(dizFile);
+        QVERIFY2(run.err.startsWith("vexlo32: " + subject + ": "), run.err.constData());
+        QVERIFY2(run.err.contains(where), run.err.constData());
+        QCOMPARE(run.err.count('\n'), 1);
+        QCOMPARE(test::readBytes(archive), before);
+        // Without --utf8 the same bytes are stored as they are.
+        QCOMPARE(runProgram({"--save-diz", dizFile, archive}).exitCode, 0);
+        QCOMPARE(membersOf(archive).value("FILE_ID.DIZ"), text);
     }
 };
 

@@ -1,6 +1,7 @@
 // A second start of the real program hands over to the running one and ends.
 #include "testsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
@@ -16,19 +17,44 @@ private:
     QTemporaryDir m_dir;
     QString socketPath() const { return m_dir.filePath("instance.sock"); }
 
-    void startWindow(QProcess& process, const QString& userFolders = QString())
+    // env: "NAME=value" sets a variable, a bare "NAME" removes it.
+    void startWindow(QProcess& process, const QStringList& args = {},
+                     const QStringList& env = {"QT_QPA_PLATFORM=offscreen"})
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!userFolders.isEmpty()) {
-            env.insert("XDG_CONFIG_HOME", userFolders + "/config");
-            env.insert("XDG_CACHE_HOME", userFolders + "/cache");
-            env.insert("XDG_RUNTIME_DIR", "");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("VEXLO32_INSTANCE_NAME", socketPath());
+        // The window says which folder it opens.
+        environment.insert("QT_LOGGING_RULES", "vexlo32.window.info=true");
+        for (const QString& pair : env) {
+            if (pair.contains('='))
+                environment.insert(pair.section('=', 0, 0), pair.section('=', 1));
+            else
+                environment.remove(pair);
         }
-        env.insert("VEXLO32_INSTANCE_NAME", socketPath());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(env);
-        process.start(qEnvironmentVariable("VEXLO32_BINARY"), {});
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("VEXLO32_BINARY"), args);
         QVERIFY(process.waitForStarted(10000));
+    }
+
+    // Waits until the window's log has said it opened the folder.
+    static bool waitForOpened(QProcess& window, QByteArray& log, const QString& folder)
+    {
+        const QByteArray line = "opening the folder " + QFile::encodeName(folder) + "\n";
+        return waitFor(
+            [&] {
+                log += window.readAllStandardError();
+                return log.contains(line);
+            },
+            15000);
+    }
+
+    static void endWindow(QProcess& window)
+    {
+        window.terminate();
+        if (!window.waitForFinished(5000)) {
+            window.kill();
+            window.waitForFinished(5000);
+        }
     }
 
     static bool waitFor(const std::function<bool()>& condition, int ms)
@@ -94,7 +120,9 @@ private slots:
         const QString temporary = user.filePath("cache/vexlo32/file_id.diz");
         QVERIFY(vexlo::test::writeBytes(temporary, "left by Get diz"));
         QProcess window;
-        startWindow(window, user.path());
+        startWindow(window, {},
+                    {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + user.filePath("config"),
+                     "XDG_CACHE_HOME=" + user.filePath("cache"), "XDG_RUNTIME_DIR"});
         QVERIFY2(waitFor([&] { return QFileInfo::exists(socketPath()); }, 15000),
                  "the window never started");
         QVERIFY(!QFileInfo::exists(settings));
@@ -104,6 +132,57 @@ private slots:
         QCOMPARE(window.exitCode(), 0);
         QVERIFY(QFileInfo(settings).isFile());
         QVERIFY(!QFileInfo::exists(temporary));
+    }
+
+    // vexlo32 FOLDER opens the window there; a second start with another
+    // folder hands it over, and the running window switches to it.
+    void folderArgumentOpensAndIsHandedOver()
+    {
+        QTemporaryDir folders;
+        const QString first = folders.path() + "/Games One";
+        const QString second = folders.path() + "/Mixed Case";
+        QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+        QProcess window;
+        startWindow(window, {first});
+        QByteArray log;
+        QVERIFY2(waitForOpened(window, log, first), log.constData());
+
+        // Typed relative: handed over absolute.
+        QProcess secondStart;
+        secondStart.setWorkingDirectory(folders.path());
+        startWindow(secondStart, {"Mixed Case/."});
+        QVERIFY(secondStart.waitForFinished(10000));
+        QCOMPARE(secondStart.exitCode(), 0);
+        QVERIFY2(waitForOpened(window, log, second), log.constData());
+        QCOMPARE(window.state(), QProcess::Running);
+        endWindow(window);
+    }
+
+    // The toolkit's own options go to the window: with no display in the
+    // environment, only a -platform that reached the toolkit lets it start.
+    void toolkitOptionsReachTheWindow_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("-platform") << QStringList{"-platform", "offscreen"};
+        QTest::newRow("--platform") << QStringList{"--platform", "offscreen"};
+        QTest::newRow("with -style, -reverse and a geometry")
+            << QStringList{"-style",    "Fusion",           "-reverse",   "-platform",
+                           "offscreen", "-qwindowgeometry", "400x300+0+0"};
+        QTest::newRow("-style=") << QStringList{"-style=Fusion", "-platform", "offscreen"};
+    }
+    void toolkitOptionsReachTheWindow()
+    {
+        QFETCH(QStringList, options);
+        QTemporaryDir folder;
+        QProcess window;
+        startWindow(window, options + QStringList{folder.path()},
+                    {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"});
+        QByteArray log;
+        const bool opened = waitForOpened(window, log, folder.path());
+        log += window.readAllStandardError();
+        QVERIFY2(opened, log.constData());
+        QVERIFY(!log.contains("cannot open the display"));
+        endWindow(window);
     }
 };
 

@@ -1,5 +1,7 @@
+#include "platform/NativeName.h"
 #include "platform/SingleInstance.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalServer>
@@ -22,6 +24,7 @@ namespace {
 struct Activation {
     QByteArray token;
     QByteArray startupId;
+    QString folder;
 };
 
 bool isSocketFile(const QString& path)
@@ -63,16 +66,29 @@ template <typename Work> void runOnWorker(Work work, int timeoutMs = 10000)
 // A helper process (tests/instance_helper.cpp) claiming the name.
 class Helper {
 public:
-    Helper(const QString& name, const QStringList& extraEnv = {}, int timeoutMs = 1500)
+    // An empty name: the standard name, in the runtime folder extraEnv gives.
+    // extraEnv: "NAME=value" sets a variable, a bare "NAME" removes it.
+    Helper(const QString& name, const QStringList& extraEnv = {}, int timeoutMs = 1500,
+           const QString& folder = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VEXLO32_INSTANCE_NAME", name);
+        if (name.isEmpty())
+            env.remove("VEXLO32_INSTANCE_NAME");
+        else
+            env.insert("VEXLO32_INSTANCE_NAME", name);
         env.remove("XDG_ACTIVATION_TOKEN");
         env.remove("DESKTOP_STARTUP_ID");
-        for (const QString& pair : extraEnv)
-            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        for (const QString& pair : extraEnv) {
+            if (pair.contains('='))
+                env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+            else
+                env.remove(pair);
+        }
         m_process.setProcessEnvironment(env);
-        m_process.start(VEXLO32_INSTANCE_HELPER, {QString::number(timeoutMs)});
+        QStringList args{QString::number(timeoutMs)};
+        if (!folder.isEmpty())
+            args.append(folder);
+        m_process.start(VEXLO32_INSTANCE_HELPER, args);
     }
     ~Helper()
     {
@@ -136,34 +152,91 @@ private slots:
     {
         QTest::addColumn<QByteArray>("token");
         QTest::addColumn<QByteArray>("startupId");
-        QTest::newRow("wayland token") << QByteArray("kwin-1234_TIME5678") << QByteArray();
-        QTest::newRow("x11 startup id") << QByteArray() << QByteArray("vexlo32-1-host_TIME42");
-        QTest::newRow("both") << QByteArray("abc") << QByteArray("def");
-        QTest::newRow("none") << QByteArray() << QByteArray();
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("wayland token")
+            << QByteArray("kwin-1234_TIME5678") << QByteArray() << QString();
+        QTest::newRow("x11 startup id")
+            << QByteArray() << QByteArray("vexlo32-1-host_TIME42") << QString();
+        QTest::newRow("both") << QByteArray("abc") << QByteArray("def") << QString();
+        QTest::newRow("none") << QByteArray() << QByteArray() << QString();
         QTest::newRow("spaces, equals, newline")
-            << QByteArray("a b=c\nd%") << QByteArray("token= x");
-        QTest::newRow("non-ascii bytes") << QByteArray("\xc3\xa9\xff\x01") << QByteArray("\x80");
+            << QByteArray("a b=c\nd%") << QByteArray("token= x") << QString();
+        QTest::newRow("non-ascii bytes")
+            << QByteArray("\xc3\xa9\xff\x01") << QByteArray("\x80") << QString();
+        QTest::newRow("a folder") << QByteArray("t") << QByteArray()
+                                  << QString("/home/u/Games folder=1 token=2");
+        QTest::newRow("a folder whose name is no UTF-8")
+            << QByteArray() << QByteArray() << vexlo::platform::decodeName("/srv/caf\xe9/\xff\n");
+        QTest::newRow("a folder as long as a path may be")
+            << QByteArray() << QByteArray() << "/" + QString(1364, QChar(0x2554)); // 4093 bytes
     }
     void handOverCarriesTheTokens()
     {
         QFETCH(QByteArray, token);
         QFETCH(QByteArray, startupId);
+        QFETCH(QString, folder);
         const QString name = freshName();
         SingleInstance server(name);
         QVERIFY(server.listen());
         QVERIFY(server.isListening());
         QList<Activation> received;
         connect(&server, &SingleInstance::activationRequested, this,
-                [&](const QByteArray& t, const QByteArray& s) {
-                    received.append({t, s});
+                [&](const QByteArray& t, const QByteArray& s, const QString& f) {
+                    received.append({t, s, f});
                 });
 
         bool handedOver = false;
-        runOnWorker([&] { handedOver = SingleInstance(name).tryHandOver(3000, token, startupId); });
+        runOnWorker(
+            [&] { handedOver = SingleInstance(name).tryHandOver(3000, token, startupId, folder); });
         QVERIFY(handedOver);
         QTRY_COMPARE(received.size(), 1);
         QCOMPARE(received.first().token, token);
         QCOMPARE(received.first().startupId, startupId);
+        QCOMPARE(received.first().folder, folder);
+    }
+
+    // Older and newer copies understand each other: a request without a
+    // folder is an activation, words not known are passed over.
+    void requestsOfOtherVersions_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("an older copy")
+            << QByteArray("activate token=x startup-id=y\n") << QByteArray("x") << QString();
+        QTest::newRow("a newer copy")
+            << QByteArray("activate later=1 folder=%2Fa%20b token=t startup-id= more\n")
+            << QByteArray("t") << QString("/a b");
+    }
+    void requestsOfOtherVersions()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, token);
+        QFETCH(QString, folder);
+        const QString name = freshName();
+        SingleInstance server(name);
+        QVERIFY(server.listen());
+        QList<Activation> received;
+        connect(&server, &SingleInstance::activationRequested, this,
+                [&](const QByteArray& t, const QByteArray& s, const QString& f) {
+                    received.append({t, s, f});
+                });
+        QByteArray reply;
+        runOnWorker([&] {
+            QLocalSocket socket;
+            socket.connectToServer(name);
+            if (!socket.waitForConnected(3000))
+                return;
+            socket.write(request);
+            socket.flush();
+            while (!socket.canReadLine() && socket.waitForReadyRead(3000)) {
+            }
+            reply = socket.readLine().trimmed();
+        });
+        QCOMPARE(reply, QByteArray("ok"));
+        QTRY_COMPARE(received.size(), 1);
+        QCOMPARE(received.first().token, token);
+        QCOMPARE(received.first().folder, folder);
     }
 
     void tokensComeFromTheEnvironmentAtConstruction()
@@ -174,7 +247,7 @@ private slots:
         QList<Activation> received;
         connect(&server, &SingleInstance::activationRequested, this,
                 [&](const QByteArray& t, const QByteArray& s) {
-                    received.append({t, s});
+                    received.append({t, s, QString()});
                 });
 
         qputenv("XDG_ACTIVATION_TOKEN", "from-env");
@@ -336,6 +409,69 @@ private slots:
         QCOMPARE(first.nextLine(), QByteArray("activated token=wl-token-1 startup-id=x11-id-1"));
         QCOMPARE(first.stop(), 0);
         QVERIFY(!QFile::exists(name));
+    }
+
+    void secondProcessHandsOverItsFolder()
+    {
+        const QString name = freshName();
+        Helper first(name);
+        QCOMPARE(first.nextLine(), QByteArray("serving"));
+        // (QProcess passes arguments as text: bytes that are no UTF-8 are
+        // tried in handOverCarriesTheTokens.)
+        const QByteArray folder = "/srv/Caf\xc3\xa9 files/x=1 token=2";
+        Helper second(name, {}, 1500, vexlo::platform::decodeName(folder));
+        QCOMPARE(second.nextLine(), QByteArray("handed over"));
+        QVERIFY(second.process().waitForFinished(10000));
+        QCOMPARE(second.process().exitCode(), 0);
+        QCOMPARE(first.nextLine(), "activated token= startup-id= folder=" + folder);
+        QCOMPARE(first.stop(), 0);
+    }
+
+    // One running copy per user and display: a start on another display
+    // serves a window of its own; one on the same display hands over.
+    void oneCopyPerDisplay_data()
+    {
+        QTest::addColumn<QStringList>("firstDisplay");
+        QTest::addColumn<QStringList>("secondDisplay");
+        QTest::addColumn<bool>("handsOver");
+        const QStringList x71{"DISPLAY=:71", "WAYLAND_DISPLAY"};
+        const QStringList x72{"DISPLAY=:72", "WAYLAND_DISPLAY"};
+        const QStringList w7{"DISPLAY=:71", "WAYLAND_DISPLAY=wayland-7"};
+        const QStringList w8{"DISPLAY=:71", "WAYLAND_DISPLAY=wayland-8"};
+        const QStringList none{"DISPLAY", "WAYLAND_DISPLAY"};
+        QTest::newRow("same X display") << x71 << x71 << true;
+        QTest::newRow("another X display") << x71 << x72 << false;
+        QTest::newRow("same Wayland display") << w7 << w7 << true;
+        QTest::newRow("another Wayland display, same X") << w7 << w8 << false;
+        QTest::newRow("X alone, then Wayland beside it") << x71 << w7 << false;
+        QTest::newRow("no display, twice") << none << none << true;
+    }
+    void oneCopyPerDisplay()
+    {
+        QFETCH(QStringList, firstDisplay);
+        QFETCH(QStringList, secondDisplay);
+        QFETCH(bool, handsOver);
+        // The standard name, in a runtime folder of this test's own.
+        QTemporaryDir runtime;
+        QVERIFY(runtime.isValid());
+        const QString runtimeEnv = "XDG_RUNTIME_DIR=" + runtime.path();
+        Helper first(QString(), firstDisplay + QStringList{runtimeEnv});
+        QCOMPARE(first.nextLine(), QByteArray("serving"));
+        Helper second(QString(), secondDisplay + QStringList{runtimeEnv});
+        QCOMPARE(second.nextLine(), QByteArray(handsOver ? "handed over" : "serving"));
+        const QStringList sockets =
+            QDir(runtime.path()).entryList(QDir::System).filter(".instance");
+        QCOMPARE(sockets.size(), handsOver ? 1 : 2);
+        if (handsOver) {
+            QVERIFY(first.nextLine().startsWith("activated "));
+        } else {
+            // A third start on the first display still finds the first.
+            Helper third(QString(), firstDisplay + QStringList{runtimeEnv});
+            QCOMPARE(third.nextLine(), QByteArray("handed over"));
+            QVERIFY(first.nextLine().startsWith("activated "));
+            QCOMPARE(second.stop(), 0);
+        }
+        QCOMPARE(first.stop(), 0);
     }
 
     void killedServerLeavesAStaleSocketTheNextStartCleans()

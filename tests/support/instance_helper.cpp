@@ -4,9 +4,11 @@
 //   "handed over"  another copy took the request; exits 0 at once
 //   "alone"        nobody answered and it could not listen; exits 3
 //   "serving"      it is the server now; then one line per request:
-//                  "activated token=<token> startup-id=<id>"
+//                  "activated token=<token> startup-id=<id>[ folder=<folder>]"
+// Arguments: the time-out in milliseconds, and a folder to hand over.
 // A serving helper ends when its stdin is closed.
 
+#include "platform/NativeName.h"
 #include "platform/SingleInstance.h"
 
 #include <QCoreApplication>
@@ -33,6 +35,8 @@ int main(int argc, char** argv)
     SingleInstance instance;
     QCoreApplication app(argc, argv);
     const int timeoutMs = argc > 1 ? std::atoi(argv[1]) : SingleInstance::kDefaultTimeoutMs;
+    if (argc > 2)
+        instance.setFolder(vexlo::platform::decodeName(argv[2]));
 
     switch (instance.claim(timeoutMs)) {
     case SingleInstance::Claim::HandedOver:
@@ -45,10 +49,13 @@ int main(int argc, char** argv)
         break;
     }
 
-    QObject::connect(&instance, &SingleInstance::activationRequested,
-                     [](const QByteArray& token, const QByteArray& startupId) {
-                         say("activated token=" + token + " startup-id=" + startupId);
-                     });
+    QObject::connect(
+        &instance, &SingleInstance::activationRequested,
+        [](const QByteArray& token, const QByteArray& startupId, const QString& folder) {
+            say("activated token=" + token + " startup-id=" + startupId +
+                (folder.isEmpty() ? QByteArray()
+                                  : " folder=" + vexlo::platform::encodeName(folder)));
+        });
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&input] {
         char buffer[256];

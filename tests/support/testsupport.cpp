@@ -124,7 +124,10 @@ RunResult runProgram(const QStringList& args, const QByteArray& input, int timeo
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& pair : extraEnv) {
         const qsizetype eq = pair.indexOf(u'=');
-        env.insert(pair.left(eq), pair.mid(eq + 1));
+        if (eq < 0)
+            env.remove(pair);
+        else
+            env.insert(pair.left(eq), pair.mid(eq + 1));
     }
     process.setProcessEnvironment(env);
     process.start(binary, args);

@@ -56,6 +56,7 @@ QStringList folderEntries(const QString& folder);
 
 // Runs the built program (VEXLO32_BINARY) with the arguments; returns its exit
 // code, or -1 when it could not be started or did not end within the timeout.
+// extraEnv: "NAME=value" sets a variable, a bare "NAME" removes it.
 struct RunResult {
     int exitCode = -1;
     QByteArray out;
