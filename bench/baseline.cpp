@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The least work a catalogue of a collection can do, for comparison: walk
 // the tree, and for every file whose name ends in "zip" open it with libzip
 // and read its root FILE_ID.DIZ into memory. Nothing is written; a count and

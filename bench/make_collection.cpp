@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds a synthetic archive collection for the Make-list and Save-diz
 // benchmarks: real ZIP archives written with libzip, spread over nested
 // folders of about 200 files, most with a FILE_ID.DIZ of 1 to 10 lines (some

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times Make list and Save diz against their floors on one generated tree.
 #
 #   bench/run.sh [N] [RUNS] [DATA_DIR]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "&Make list" in the window, timed: creates the main window (shown, on
 // whatever platform Qt is given; the bench uses offscreen), points the Path
 // and File list panels at a tree and a list file, and presses the button.

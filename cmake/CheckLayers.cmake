@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 cmake_minimum_required(VERSION 3.21)
 # cmake -DSOURCE_DIR=<src> -P CheckLayers.cmake
 # Fails when a file of a folder of src/ includes a header of a folder that is

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installing Vexlo32.
 #
 # The layout of a Linux program (the file system hierarchy standard):

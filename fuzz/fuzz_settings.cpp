@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file on arbitrary bytes: readSettingsFile, then the start-up
 // rules of startupFoldersFrom. Whatever the file holds, start-up must end on
 // a folder: the first line comes back as the bytes it was (no line end, no

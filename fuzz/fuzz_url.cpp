@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list builder on hostile file contents: the input is an Internet
 // shortcut ("Shortcut to fuzz.url") and, through a stand-in description
 // source, the FILE_ID.DIZ of an archive in the same folder. The first byte

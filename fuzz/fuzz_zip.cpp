@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The zip read path on arbitrary bytes: the bytes become an archive file,
 // then ExtractMembers, ReadMember and UpdateMembers run on it. Besides not
 // crashing, hanging or growing, the component must keep its promises:

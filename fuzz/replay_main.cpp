@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target's inputs without libFuzzer: every file named, and every
 // file in every folder named, once each. This is how the seed corpus and the
 // saved crash inputs run as ordinary tests in every build.

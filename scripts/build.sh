@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Configures and builds Vexlo32 into build/ (or $VEXLO32_BUILD_DIR): every
 # target, or only the targets named (scripts/build.sh vexlo32).
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The CI steps beyond the normal build and tests (scripts/test.sh --full):
 #  0. every C++ file formatted as .clang-format says (scripts/format.sh);
 #  1. the whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages Vexlo32 needs to build, run and test, but only
 # those that are missing. Uses sudo when not run as root.
 #   --test  also what the tests use;  --fuzz  also what the fuzz targets need;

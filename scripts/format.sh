@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Formats every C++ file of the repository with its .clang-format.
 #   scripts/format.sh          rewrites the files
 #   scripts/format.sh --check  changes nothing; fails, naming the files, when
-#                              one is not formatted (CI runs this)
+#                              one is not formatted or has no SPDX licence
+#                              line (CI runs this)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -17,6 +19,13 @@ else
 fi
 if [ "${1:-}" = "--check" ]; then
   "$format" --dry-run --Werror "${files[@]}"
+  # Every source file names its licence.
+  unlicensed=$(grep -L 'SPDX-License-Identifier: MIT' "${files[@]}" || true)
+  if [ -n "$unlicensed" ]; then
+    echo "no SPDX-License-Identifier line in:" >&2
+    echo "$unlicensed" >&2
+    exit 1
+  fi
 else
   "$format" -i "${files[@]}"
 fi

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets (fuzz/) with clang in their own build folder
 # and runs each for a bounded time on a copy of its seed corpus.
 #

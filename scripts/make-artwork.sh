@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Draws the program's pictures: the icon (an SVG and PNGs of the usual
 # sizes), the About box background (501 x 389, 256 colours) and the About
 # box's 32 x 32 picture (16 colours). Needs ImageMagick; the build does not,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes resources/thunder.wav, the sound of the About box: a sharp crack,
 # then a low rolling rumble that dies away; two seconds, 22050 Hz, 16-bit
 # mono. Needs SoX; the build does not, because the result is kept in

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds the program (only the program: the tests
 # are built by scripts/test.sh), and starts it with the given arguments.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Starts the window under Xvfb and saves a PNG of it.
 #   scripts/screenshot.sh [OUTPUT.png] [-- program arguments]
 # VEXLO32_SHOT_DELAY (seconds, default 2) is how long the window gets to settle;

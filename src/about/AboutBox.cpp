@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "about/AboutBox.h"
 
 #include "Version.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "about/HelpCommands.h"
 
 #include "about/AboutBox.h"

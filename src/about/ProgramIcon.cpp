@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "about/ProgramIcon.h"
 
 // The pictures are compiled into the window library, a static library: the

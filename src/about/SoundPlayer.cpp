@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "about/SoundPlayer.h"
 
 #include "platform/FileSystem.h"

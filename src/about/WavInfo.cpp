@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "about/WavInfo.h"
 
 #include <QtEndian>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "catalog/FolderWalk.h"
 
 #include "platform/FileSystem.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "catalog/ListBuilder.h"
 
 #include "diz/DescriptionText.h"

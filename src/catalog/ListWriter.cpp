@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "catalog/ListWriter.h"
 
 #include "platform/FileSystem.h"

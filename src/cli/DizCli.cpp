@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/DizCli.h"
 
 #include "cli/CliCommon.h"

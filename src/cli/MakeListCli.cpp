@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/MakeListCli.h"
 
 #include "catalog/FolderWalk.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/DescriptionText.h"
 
 namespace vexlo::diz {

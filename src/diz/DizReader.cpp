@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/DizReader.h"
 
 #include "diz/Cp437.h"

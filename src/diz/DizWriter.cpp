@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/DizWriter.h"
 
 #include "diz/Cp437.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/FolderListing.h"
 
 #include "platform/FileSystem.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/StrayUpdateFiles.h"
 
 #include "platform/FileReplacement.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/ZipLayout.h"
 
 #include <algorithm>

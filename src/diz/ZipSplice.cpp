@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/ZipSplice.h"
 
 #include <QString>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/ZipStatus.h"
 
 namespace vexlo::diz {

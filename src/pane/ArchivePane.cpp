@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pane/ArchivePane.h"
 
 #include "diz/FolderListing.h"

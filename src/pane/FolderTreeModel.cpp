@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pane/FolderTreeModel.h"
 
 #include "platform/FileSystem.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/Launcher.h"
 
 namespace vexlo::platform {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/Log.h"
 
 // Warnings and worse are shown; what is passed over is logged as info.

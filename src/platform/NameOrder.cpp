@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/NameOrder.h"
 
 #include "platform/NativeName.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/NativeName.h"
 
 namespace vexlo::platform {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/Settings.h"
 
 #include "platform/FileNames.h"

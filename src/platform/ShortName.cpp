@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/ShortName.h"
 
 #include "platform/FileSystem.h"

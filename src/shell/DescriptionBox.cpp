@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/DescriptionBox.h"
 
 #include "diz/Cp437.h"

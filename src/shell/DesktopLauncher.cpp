@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/DesktopLauncher.h"
 
 #include "platform/NativeName.h"

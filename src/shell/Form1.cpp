@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/Form1.h"
 
 #include "about/HelpCommands.h"

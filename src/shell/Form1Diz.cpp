@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Get diz and Save diz in the main window: the handlers, and the window as
 // the description code's host.
 #include "diz/DizReader.h"

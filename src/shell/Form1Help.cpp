@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Help menu of the main window.
 #include "about/HelpCommands.h"
 #include "shell/Form1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list file's destination and viewing.
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "&Make list" in the main window: the busy state around the shared
 // list-making run, and the Abort press.
 #include "catalog/FolderWalk.h"

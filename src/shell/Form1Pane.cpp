@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The archive pane's handlers of the main window: selection tracking,
 // refresh and delete.
 #include "diz/DizReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/MessageBoxes.h"
 
 namespace vexlo {

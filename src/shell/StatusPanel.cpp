@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shell/StatusPanel.h"
 
 #include <QMouseEvent>

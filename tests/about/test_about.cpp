@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Version.h"
 #include "about/AboutBox.h"
 #include "about/HelpCommands.h"

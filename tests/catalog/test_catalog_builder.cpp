@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/NativeName.h"
 #include "test_catalog_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Descriptions read in memory must list exactly as descriptions extracted
 // through the temporary file: the same bytes for a generated tree of real
 // archives of every kind the list tells apart, in both layouts and both

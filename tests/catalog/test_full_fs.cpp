@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing onto a full or read-only file system: a small tmpfs mounted in a
 // private mount namespace of a forked child. An update that cannot be
 // written leaves the archive byte-identical, leaves nothing beside it and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile folder trees for the list builder and the walk: names that are not
 // UTF-8 or hold line ends and control characters, paths longer than the
 // system's limit, folders and files without read permission (as an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Version.h"
 #include "platform/DiskInfo.h"
 #include "test_catalog_support.h"

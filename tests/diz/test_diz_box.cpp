@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The description box is a QPlainTextEdit: descriptions must come out of it
 // byte for byte as they went in, through the text document's raw text.
 

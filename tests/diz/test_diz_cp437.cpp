@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/Cp437.h"
 
 #include <QRandomGenerator>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile and broken archives: each one gives a defined status from the zip
 // component, an entry in the list, a defined answer from --get-diz and
 // --save-diz, and nothing is written anywhere but the temporary description

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save diz killed at random moments: every archive is afterwards either
 // byte-identical to before or fully updated and valid, and what a killed
 // update left beside an archive is gone after the next run. Also the rules

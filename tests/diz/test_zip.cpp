@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Updates change the description and nothing else: archives made by several
 // writers keep every other byte; archives whose records overlap or disagree
 // are refused untouched; the archive is replaced only if it is still the file

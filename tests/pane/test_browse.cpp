@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pane/BrowseDialog.h"
 #include "platform/NativeName.h"
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 #include "platform/ShortName.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A second start of the real program hands over to the running one and ends.
 #include "testsupport.h"
 

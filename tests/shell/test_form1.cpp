@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diz/ZipComponent.h"
 #include "pane/ArchivePane.h"
 #include "pane/FolderHolder.h"

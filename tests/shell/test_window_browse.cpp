@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's folder pick through the real browse dialog: "B&rowse" and the
 // menu item "&Path", confirm, cancel, a folder that goes away while the
 // dialog is open, the root, and the dialog's live status line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Get diz and Save diz in the window, over real archives and the real
 // controls (found by object name), and the description box's input filter.
 #include "diz/ZipComponent.h"

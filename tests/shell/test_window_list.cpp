@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's Make list, list destination and View list, driven through the
 // controls as a user would.
 #include "diz/ZipComponent.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Preloaded into the program by test_full_fs to make the file system
 // misbehave the way some do, or to be another program at work at the worst
 // moment:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the program's start-up, for the single-instance tests: it
 // claims the instance name (VEXLO32_INSTANCE_NAME) as the program does and
 // reports on stdout what happened:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reliability_support.h"
 
 #include <QDateTime>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Fixtures of the fault and hostile-input tests: archives assembled byte by

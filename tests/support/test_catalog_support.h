@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Fakes and fixtures shared by the list tests: a host that records what the

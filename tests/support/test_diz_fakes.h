@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Recording stand-ins for the window (DizHost) and the archive pane, shared

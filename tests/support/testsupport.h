@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Fixtures shared by the tests: real ZIP archives written with libzip, files
