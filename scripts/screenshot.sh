@@ -12,7 +12,7 @@ shift || true
 [ "${1:-}" = "--" ] && shift
 "$here/scripts/deps.sh" --test --shot
 command -v import >/dev/null || { echo "screenshot.sh needs ImageMagick (apt-get install imagemagick)" >&2; exit 1; }
-"$here/scripts/build.sh"
+"$here/scripts/build.sh" vexlo32
 
 display=:$(( 90 + RANDOM % 9 ))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &

@@ -65,7 +65,6 @@ bool isUsableFolder(const QString& folder)
 
 StartupFolders startupFoldersFrom(const SettingsRead& settings)
 {
-    StartupFolders out;
     const QString stored = settings.readOk ? settings.firstLine : QString();
     // The line is the real folder, taken exactly. Only a line without a
     // capital may be an older version's lower-cased one, whose real folder
@@ -75,14 +74,18 @@ StartupFolders startupFoldersFrom(const SettingsRead& settings)
     QString real;
     if (stored.startsWith(platform::kSeparator))
         real = stored == platform::lowerPath(stored) ? platform::resolvePath(stored) : stored;
-    if (isUsableFolder(real)) {
-        out.folder = real;
-    } else {
-        const QString home = QDir::homePath();
-        out.folder = home.startsWith(platform::kSeparator) && isUsableFolder(home)
-                         ? home
-                         : platform::kRootFolder;
-    }
+    if (isUsableFolder(real))
+        return startupFoldersAt(real);
+    const QString home = QDir::homePath();
+    return startupFoldersAt(home.startsWith(platform::kSeparator) && isUsableFolder(home)
+                                ? home
+                                : platform::kRootFolder);
+}
+
+StartupFolders startupFoldersAt(const QString& realFolder)
+{
+    StartupFolders out;
+    out.folder = realFolder;
     out.pathPanel = platform::lowerPath(out.folder);
     out.listFile = defaultListFile(out.folder);
     out.listPanel = defaultListFile(out.pathPanel);

@@ -36,6 +36,8 @@ bool isUsableFolder(const QString& folder);
 // folder (QDir::homePath()), and to the root only when that cannot be listed
 // either. A first Make list of the root would walk the whole system.
 StartupFolders startupFoldersFrom(const SettingsRead& settings);
+// The same for a folder known on disk (the one the program was started with).
+StartupFolders startupFoldersAt(const QString& realFolder);
 
 // The default list file for a folder: the folder joined with "Vexlo.txt".
 QString defaultListFile(const QString& folder);

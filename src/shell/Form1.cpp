@@ -403,9 +403,16 @@ bool Form1::startUp(const std::function<bool()>& handOver)
         return false;
     }
 
-    // 3. The archive folder of last time (the home folder at a first start);
-    // 4. the default list file.
-    StartupFolders folders = startupFoldersFrom(readSettingsFile(platform::settingsFileToRead()));
+    // 3. The folder the program was started with, or the archive folder of
+    //    last time (the home folder at a first start); 4. the default list
+    //    file.
+    StartupFolders folders;
+    if (!m_startFolder.isEmpty()) {
+        qCInfo(lcWindow).noquote() << "opening the folder" << m_startFolder;
+        folders = startupFoldersAt(m_startFolder);
+    } else {
+        folders = startupFoldersFrom(readSettingsFile(platform::settingsFileToRead()));
+    }
     if (!m_archivePane->setFolderPath(folders.folder) && folders.folder != platform::kRootFolder) {
         // The folder went away between the test and the listing.
         folders = startupFoldersFrom(SettingsRead());

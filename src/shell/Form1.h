@@ -59,6 +59,10 @@ public:
     // The program's exit status when startUp said to end: 1 after the
     // root-folder refusal, 0 after a hand-over.
     int startUpExitStatus() const { return m_startUpExitStatus; }
+    // The folder start-up opens instead of the remembered one (the folder
+    // the program was started with): the real path, absolute. Its list file
+    // is the default one there, as for a remembered folder.
+    void setStartFolder(const QString& realFolder) { m_startFolder = realFolder; }
 
     // Places the window in the middle of its screen.
     void centreOnScreen();
@@ -150,6 +154,7 @@ private:
     double m_scale = 1.0;
     bool m_unloaded = false;
     int m_startUpExitStatus = 0;
+    QString m_startFolder;
     QString m_runStartFolder; // the folder a running Make list started from
     Run m_run = Run::Idle;
     bool m_saveDizOffered = false;  // a description was read: Save diz can be used when idle

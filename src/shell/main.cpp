@@ -88,13 +88,12 @@ int runWindow(const char* programName, const vexlo::cli::CommandLine& commandLin
     vexlo::platform::setLauncher(&launcher);
 
     vexlo::Form1 window;
+    window.setStartFolder(commandLine.folder);
     const bool run = window.startUp([&instance] {
         return instance.claim() == vexlo::platform::SingleInstance::Claim::HandedOver;
     });
     if (!run)
         return window.startUpExitStatus();
-    if (!commandLine.folder.isEmpty())
-        window.openFolder(commandLine.folder);
     QObject::connect(&instance, &vexlo::platform::SingleInstance::activationRequested, &window,
                      [&window](const QByteArray& token, const QByteArray&, const QString& folder) {
                          if (!folder.isEmpty())

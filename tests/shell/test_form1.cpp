@@ -450,15 +450,28 @@ private slots:
         QVERIFY(!control<QAction>(window, "longfile")->isChecked());
     }
 
+    // The folder of last time, or the one the program was started with
+    // (which wins over the settings file), with its default list file.
+    void startUpReadsTheSettingsFile_data()
+    {
+        QTest::addColumn<bool>("startedWithIt");
+        QTest::newRow("settings file") << false;
+        QTest::newRow("vexlo32 FOLDER") << true;
+    }
     void startUpReadsTheSettingsFile()
     {
+        QFETCH(bool, startedWithIt);
         QTemporaryDir zips;
         QVERIFY(QDir(zips.path()).mkpath("Zips"));
+        QVERIFY(QDir(zips.path()).mkpath("Other"));
         const QString written = zips.path() + "/Zips";
         QVERIFY(test::writeBytes(zips.path() + "/Zips/game.zip", "x"));
-        QVERIFY(test::writeBytes(m_program.filePath("Vexlo32.ini"), written.toUtf8() + "\r\n"));
-        auto window = loadedWindow();
-        QVERIFY(window);
+        const QString stored = startedWithIt ? zips.path() + "/Other" : written;
+        QVERIFY(test::writeBytes(m_program.filePath("Vexlo32.ini"), stored.toUtf8() + "\r\n"));
+        auto window = std::make_unique<Form1>();
+        if (startedWithIt)
+            window->setStartFolder(written);
+        QVERIFY(window->startUp());
         // Shown lower-cased; the pane, the list file and the commands have
         // the folder as it is on disk.
         const QString lower = platform::lowerPath(written);
