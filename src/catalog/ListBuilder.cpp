@@ -7,6 +7,7 @@
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 #include "platform/ShortName.h"
+#include "platform/UniqueFd.h"
 
 #include <QHash>
 
@@ -115,18 +116,6 @@ QByteArray shortcutTargetOf(int fd)
     }
     return line >= 1 ? second.mid(4) : QByteArray();
 }
-
-struct OpenFile {
-    explicit OpenFile(int descriptor) : fd(descriptor) {}
-    ~OpenFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    const int fd;
-};
 
 QByteArray withoutLeadingSpaces(const QByteArray& line)
 {
@@ -353,20 +342,20 @@ public:
             // Read through one descriptor, opened relative to the folder and
             // checked to be the file the folder read saw; through a link only
             // where its owner may read what it leads to.
-            const OpenFile file(
+            const platform::UniqueFd file(
                 f.item && m_contents.fd >= 0
                     ? platform::openListedFile(m_contents.fd, *f.item)
                     : platform::openRegularAt(AT_FDCWD, platform::encodeName(f.realPath)));
             if (entry.archive) {
                 // Read only: an archive's attributes and permissions stay as
                 // they are (Linux has no archive attributes to reset).
-                if (file.fd < 0)
+                if (file.get() < 0)
                     entry.description.status = diz::ZipStatus::CannotOpenArchive;
                 else
-                    entry.description = m_descriptions.readOpen(file.fd, f.realPath);
+                    entry.description = m_descriptions.readOpen(file.get(), f.realPath);
             }
             if (entry.shortcut)
-                entry.date = file.fd >= 0 ? shortcutTargetOf(file.fd) : QByteArray();
+                entry.date = file.get() >= 0 ? shortcutTargetOf(file.get()) : QByteArray();
         }
         entry.longLayout = m_job.host.longFileFormat();
         entry.name =

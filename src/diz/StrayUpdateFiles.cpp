@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,22 +21,6 @@ namespace vexlo::diz {
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 bool removeIfStray(int dirFd, const char* name, const struct stat& archive)
 {
     struct stat st;
@@ -47,7 +32,8 @@ bool removeIfStray(int dirFd, const char* name, const struct stat& archive)
     if (st.st_uid != ::geteuid() && st.st_uid != archive.st_uid)
         return false;
     // O_NONBLOCK: a lease someone else holds makes open fail instead of wait.
-    const Fd fd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const platform::UniqueFd fd(
+        ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
         return false;
     struct stat opened;
@@ -122,7 +108,7 @@ int StrayUpdateCleaner::removeFor(const QString& realArchive)
     struct stat archive;
     if (::stat(platform::encodeName(realArchive).constData(), &archive) != 0)
         return 0;
-    const Fd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const platform::UniqueFd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.get() < 0)
         return 0;
     Stamp now;
@@ -189,7 +175,7 @@ void StrayUpdateCleaner::noteOwnChange(const QString& realArchive)
     const QByteArray folder = folderOf(realArchive);
     if (folder != m_folder)
         return;
-    const Fd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const platform::UniqueFd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.get() < 0 || !stampOf(dirFd.get(), m_stamp))
         m_folder.clear();
 }

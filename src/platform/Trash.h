@@ -14,8 +14,11 @@ enum class Discarded {
 // Deletes a file the user chose to delete: into the desktop Trash (the
 // freedesktop.org layout: the user's own Trash for files on the home file
 // system, the file system's own .Trash folder otherwise) where there is one,
-// removed where there is none. realPath is used exactly; a link is moved or
-// removed as a link, never what it leads to.
+// removed where there is none. A file whose Trash cannot take it (a broken
+// Trash folder, a Trash on another drive, a full disk) is never deleted
+// for good instead: it stays, and the result is Failed. realPath is used
+// exactly, on its own bytes; a link is moved or removed as a link, never
+// what it leads to.
 Discarded discardFile(const QString& realPath);
 
 } // namespace vexlo::platform

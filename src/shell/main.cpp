@@ -80,6 +80,14 @@ int runWindow(const char* programName, const vexlo::cli::CommandLine& commandLin
     const QtMessageHandler previousHandler = qInstallMessageHandler(holdWhileConnecting);
     QApplication app(toolkitArgc, toolkitArgv.data());
     releaseHeldMessages(previousHandler);
+    // A logout, a closed terminal, kill and Ctrl-C end the program as closing
+    // its windows does: a dialog that is open is cancelled, the window's
+    // shutdown remembers the folder and removes the temporary description.
+    // Caught from here on, so that a signal during start-up waits for the
+    // event loop, which then closes the window as soon as it is there.
+    vexlo::platform::TerminationSignals termination;
+    QObject::connect(&termination, &vexlo::platform::TerminationSignals::terminationRequested, &app,
+                     [] { QApplication::closeAllWindows(); });
     QApplication::setApplicationName(QStringLiteral("Vexlo32"));
     if (commandLine.style.isEmpty())
         QApplication::setStyle(QStringLiteral("Fusion"));
@@ -100,12 +108,6 @@ int runWindow(const char* programName, const vexlo::cli::CommandLine& commandLin
                              window.openFolder(folder);
                          window.restoreFromHandOver(token);
                      });
-    // A logout, a closed terminal, kill and Ctrl-C end the program as closing
-    // its windows does: a dialog that is open is cancelled, the window's
-    // shutdown remembers the folder and removes the temporary description.
-    vexlo::platform::TerminationSignals termination;
-    QObject::connect(&termination, &vexlo::platform::TerminationSignals::terminationRequested, &app,
-                     [] { QApplication::closeAllWindows(); });
     // The session manager may end the program without any of that once it
     // has asked for the data to be saved.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,

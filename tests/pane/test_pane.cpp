@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pane/ArchivePane.h"
 #include "pane/FolderHolder.h"
+#include "platform/NativeName.h"
 #include "platform/Paths.h"
 #include "shell/DescriptionBox.h"
 #include "shell/Form1.h"
@@ -16,6 +17,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vexlo;
@@ -327,32 +329,78 @@ private slots:
     }
 
     // Delete moves into the Trash where the file system has one, with the
-    // information the desktop needs to put the file back; a link goes as
-    // the link.
-    void deleteMovesIntoTheTrash()
+    // record the desktop needs to put the file back, on the name's own bytes;
+    // a link goes as the link. A Trash that cannot take the file (a link to
+    // nowhere, a folder on another drive) leaves it where it was: never
+    // deleted for good, never put into the folder the program runs in.
+    void deleteGoesToTheTrash_data()
     {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("trashLink"); // share/Trash made a link to this
+        QTest::addColumn<bool>("trashed");
+        QTest::newRow("archive") << QByteArray("game.zip") << QString() << true;
+        QTest::newRow("DOS name") << QByteArray("GAME\x8e.zip") << QString() << true;
+        QTest::newRow("link") << QByteArray("link.zip") << QString() << true;
+        QTest::newRow("Trash a link to nowhere") << QByteArray("game.zip") << "gone" << false;
+        QTest::newRow("Trash on another drive") << QByteArray("game.zip") << "/dev/shm" << false;
+    }
+    void deleteGoesToTheTrash()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, trashLink);
+        QFETCH(bool, trashed);
         QTemporaryDir dir;
         if (QStorageInfo(dir.path()).rootPath() != QStorageInfo(QDir::homePath()).rootPath())
             QSKIP("the temporary folder is not on the home file system");
+        QTemporaryDir other(trashLink + "/vexlo32-trash-XXXXXX");
+        if (trashLink.startsWith('/') &&
+            (!other.isValid() ||
+             QStorageInfo(other.path()).rootPath() == QStorageInfo(dir.path()).rootPath()))
+            QSKIP("no second file system");
+        QVERIFY(QDir(dir.path()).mkpath("files"));
+        QVERIFY(QDir(dir.path()).mkpath("cwd"));
+        if (!trashLink.isEmpty())
+            QVERIFY(QDir(dir.path()).mkpath("share/deep") &&
+                    QFile::link(trashLink.startsWith('/') ? other.path() : dir.filePath(trashLink),
+                                dir.filePath("share/deep/Trash")));
+        const QByteArray native = QFile::encodeName(dir.filePath("files")) + '/' + name;
+        if (name == "link.zip") {
+            touch(dir.filePath("target.zip"));
+            QVERIFY(::symlink("../target.zip", native.constData()) == 0);
+        } else {
+            const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        const QString oldCwd = QDir::currentPath();
         const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+        QVERIFY(QDir::setCurrent(dir.filePath("cwd")));
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("share/deep")));
-        touch(dir.filePath("files/game.zip"));
-        touch(dir.filePath("target.zip"));
-        QVERIFY(QFile::link(dir.filePath("target.zip"), dir.filePath("files/link.zip")));
         Form1 window;
         paneOf(window).setFolderPath(dir.filePath("files"));
-        select(paneOf(window), {0, 1});
+        select(paneOf(window), {0});
         setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
         control<QAction>(window, "delete")->trigger();
         qputenv("XDG_DATA_HOME", oldData);
-        QCOMPARE(paneOf(window).count(), 0);
-        const QString trash = dir.filePath("share/deep/Trash");
-        QVERIFY(QFileInfo(trash + "/files/game.zip").isFile());
-        QVERIFY(QFileInfo(trash + "/files/link.zip").isSymLink());
-        QVERIFY(QFileInfo(dir.filePath("target.zip")).isFile());
-        const QByteArray info = test::readBytes(trash + "/info/game.zip.trashinfo");
-        QVERIFY(
-            info.contains("Path=" + QUrl::toPercentEncoding(dir.filePath("files/game.zip"), "/")));
+        QDir::setCurrent(oldCwd);
+
+        QCOMPARE(paneOf(window).count(), trashed ? 0 : 1);
+        QCOMPARE(QDir(dir.filePath("cwd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+        if (!trashed)
+            return;
+        const QByteArray trash = QFile::encodeName(dir.filePath("share/deep/Trash"));
+        struct stat st = {};
+        QVERIFY(::lstat((trash + "/files/" + name).constData(), &st) == 0);
+        QCOMPARE(S_ISLNK(st.st_mode), name == "link.zip");
+        QVERIFY(QFileInfo(dir.filePath("target.zip")).exists() == (name == "link.zip"));
+        QFile record;
+        QVERIFY(record.open(::open((trash + "/info/" + name + ".trashinfo").constData(), O_RDONLY),
+                            QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        const QByteArray info = record.readAll();
+        QVERIFY2(info.startsWith("[Trash Info]\nPath=" + native.toPercentEncoding("/") +
+                                 "\nDeletionDate="),
+                 info.constData());
         // The data folder made for it is the user's alone.
         QCOMPARE(int(QFile::permissions(dir.filePath("share")) & 0x0077), 0);
     }
