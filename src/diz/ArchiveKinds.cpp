@@ -282,7 +282,8 @@ QString arjProgram()
 // Runs arj in folder with words; its standard output (at most the cap) in
 // output. The child may write no file larger than a description may be, and
 // gets no input, so a question (a password, an overwrite) ends it at once.
-bool runArj(const QString& folder, const QStringList& words, QByteArray* output)
+// arj's exit code, or -1 when it did not end by itself in time.
+int runArj(const QString& folder, const QStringList& words, QByteArray* output)
 {
     QProcess arj;
     arj.setProgram(arjProgram());
@@ -298,14 +299,14 @@ bool runArj(const QString& folder, const QStringList& words, QByteArray* output)
     });
     arj.start();
     if (!arj.waitForStarted(kArjTimeoutMs))
-        return false;
+        return -1;
     if (!output) {
         if (!arj.waitForFinished(kArjTimeoutMs)) {
             arj.kill();
             arj.waitForFinished(-1);
-            return false;
+            return -1;
         }
-        return arj.exitStatus() == QProcess::NormalExit;
+        return arj.exitStatus() == QProcess::NormalExit ? arj.exitCode() : -1;
     }
     QByteArray got;
     QElapsedTimer clock;
@@ -315,7 +316,7 @@ bool runArj(const QString& folder, const QStringList& words, QByteArray* output)
         if (left <= 0 || got.size() > kArjOutputCap) {
             arj.kill();
             arj.waitForFinished(-1);
-            return false;
+            return -1;
         }
         if (!arj.waitForReadyRead(int(qMin<qint64>(left, 1000))))
             arj.waitForFinished(int(qMin<qint64>(left, 50)));
@@ -323,9 +324,9 @@ bool runArj(const QString& folder, const QStringList& words, QByteArray* output)
     }
     got.append(arj.readAllStandardOutput());
     if (got.size() > kArjOutputCap)
-        return false;
+        return -1;
     *output = got;
-    return arj.exitStatus() == QProcess::NormalExit;
+    return arj.exitStatus() == QProcess::NormalExit ? arj.exitCode() : -1;
 }
 
 } // namespace
@@ -352,7 +353,8 @@ ZipStatus readArjMember(int fd, const QString& memberName, QByteArray& out)
         return ZipStatus::CannotReadMember;
 
     QByteArray listing;
-    if (!runArj(folder.path(), {QStringLiteral("v"), QStringLiteral("archive.arj")}, &listing))
+    // 0: listed; anything else (an archive cut short, no ARJ after all).
+    if (runArj(folder.path(), {QStringLiteral("v"), QStringLiteral("archive.arj")}, &listing) != 0)
         return ZipStatus::CorruptArchive;
     // "001) PATH" starts each member of the verbose listing.
     static const QRegularExpression memberLine(QStringLiteral("^\\d{3,}\\) (.*)$"),
@@ -367,8 +369,7 @@ ZipStatus readArjMember(int fd, const QString& memberName, QByteArray& out)
         }
     }
     if (stored.isEmpty())
-        return listing.contains("Processing archive") ? ZipStatus::NothingMatched
-                                                      : ZipStatus::CorruptArchive;
+        return ZipStatus::NothingMatched;
 
     // -p1: the name is matched with its path, so only the root member comes
     // out; the name is file_id.diz in some letter case, no wildcard in it.
