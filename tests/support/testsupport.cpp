@@ -134,7 +134,9 @@ QString makeKindArchive(const QString& kind, const QString& path,
     QStringList args;
     if (kind == QLatin1String("7z")) {
         tool = QStringLiteral("7z");
+        // -t7z: 7z would take the format from the name (a ".zip" makes a ZIP).
         args << "a"
+             << "-t7z"
              << "-bd"
              << "-y";
         if (!password.isEmpty())
