@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-multimedia-dev libgl-dev
-  libzip-dev zlib1g-dev
+  libzip-dev zlib1g-dev libarchive-dev
   fonts-dejavu-core
   help2man
 )
@@ -21,6 +21,9 @@ for option in "$@"; do
     # xvfb and xauth serve the screenshot script; appstream and
     # desktop-file-utils check the metainfo and the menu entry.
     packages+=(unzip zip python3 strace xvfb xauth appstream desktop-file-utils)
+    # The archivers that make the other kinds' fixtures and fuzz seeds; arj
+    # also reads ARJ archives at run time when installed.
+    packages+=(p7zip-full jlha-utils gcab arj)
     ;;
   --shot)
     packages+=(xvfb xauth imagemagick x11-utils)

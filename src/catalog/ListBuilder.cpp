@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "catalog/ListBuilder.h"
 
+#include "diz/ArchiveKinds.h"
 #include "diz/DescriptionText.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
@@ -249,6 +250,20 @@ ArchiveDescription MemoryDescriptionReader::readOpen(int fd, const QString& path
 
 namespace {
 
+// An archive of another kind, named so but read as what its first bytes say
+// (a ZIP among them through the zip component, with its properties set as
+// for any ZIP the list reads). Always in memory: no temporary file.
+ArchiveDescription readOtherKind(diz::ZipComponent& zip, int fd, const QString& path)
+{
+    ArchiveDescription out;
+    zip.setKeepPaths(false);
+    zip.setMemberMask(platform::kDescriptionFileName);
+    zip.setArchivePath(path);
+    out.status = diz::readMemberOfAnyKind(zip, fd, platform::kDescriptionFileName, out.bytes);
+    out.present = out.status == diz::ZipStatus::Success;
+    return out;
+}
+
 // What the walk would have read, for a caller that has not: the pane's
 // folder read once, its files aligned with the pane's entries.
 struct ReadHere {
@@ -336,7 +351,7 @@ public:
         ListEntry entry;
         entry.size = sizeField(f.info.ok ? f.info.size : 0);
         entry.date = dateField(f.info.ok ? f.info.modified : QDateTime());
-        entry.archive = diz::endsInZip(f.name);
+        entry.archive = diz::isArchiveName(f.name, m_job.options.allKinds);
         entry.shortcut = isShortcut(f.shownPath);
         if (entry.archive || entry.shortcut) {
             // Read through one descriptor, opened relative to the folder and
@@ -351,8 +366,10 @@ public:
                 // they are (Linux has no archive attributes to reset).
                 if (file.get() < 0)
                     entry.description.status = diz::ZipStatus::CannotOpenArchive;
-                else
+                else if (diz::endsInZip(f.name))
                     entry.description = m_descriptions.readOpen(file.get(), f.realPath);
+                else
+                    entry.description = readOtherKind(m_job.zip, file.get(), f.realPath);
             }
             if (entry.shortcut)
                 entry.date = file.get() >= 0 ? shortcutTargetOf(file.get()) : QByteArray();

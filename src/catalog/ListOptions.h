@@ -7,6 +7,10 @@ namespace vexlo::catalog {
 struct ListOptions {
     bool multiLineDiz = false;  // every description line, not just the first
     bool readOnlyDrive = false; // the archives' file system counts as unwritable
+    // Archives of other kinds (ARJ, LZH, RAR, 7z, CAB, ISO, TAR...) are
+    // listed with their descriptions too. Off, the list is what it always
+    // was: only names ending in "zip" are opened.
+    bool allKinds = false;
 };
 
 } // namespace vexlo::catalog

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/CliCommon.h"
 
+#include "diz/ArchiveKinds.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 
@@ -36,6 +37,14 @@ void printText(const char* text)
 {
     std::fputs(text, stdout);
     std::fflush(stdout);
+}
+
+const char* kindsHelpNote()
+{
+    return diz::arjAvailable()
+               ? "With --all-kinds, ARJ archives are read with the arj program.\n"
+               : "With --all-kinds, ARJ archives need the arj program (Debian package\n"
+                 "arj), which is not installed: they are listed without descriptions.\n";
 }
 
 void setUpParser(QCommandLineParser& parser)

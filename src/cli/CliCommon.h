@@ -28,6 +28,9 @@ void printFailure(const QString& subject, const QString& reason);
 int usageMistake(const QString& text, const QString& helpWords = QStringLiteral("--help"));
 // Writes text to standard output (help and version).
 void printText(const char* text);
+// The help's last words on --all-kinds: whether ARJ archives can be read
+// (by the arj program, which may not be installed).
+const char* kindsHelpNote();
 
 // Every parser of the program reads options by word, "-output" like
 // "--output" (as the toolkit reads its own options), and anywhere among the

@@ -23,7 +23,8 @@ namespace {
 const char kUsage[] =
     "Usage: vexlo32 [OPTION]... [FOLDER]\n"
     "  or:  vexlo32 --make-list FOLDER [--output FILE] [--long] [--multi-line]\n"
-    "  or:  vexlo32 --get-diz [--utf8] ARCHIVE\n"
+    "                          [--all-kinds]\n"
+    "  or:  vexlo32 --get-diz [--utf8] [--all-kinds] ARCHIVE\n"
     "  or:  vexlo32 --save-diz [--utf8] DIZFILE ARCHIVE...\n"
     "Lists folders of ZIP archives and reads and writes their FILE_ID.DIZ\n"
     "descriptions. Without a mode, opens the Vexlo32 window, at FOLDER when one is\n"
@@ -41,6 +42,8 @@ const char kUsage[] =
     "  --output FILE         (--make-list) the list file, or - for standard output\n"
     "  --long                (--make-list) long file names (otherwise 8.3 names)\n"
     "  --multi-line          (--make-list) every line of each description\n"
+    "  --all-kinds           (--make-list, --get-diz) also ARJ, LZH/LHA, RAR, 7z, CAB,\n"
+    "                        ISO and TAR archives (ARJ needs the arj program)\n"
     "  --utf8                (--get-diz, --save-diz) the description as UTF-8 text,\n"
     "                        converted from and to the DOS code page 437\n"
     "  -h, --help            show this help and exit; after a mode, the mode's help\n"

@@ -2,7 +2,9 @@
 #include "cli/DizCli.h"
 
 #include "cli/CliCommon.h"
+#include "diz/ArchiveKinds.h"
 #include "diz/Cp437.h"
+#include "diz/DescriptionText.h"
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
 #include "platform/FileNames.h"
@@ -25,12 +27,14 @@ using namespace diz;
 namespace {
 
 const char kGetDizUsage[] =
-    "Usage: vexlo32 --get-diz [--utf8] ARCHIVE\n"
+    "Usage: vexlo32 --get-diz [--utf8] [--all-kinds] ARCHIVE\n"
     "Writes the FILE_ID.DIZ of ARCHIVE to standard output, as \"Get diz\" reads it.\n"
     "\n"
     "  --utf8          write the description as UTF-8 text (otherwise its DOS bytes\n"
     "                  unchanged): each byte becomes its DOS (code page 437) glyph,\n"
     "                  tab, line feed and carriage return stay as they are\n"
+    "  --all-kinds     ARCHIVE may also be ARJ, LZH/LHA, RAR, 7z, CAB, ISO or TAR\n"
+    "                  (read as what its first bytes say, whatever its name)\n"
     "  -h, --help      show this help and exit\n"
     "\n"
     "ARCHIVE is used exactly as typed, letter case included. An ARCHIVE of - is\n"
@@ -138,10 +142,13 @@ struct DizParser {
     {
         setUpParser(parser);
         parser.addOptions({mode, utf8, help});
+        if (mode.names().constFirst() == QLatin1String("get-diz"))
+            parser.addOption(allKinds);
     }
     QCommandLineParser parser;
     const QCommandLineOption mode;
     const QCommandLineOption utf8{QStringLiteral("utf8")};
+    const QCommandLineOption allKinds{QStringLiteral("all-kinds")};
     const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
 };
 
@@ -155,6 +162,7 @@ int runGetDizCommand(const QStringList& words)
         return usageMistake(problem, helpWords);
     if (p.parser.isSet(p.help)) {
         printText(kGetDizUsage);
+        printText(kindsHelpNote());
         return 0;
     }
     const QStringList positional = p.parser.positionalArguments();
@@ -187,7 +195,12 @@ int runGetDizCommand(const QStringList& words)
     }
     ZipComponent zip;
     QByteArray bytes;
-    const ZipStatus status = zip.ReadMemberFrom(fd, platform::kDescriptionFileName, bytes);
+    // With --all-kinds the first bytes decide (a ZIP goes to the zip layer
+    // as ever); without it, only the zip layer is asked, as it always was.
+    const ZipStatus status =
+        p.parser.isSet(p.allKinds) && (fromInput || !endsInZip(archive))
+            ? readMemberOfAnyKind(zip, fd, platform::kDescriptionFileName, bytes)
+            : zip.ReadMemberFrom(fd, platform::kDescriptionFileName, bytes);
     if (status != ZipStatus::Success) {
         struct stat st;
         const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);

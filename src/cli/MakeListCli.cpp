@@ -29,12 +29,15 @@ namespace {
 
 const char kMakeListUsage[] =
     "Usage: vexlo32 --make-list FOLDER [--output FILE] [--long] [--multi-line]\n"
+    "                          [--all-kinds]\n"
     "Writes the file list of FOLDER and all its sub-folders, as \"Make list\" does.\n"
     "\n"
     "  --output FILE   the list file (replaced when the list is complete), or - for\n"
     "                  standard output; default FOLDER/Vexlo.txt\n"
     "  --long          long filename format (otherwise short 8.3 names)\n"
     "  --multi-line    every line of each FILE_ID.DIZ (otherwise the first only)\n"
+    "  --all-kinds     also the descriptions of ARJ, LZH/LHA, RAR, 7z, CAB, ISO and\n"
+    "                  TAR archives (otherwise ZIP archives only)\n"
     "  -h, --help      show this help and exit\n"
     "\n"
     "FOLDER and FILE are used exactly as typed, letter case included.\n"
@@ -118,6 +121,7 @@ struct Options {
     QString output;
     bool longFormat = false;
     bool multiLine = false;
+    bool allKinds = false;
     bool help = false;
 };
 
@@ -130,8 +134,9 @@ QString parseOptions(const QStringList& words, Options& options)
     const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption longFormat(QStringLiteral("long"));
     const QCommandLineOption multiLine(QStringLiteral("multi-line"));
+    const QCommandLineOption allKinds(QStringLiteral("all-kinds"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({mode, output, longFormat, multiLine, help});
+    parser.addOptions({mode, output, longFormat, multiLine, allKinds, help});
     if (const QString problem = parseWords(parser, words); !problem.isEmpty())
         return problem;
     options.help = parser.isSet(help);
@@ -139,6 +144,7 @@ QString parseOptions(const QStringList& words, Options& options)
         return QString();
     options.longFormat = parser.isSet(longFormat);
     options.multiLine = parser.isSet(multiLine);
+    options.allKinds = parser.isSet(allKinds);
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return QStringLiteral("--make-list needs a folder");
@@ -165,6 +171,7 @@ int runMakeListCommand(const QStringList& words)
         return usageMistake(problem, QStringLiteral("--make-list --help"));
     if (options.help) {
         printText(kMakeListUsage);
+        printText(kindsHelpNote());
         return 0;
     }
 
@@ -195,6 +202,7 @@ int runMakeListCommand(const QStringList& words)
     disk.setDriveLetter(realFolder);
     listOptions.readOnlyDrive = disk.FreeSpace() < DiskInfo::kWritableThreshold;
     listOptions.multiLineDiz = options.multiLine;
+    listOptions.allKinds = options.allKinds;
     run.keepRunning = true;
 
     FolderListing pane;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "diz/DizReader.h"
 
+#include "diz/ArchiveKinds.h"
 #include "diz/Cp437.h"
 #include "diz/DescriptionText.h"
 #include "diz/PaneModel.h"
@@ -8,7 +9,11 @@
 #include "diz/ZipComponent.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
+#include "platform/NativeName.h"
 #include "platform/Paths.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vexlo::diz {
 
@@ -65,9 +70,12 @@ QString DizReader::getDiz(const QString& ruleFolder)
     const QString name = lastSelectedName(m_pane);
     const QString path = joinPaneEntry(m_pane.folderPath(), ruleFolder, name);
 
-    // Only ZIP archives have a description to read.
+    // Only ZIP archives have a description to read, and with "All archive
+    // kinds" those of other kinds, which are never written.
     if (!endsInZip(name)) {
         m_host.setSaveDizEnabled(false);
+        if (m_allKinds && hasOtherKindName(name))
+            showOtherKind(path);
         return path;
     }
 
@@ -108,6 +116,35 @@ QString DizReader::getDiz(const QString& ruleFolder)
     m_host.setSaveDizEnabled(true);
     m_host.focusBox();
     return path;
+}
+
+// Read into memory through one descriptor: no temporary file, so the one a
+// ZIP's Get diz left for Save diz stays as it is.
+void DizReader::showOtherKind(const QString& path)
+{
+    const int fd = platform::openRegularAt(AT_FDCWD, platform::encodeName(path));
+    QByteArray bytes;
+    ZipStatus status = ZipStatus::CannotOpenArchive;
+    if (fd >= 0) {
+        m_zip.setKeepPaths(false);
+        m_zip.setMemberMask(platform::kDescriptionFileName);
+        m_zip.setArchivePath(path);
+        status = readMemberOfAnyKind(m_zip, fd, platform::kDescriptionFileName, bytes);
+        ::close(fd);
+    }
+    if (status == ZipStatus::Aborted)
+        return;
+    m_host.setProgressValue(0);
+    if (status == ZipStatus::NothingMatched) {
+        m_host.focusBox();
+        return;
+    }
+    if (isFailure(status)) {
+        m_host.setBoxText(kCrcErrorText + u' ' + QString::number(statusCode(status)));
+        return;
+    }
+    m_host.setBoxText(cp437::boxTextFromBytes(boxBytesFromDizFile(bytes)));
+    m_host.focusBox();
 }
 
 } // namespace vexlo::diz

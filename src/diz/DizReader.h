@@ -80,6 +80,11 @@ class DizReader {
 public:
     DizReader(ZipComponent& zip, DizHost& host, PaneModel& pane, const RunControl& run);
 
+    // "All archive kinds": an archive of another kind (by its name) shows its
+    // description too; Save diz stays off for it, as for any name not
+    // ending in "zip".
+    void setAllKinds(bool on) { m_allKinds = on; }
+
     // For tests: the extraction call (default: ExtractMembers(0)).
     void setExtractCall(ZipCall call) { m_extract = std::move(call); }
 
@@ -98,6 +103,9 @@ private:
     PaneModel& m_pane;
     const RunControl& m_run;
     ZipCall m_extract;
+    bool m_allKinds = false;
+
+    void showOtherKind(const QString& path);
 };
 
 } // namespace vexlo::diz

@@ -17,6 +17,21 @@ namespace {
 // A settings file is one short line; anything far larger is not ours, and
 // reading it whole would only cost memory.
 constexpr qint64 kSettingsReadLimit = 64 * 1024;
+const QByteArray kAllKindsLine = QByteArrayLiteral("AllKinds=1");
+
+// The line after the first line end (CR LF, CR or LF), without its own.
+QByteArray secondLine(const QByteArray& bytes, qsizetype firstEnd)
+{
+    if (firstEnd < 0)
+        return QByteArray();
+    qsizetype start = firstEnd + 1;
+    if (bytes.at(firstEnd) == '\r' && start < bytes.size() && bytes.at(start) == '\n')
+        ++start;
+    qsizetype end = start;
+    while (end < bytes.size() && bytes.at(end) != '\r' && bytes.at(end) != '\n')
+        ++end;
+    return bytes.mid(start, end - start);
+}
 } // namespace
 
 SettingsRead readSettingsFile(const QString& path)
@@ -42,12 +57,15 @@ SettingsRead readSettingsFile(const QString& path)
         line.truncate(nul);
     result.readOk = true;
     result.firstLine = platform::decodeName(line);
+    result.allKinds = secondLine(bytes, end) == kAllKindsLine;
     return result;
 }
 
-bool writeSettingsFile(const QString& path, const QString& folder)
+bool writeSettingsFile(const QString& path, const QString& folder, bool allKinds)
 {
-    const QByteArray bytes = platform::encodeName(folder) + "\r\n";
+    QByteArray bytes = platform::encodeName(folder) + "\r\n";
+    if (allKinds)
+        bytes += kAllKindsLine + "\r\n";
     if (platform::writeFileAtomic(path, bytes))
         return true;
     // The callers go on without it (the next start shows the home folder).

@@ -9,16 +9,21 @@ namespace vexlo {
 // real folder, letter case kept: on a file system where "Docs" and "docs" are
 // two folders a lower-cased line could name either. Older versions wrote the
 // line lower-cased; such a line is still found on the disk (resolvePath).
-// Only the first line is read; the file is rewritten whole at every shutdown.
+// The file is rewritten whole at every shutdown. A second line
+// "AllKinds=1" keeps the "All archive kinds" option on; it is written only
+// then, so that with the option off the file is what it always was (and
+// older files, without it, read as off). Older versions read only the first
+// line.
 
 struct SettingsRead {
     bool fileExists = false; // a settings file stands at the path
     bool readOk = false;     // and its first line could be read
     QString firstLine;       // up to the first CR (or LF), without the line end
+    bool allKinds = false;   // the second line turns "All archive kinds" on
 };
 
 SettingsRead readSettingsFile(const QString& path);
-bool writeSettingsFile(const QString& path, const QString& folder);
+bool writeSettingsFile(const QString& path, const QString& folder, bool allKinds = false);
 
 // What start-up derives from the settings file.
 struct StartupFolders {

@@ -258,6 +258,8 @@ void Form1::buildMenus()
     m_longNamesItem->setCheckable(true);
     m_multiLineItem = addItem(m_optionsMenu, "multi", QStringLiteral("&Multi-line file_id.diz"));
     m_multiLineItem->setCheckable(true);
+    m_allKindsItem = addItem(m_optionsMenu, "allkinds", QStringLiteral("All archive &kinds"));
+    m_allKindsItem->setCheckable(true);
 
     m_helpMenu = bar->addMenu(QStringLiteral("&Help"));
     m_helpMenu->setObjectName(QStringLiteral("help"));
@@ -281,6 +283,7 @@ void Form1::buildMenus()
     // The long-name option has no handler: the list builder reads the check
     // mark the menu has already moved.
     connect(m_multiLineItem, &QAction::triggered, this, &Form1::setMultiLineDescriptions);
+    connect(m_allKindsItem, &QAction::triggered, this, &Form1::setAllArchiveKinds);
     connect(m_helpContentsItem, &QAction::triggered, this, &Form1::showHelpContents);
     connect(m_emailItem, &QAction::triggered, this, &Form1::writeEmail);
     connect(m_webPageItem, &QAction::triggered, this, &Form1::openWebPage);
@@ -406,12 +409,16 @@ bool Form1::startUp(const std::function<bool()>& handOver)
     // 3. The folder the program was started with, or the archive folder of
     //    last time (the home folder at a first start); 4. the default list
     //    file.
+    // The options of last time hold whichever folder opens.
+    const SettingsRead settings = readSettingsFile(platform::settingsFileToRead());
+    m_allKindsItem->setChecked(settings.allKinds);
+    setAllArchiveKinds(settings.allKinds);
     StartupFolders folders;
     if (!m_startFolder.isEmpty()) {
         qCInfo(lcWindow).noquote() << "opening the folder" << m_startFolder;
         folders = startupFoldersAt(m_startFolder);
     } else {
-        folders = startupFoldersFrom(readSettingsFile(platform::settingsFileToRead()));
+        folders = startupFoldersFrom(settings);
     }
     if (!m_archivePane->setFolderPath(folders.folder) && folders.folder != platform::kRootFolder) {
         // The folder went away between the test and the listing.
@@ -477,7 +484,7 @@ void Form1::rememberFolder()
     // the folder the user chose is the one the run started from.
     const QString folder =
         m_runStartFolder.isEmpty() ? m_archivePane->folderPath() : m_runStartFolder;
-    writeSettingsFile(platform::settingsFilePath(), folder);
+    writeSettingsFile(platform::settingsFilePath(), folder, m_state.list.allKinds);
 }
 
 // ---------------------------------------------------------------- popup, tooltips, options
@@ -525,6 +532,13 @@ void Form1::showWholePathInTooltip()
 void Form1::setMultiLineDescriptions(bool on)
 {
     m_state.list.multiLineDiz = on;
+}
+
+// Make list reads it when a run starts; Get diz at its next press.
+void Form1::setAllArchiveKinds(bool on)
+{
+    m_state.list.allKinds = on;
+    m_dizReader->setAllKinds(on);
 }
 
 // ---------------------------------------------------------------- zip progress

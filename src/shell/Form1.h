@@ -109,6 +109,7 @@ private slots:
     void refreshPane();
     void deleteSelectedFiles();
     void setMultiLineDescriptions(bool on);
+    void setAllArchiveKinds(bool on);
     void showHelpContents();
     void writeEmail();
     void openWebPage();
@@ -197,6 +198,7 @@ private:
     QAction* m_exitItem = nullptr;               // "exit"
     QAction* m_longNamesItem = nullptr;          // "longfile"
     QAction* m_multiLineItem = nullptr;          // "multi"
+    QAction* m_allKindsItem = nullptr;           // "allkinds"
     QAction* m_helpContentsItem = nullptr;       // "contents"
     QAction* m_emailItem = nullptr;              // "email"
     QAction* m_webPageItem = nullptr;            // "web"

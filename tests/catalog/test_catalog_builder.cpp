@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "diz/ArchiveKinds.h"
 #include "platform/NativeName.h"
 #include "test_catalog_support.h"
 
@@ -685,6 +686,71 @@ private slots:
                              "\r\n" + spaces(63) + "line two\r\n"));
         QVERIFY(all.contains(longLine("C.ZIP", 5, size("c.zip"), "Gamma").chopped(2) + "\r\n" +
                              spaces(63) + "third\r\n"));
+    }
+
+    // Archives of other kinds, made by Debian's tools: with the option off
+    // the list is byte for byte what it always was; with it on they get
+    // their descriptions and statuses like a ZIP, and the ZIP's line stays.
+    void otherKindsInTheList_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("multiLine");
+        for (const char* kind : {"7z", "lzh", "cab", "arj", "tar.gz"}) {
+            QTest::newRow(kind) << QString(kind) << false;
+            QTest::newRow(qPrintable(QStringLiteral("%1 multi-line").arg(kind)))
+                << QString(kind) << true;
+        }
+    }
+    void otherKindsInTheList()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, multiLine);
+        if (kind == QLatin1String("arj") && !diz::arjAvailable())
+            QSKIP("arj is not installed");
+        ListFixture fx;
+        const QString ext = kind.toUpper();
+        const QByteArray diz("  STAR FIGHTER\r\nsecond line\r\n");
+        const auto make = [&](const QString& name, const std::vector<Member>& members) {
+            const QString made = makeKindArchive(kind, fx.folder + "/" + name, members);
+            return made.isEmpty() || made == QLatin1String("missing") ? made : "failed: " + made;
+        };
+        const QString made = make("b." + kind, {{"FILE_ID.DIZ", diz}, {"game.exe", "MZ"}});
+        if (made == QLatin1String("missing"))
+            QSKIP("the tool that makes this kind is not installed");
+        QVERIFY2(made.isEmpty(), qPrintable(made));
+        QVERIFY(make("c." + kind, {{"readme.txt", "nothing to describe"}}).isEmpty());
+        QVERIFY(writeBytes(fx.folder + "/d." + kind, readBytes(fx.folder + "/b." + kind).left(30)));
+        QVERIFY(makeZip(fx.folder + "/a.zip", {{"file_id.diz", "Zip game\r\n"}}));
+        QVERIFY(makeZip(fx.folder + "/e." + kind, {{"file_id.diz", "A zip in disguise\r\n"}}));
+        QVERIFY(writeBytes(fx.folder + "/f.txt", "text"));
+        for (const QString& name : folderEntries(fx.folder))
+            QVERIFY(setModified(fx.folder + "/" + name, kSeptember16));
+        auto size = [&](const QString& name) { return QFileInfo(fx.folder + "/" + name).size(); };
+        const int width = 1 + 1 + kind.size();
+        const QByteArray zipLine = longLine("A.ZIP", 5, size("a.zip"), "Zip game");
+        const QByteArray head = folderHeader(fx.folder) + zipLine;
+        const auto line = [&](char c, const QByteArray& tail) {
+            const QString name = QString(QChar(c)) + "." + kind;
+            return longLine(QString(QChar(c).toUpper() + QLatin1Char('.') + ext).toUtf8(), width,
+                            size(name), tail);
+        };
+
+        BuildRun off;
+        off.options.multiLineDiz = multiLine;
+        const QByteArray before = off.build(fx.folder, fx.listFile);
+        QCOMPARE(before, head + line('b', "") + line('c', "") + line('d', "") + line('e', "") +
+                             longLine("F.TXT", 5, 4));
+
+        BuildRun on;
+        on.options.multiLineDiz = multiLine;
+        on.options.allKinds = true;
+        const QByteArray after = on.build(fx.folder, fx.listFile);
+        const QByteArray described = multiLine ? line('b', "  star fighter").chopped(2) + "\r\n" +
+                                                     spaces(63) + "second line\r\n"
+                                               : line('b', "Star fighter");
+        QCOMPARE(after, head + described + line('c', "") + line('d', "** CRC Error ** 103") +
+                            line('e', "A zip in disguise") + longLine("F.TXT", 5, 4));
+        QVERIFY(!platform::exists(platform::tempDizPath()));
     }
 
     void realCorruptArchiveIsACrcError()

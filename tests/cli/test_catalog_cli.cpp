@@ -3,6 +3,8 @@
 #include "platform/DiskInfo.h"
 #include "test_catalog_support.h"
 
+#include <QStandardPaths>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -276,6 +278,37 @@ private slots:
                  QStringList());
     }
 
+    // --all-kinds: the same list as the builder's with the option, and
+    // without it the list that never opens another kind.
+    void allKinds_data()
+    {
+        QTest::addColumn<bool>("allKinds");
+        QTest::newRow("without") << false;
+        QTest::newRow("with") << true;
+    }
+    void allKinds()
+    {
+        QFETCH(bool, allKinds);
+        ListFixture fx;
+        const QString made =
+            makeKindArchive("tar.gz", fx.folder + "/game.tgz", {{"FILE_ID.DIZ", "Tar game\r\n"}});
+        if (made == QLatin1String("missing"))
+            QSKIP("tar is not installed");
+        QVERIFY2(made.isEmpty(), qPrintable(made));
+        QVERIFY(makeZip(fx.folder + "/a.zip", {{"file_id.diz", "Zip game\r\n"}}));
+        QStringList args{"--make-list", fx.folder, "--output", "-", "--long"};
+        if (allKinds)
+            args << "--all-kinds";
+        const RunResult r = runProgram(args);
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.exitCode, 0);
+        BuildRun builder;
+        builder.options.allKinds = allKinds;
+        QCOMPARE(r.out, builder.build(fx.folder, fx.root.path() + "/list.txt"));
+        QCOMPARE(r.out.contains("Tar game"), allKinds);
+        QVERIFY(r.out.contains("Zip game"));
+    }
+
     void badArguments_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -341,11 +374,12 @@ private slots:
                                    << QByteArray("Usage: vexlo32 --make-list FOLDER");
         QTest::newRow("help before the mode") << QStringList{"--help", "--make-list"}
                                               << QByteArray("Usage: vexlo32 --make-list FOLDER");
-        QTest::newRow("get-diz") << QStringList{"--get-diz", "--help"}
-                                 << QByteArray("Usage: vexlo32 --get-diz [--utf8] ARCHIVE\n");
+        QTest::newRow("get-diz")
+            << QStringList{"--get-diz", "--help"}
+            << QByteArray("Usage: vexlo32 --get-diz [--utf8] [--all-kinds] ARCHIVE\n");
         QTest::newRow("get-diz with an archive")
             << QStringList{"--get-diz", "/no/such.zip", "-h"}
-            << QByteArray("Usage: vexlo32 --get-diz [--utf8] ARCHIVE\n");
+            << QByteArray("Usage: vexlo32 --get-diz [--utf8] [--all-kinds] ARCHIVE\n");
         QTest::newRow("save-diz") << QStringList{"--save-diz", "--help"}
                                   << QByteArray("Usage: vexlo32 --save-diz [--utf8] DIZFILE");
     }
@@ -357,12 +391,19 @@ private slots:
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.startsWith(usage), r.out.constData());
+        // The modes that take --all-kinds say whether ARJ can be read.
+        if (args.contains("--make-list") || args.contains("--get-diz"))
+            QVERIFY2(r.out.contains(QStandardPaths::findExecutable("arj").isEmpty()
+                                        ? "need the arj program (Debian package\narj)"
+                                        : "ARJ archives are read with the arj program"),
+                     r.out.constData());
         if (!usage.contains("[FOLDER]"))
             return;
         // Every option has a line of its own starting with two spaces and a dash.
         const QList<QByteArray> lines = r.out.split('\n');
-        for (const char* option : {"--make-list", "--get-diz", "--save-diz", "--output", "--long",
-                                   "--multi-line", "--utf8", "--help", "--version"}) {
+        for (const char* option :
+             {"--make-list", "--get-diz", "--save-diz", "--output", "--long", "--multi-line",
+              "--all-kinds", "--utf8", "--help", "--version"}) {
             const bool listed = std::any_of(lines.begin(), lines.end(), [&](const QByteArray& l) {
                 const qsizetype end = l.indexOf("  ", 2);
                 return l.startsWith("  -") && l.mid(2, end < 0 ? -1 : end - 2).contains(option);

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -118,6 +119,60 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.out.isEmpty());
         QCOMPARE(run.err, failureLine(archive, diz::ZipStatus::NothingMatched));
+    }
+
+    // --all-kinds: another kind by its first bytes, whatever its name; a ZIP
+    // named so is read by the zip layer as ever. Without it, only ZIP.
+    void getOtherKinds_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("allKinds");
+        QTest::addColumn<bool>("fromInput");
+        QTest::addColumn<int>("status"); // 0: the description is written
+        QTest::newRow("7z") << "7z"
+                            << "GAME.7Z" << true << false << 0;
+        QTest::newRow("lzh") << "lzh"
+                             << "GAME.LZH" << true << false << 0;
+        QTest::newRow("arj") << "arj"
+                             << "GAME.ARJ" << true << false << 0;
+        QTest::newRow("cab from standard input") << "cab"
+                                                 << "-" << true << true << 0;
+        QTest::newRow("7z under a zip name") << "7z"
+                                             << "GAME.ZIP" << true << false << 102;
+        QTest::newRow("7z without the option") << "7z"
+                                               << "GAME.7Z" << false << false << 102;
+    }
+    void getOtherKinds()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, name);
+        QFETCH(bool, allKinds);
+        QFETCH(bool, fromInput);
+        QFETCH(int, status);
+        if (kind == QLatin1String("arj") && QStandardPaths::findExecutable("arj").isEmpty())
+            QSKIP("arj is not installed");
+        QTemporaryDir dir;
+        const QByteArray diz("\xc9\xcd\xbb Other kind\r\n");
+        const QString archive = dir.path() + "/" + (fromInput ? "input" : name);
+        const QString made = test::makeKindArchive(kind, archive, {{"FILE_ID.DIZ", diz}});
+        if (made == QLatin1String("missing"))
+            QSKIP("the tool for this kind is not installed");
+        QVERIFY2(made.isEmpty(), qPrintable(made));
+        QStringList args{"--get-diz", fromInput ? "-" : archive};
+        if (allKinds)
+            args << "--all-kinds";
+        // Piped, so that the program reads it into memory.
+        const test::RunResult run =
+            runProgram(args, fromInput ? test::readBytes(archive) : QByteArray());
+        if (status == 0) {
+            QCOMPARE(run.err, QByteArray());
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(run.out, diz);
+        } else {
+            QCOMPARE(run.exitCode, 1);
+            QCOMPARE(run.err, failureLine(archive, diz::ZipStatus(status)));
+        }
     }
 
     void saveStoresTheExactBytesUnderTheMemberName()

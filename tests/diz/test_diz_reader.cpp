@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "diz/ArchiveKinds.h"
 #include "diz/DizReader.h"
 #include "diz/FolderListing.h"
 #include "diz/ZipComponent.h"
@@ -8,6 +9,9 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace vexlo;
 using namespace vexlo::diz;
@@ -60,7 +64,32 @@ struct Rig {
 
 const QString kCrc = QStringLiteral("          ** CRC Error ** ");
 
+using Members = std::vector<test::Member>;
+
+// Makes an archive of another kind, or says why the row cannot run.
+#define MAKE_KIND_OR_SKIP(kind, path, ...)                                                         \
+    do {                                                                                           \
+        const QString made = test::makeKindArchive(kind, path, __VA_ARGS__);                       \
+        if (made == QLatin1String("missing"))                                                      \
+            QSKIP(qPrintable(QStringLiteral("no tool for ") + kind));                              \
+        QVERIFY2(made.isEmpty(), qPrintable(made));                                                \
+    } while (false)
+
+// Reads the description of the file at path as Make list does: one
+// descriptor, the first bytes deciding the reader.
+ZipStatus readAnyKind(ZipComponent& zip, const QString& path, QByteArray& out)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return ZipStatus::CannotOpenArchive;
+    const ZipStatus status = readMemberOfAnyKind(zip, fd, QStringLiteral("file_id.diz"), out);
+    ::close(fd);
+    return status;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Members)
 
 class TestDizReader : public QObject {
     Q_OBJECT
@@ -279,6 +308,206 @@ private slots:
         QCOMPARE(rig.extractCalls, 0);
         QCOMPARE(rig.host.box, QString("being saved"));
         QCOMPARE(rig.selectedFilePath, QString("/zips/other.zip"));
+    }
+
+    // Archives of other kinds, made with Debian's tools.
+
+    void otherKinds_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QVariant>("members");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("hideNames");
+        QTest::addColumn<int>("keepBytes"); // the archive cut to this size; -1 whole
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray diz("\xc9\xcd\xbb Star Fighter v1.2\r\nA space game\r\n");
+        const auto row = [&](const char* name, const char* kind, const Members& members,
+                             ZipStatus status, const QByteArray& bytes = QByteArray(),
+                             const QString& password = QString(), bool hideNames = false,
+                             int keepBytes = -1) {
+            QTest::newRow(name) << QString(kind) << QVariant::fromValue(members) << password
+                                << hideNames << keepBytes << int(statusCode(status)) << bytes;
+        };
+        const Members usual{{"readme.txt", "read me"}, {"FILE_ID.DIZ", diz}};
+        for (const char* kind : {"7z", "lzh", "cab", "arj", "tar", "tar.gz", "tar.bz2", "tar.xz"})
+            row(kind, kind, usual, ZipStatus::Success, diz);
+        row("lzh lower case", "lzh", {{"file_id.diz", diz}}, ZipStatus::Success, diz);
+        row("cab mixed case", "cab", {{"File_Id.Diz", diz}}, ZipStatus::Success, diz);
+        row("7z empty description", "7z", {{"file_id.diz", ""}, {"a", "b"}}, ZipStatus::Success,
+            QByteArray());
+        for (const char* kind : {"7z", "lzh", "cab", "arj", "tar.gz"}) {
+            row(qPrintable(QStringLiteral("%1 none").arg(kind)), kind, {{"readme.txt", "x"}},
+                ZipStatus::NothingMatched);
+            row(qPrintable(QStringLiteral("%1 only in a folder").arg(kind)), kind,
+                {{"sub/file_id.diz", diz}, {"readme.txt", "x"}}, ZipStatus::NothingMatched);
+        }
+        row("tar root one after a folder's", "tar",
+            {{"sub/FILE_ID.DIZ", "no"}, {"file_id.diz", diz}}, ZipStatus::Success, diz);
+        row("arj root one after a folder's", "arj",
+            {{"sub/FILE_ID.DIZ", "no"}, {"file_id.diz", diz}}, ZipStatus::Success, diz);
+        const QByteArray limit(kMaxMemberSize, 'x');
+        row("7z at the limit", "7z", {{"file_id.diz", limit}}, ZipStatus::Success, limit);
+        row("7z over the limit", "7z", {{"file_id.diz", limit + 'x'}}, ZipStatus::MemberTooLarge);
+        row("tar.xz over the limit", "tar.xz", {{"file_id.diz", limit + 'x'}},
+            ZipStatus::MemberTooLarge);
+        row("arj over the limit", "arj", {{"file_id.diz", test::noise(kMaxMemberSize + 10)}},
+            ZipStatus::MemberTooLarge);
+        row("7z encrypted", "7z", usual, ZipStatus::EncryptedMember, QByteArray(), "secret");
+        row("7z encrypted names", "7z", usual, ZipStatus::EncryptedMember, QByteArray(), "secret",
+            true);
+        row("7z cut short", "7z", {{"file_id.diz", test::noise(4000)}}, ZipStatus::CorruptArchive,
+            QByteArray(), QString(), false, 2000);
+        row("tar.gz cut short", "tar.gz", {{"file_id.diz", test::noise(40000)}},
+            ZipStatus::CorruptArchive, QByteArray(), QString(), false, 20000);
+        row("lzh cut short", "lzh", {{"file_id.diz", test::noise(4000)}}, ZipStatus::CorruptArchive,
+            QByteArray(), QString(), false, 2000);
+    }
+    void otherKinds()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QVariant, members);
+        QFETCH(QString, password);
+        QFETCH(bool, hideNames);
+        QFETCH(int, keepBytes);
+        QFETCH(int, status);
+        QFETCH(QByteArray, bytes);
+        if (kind == QLatin1String("arj") && !arjAvailable())
+            QSKIP("arj is not installed");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("archive." + kind);
+        MAKE_KIND_OR_SKIP(kind, path, members.value<Members>(), password, hideNames);
+        if (keepBytes >= 0)
+            QVERIFY(QFile::resize(path, keepBytes));
+        const QByteArray before = test::readBytes(path);
+        ZipComponent zip;
+        QByteArray out("left over");
+        QCOMPARE(int(statusCode(readAnyKind(zip, path, out))), status);
+        QCOMPARE(out, bytes);
+        // Read only: the archive and its folder are as they were.
+        QCOMPARE(test::readBytes(path), before);
+        QCOMPARE(test::folderEntries(dir.path()), QStringList{"archive." + kind});
+    }
+
+    void kindsByFirstBytes_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("zip") << QByteArray("PK\x03\x04....") << int(ArchiveKind::Zip);
+        QTest::newRow("empty zip") << QByteArray("PK\x05\x06") << int(ArchiveKind::Zip);
+        QTest::newRow("split zip") << QByteArray("PK\x07\x08") << int(ArchiveKind::Zip);
+        QTest::newRow("PK alone") << QByteArray("PK") << int(ArchiveKind::Other);
+        QTest::newRow("arj") << QByteArray("\x60\xea\x29\x00") << int(ArchiveKind::Arj);
+        QTest::newRow("7z") << QByteArray("7z\xbc\xaf\x27\x1c") << int(ArchiveKind::Other);
+        QTest::newRow("rar") << QByteArray("Rar!\x1a\x07") << int(ArchiveKind::Other);
+        QTest::newRow("nothing") << QByteArray() << int(ArchiveKind::Other);
+    }
+    void kindsByFirstBytes()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(int, kind);
+        QCOMPARE(int(kindFromHead(head)), kind);
+    }
+
+    void kindNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("off");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("zip") << "GAME.ZIP" << true << true;
+        QTest::newRow("no dot zip") << "gamezip" << true << true;
+        for (const char* name :
+             {"GAME.ARJ", "game.lzh", "Game.Lha", "g.rar", "g.7z", "g.cab", "g.iso", "g.tar",
+              "g.TGZ", "g.tar.gz", "g.tar.bz2", "g.tbz", "g.txz", "g.tar.xz", "g.tar.zst"})
+            QTest::newRow(name) << name << false << true;
+        for (const char* name :
+             {"readme.txt", "g.gz", "g.arc", "g.exe", "g.7zp", "g.rar.txt", ".7z", "g.diz", "g7z"})
+            QTest::newRow(name) << name << false << false;
+    }
+    void kindNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, off);
+        QFETCH(bool, on);
+        QCOMPARE(isArchiveName(name, false), off);
+        QCOMPARE(isArchiveName(name, true), on);
+    }
+
+    // A ".lzh" that holds a ZIP is read as the ZIP it is, by the zip layer.
+    void zipUnderAnotherNameGoesToTheZipLayer()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("really.lzh");
+        QVERIFY(test::makeZip(path, {{"FILE_ID.DIZ", "zip inside\r\n"}}));
+        ZipComponent zip;
+        QSignalSpy progress(&zip, &ZipComponent::Status);
+        QByteArray out;
+        QCOMPARE(readAnyKind(zip, path, out), ZipStatus::Success);
+        QCOMPARE(out, QByteArray("zip inside\r\n"));
+        QVERIFY(!progress.isEmpty()); // the zip component's own reading
+    }
+
+    void noArchiveOfAnyKind_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("status");
+        QTest::newRow("text") << QByteArray("just some text\n") << 102;
+        QTest::newRow("empty") << QByteArray() << 102;
+        QTest::newRow("7z signature alone") << QByteArray("7z\xbc\xaf\x27\x1c") << 103;
+    }
+    void noArchiveOfAnyKind()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("fake.7z");
+        QVERIFY(test::writeBytes(path, content));
+        ZipComponent zip;
+        QByteArray out;
+        QCOMPARE(int(statusCode(readAnyKind(zip, path, out))), status);
+        QVERIFY(out.isEmpty());
+    }
+
+    // Get diz: with the option, another kind's description is shown and
+    // Save diz stays off; without it, such a name is not even opened.
+    void getDizOfAnotherKind_data()
+    {
+        QTest::addColumn<bool>("allKinds");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("off") << false << "GAME.7Z"
+                             << "";
+        QTest::newRow("on") << true << "GAME.7Z"
+                            << "Star\nFighter\n";
+        QTest::newRow("on, no description") << true << "NODIZ.7Z"
+                                            << "";
+        QTest::newRow("on, damaged") << true << "BAD.7Z" << kCrc + "103";
+        QTest::newRow("on, not a kind's name") << true << "GAME.BIN"
+                                               << "";
+    }
+    void getDizOfAnotherKind()
+    {
+        QFETCH(bool, allKinds);
+        QFETCH(QString, name);
+        QFETCH(QString, box);
+        Rig rig;
+        const QString folder = rig.dir.path() + "/kinds";
+        MAKE_KIND_OR_SKIP("7z", folder + "/GAME.7Z",
+                          Members{{"file_id.diz", "Star\r\nFighter\r\n"}});
+        QVERIFY(QFile::copy(folder + "/GAME.7Z", folder + "/GAME.BIN"));
+        MAKE_KIND_OR_SKIP("7z", folder + "/NODIZ.7Z", Members{{"readme", "x"}});
+        QVERIFY(
+            test::writeBytes(folder + "/BAD.7Z", test::readBytes(folder + "/GAME.7Z").left(40)));
+        FakePane pane(folder, {name});
+        pane.select({0});
+        DizReader reader(rig.zip, rig.host, pane, rig.run);
+        reader.setAllKinds(allKinds);
+        rig.host.saveEnabled = 1;
+        rig.host.box = "earlier";
+        rig.getDiz(reader);
+        QCOMPARE(rig.host.box, box);
+        QCOMPARE(rig.host.saveEnabled, 0);
+        QVERIFY(!QFileInfo::exists(rig.temp())); // read in memory
     }
 
     // With the real zip component.

@@ -211,6 +211,47 @@ private slots:
         QCOMPARE(test::readBytes(ini()), QByteArray("/\r\n"));
     }
 
+    // "All archive kinds" is a second line, written only when on, so that
+    // with it off the file is byte for byte what it always was; older files
+    // (one line) read as off, and the first line reads as ever.
+    void allKindsLine_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("firstLine");
+        QTest::addColumn<bool>("allKinds");
+        QTest::newRow("older file") << QByteArray("/zips\r\n") << "/zips" << false;
+        QTest::newRow("on") << QByteArray("/zips\r\nAllKinds=1\r\n") << "/zips" << true;
+        QTest::newRow("on, no last line end")
+            << QByteArray("/zips\r\nAllKinds=1") << "/zips" << true;
+        QTest::newRow("on after LF") << QByteArray("/zips\nAllKinds=1\n") << "/zips" << true;
+        QTest::newRow("off") << QByteArray("/zips\r\nAllKinds=0\r\n") << "/zips" << false;
+        QTest::newRow("something else")
+            << QByteArray("/zips\r\nAllKinds=1x\r\n") << "/zips" << false;
+        QTest::newRow("third line")
+            << QByteArray("/zips\r\n\r\nAllKinds=1\r\n") << "/zips" << false;
+        QTest::newRow("no first line end") << QByteArray("/zips") << "/zips" << false;
+    }
+    void allKindsLine()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, firstLine);
+        QFETCH(bool, allKinds);
+        QVERIFY(test::writeBytes(ini(), file));
+        const SettingsRead read = readSettingsFile(ini());
+        QVERIFY(read.readOk);
+        QCOMPARE(read.firstLine, firstLine);
+        QCOMPARE(read.allKinds, allKinds);
+    }
+    void allKindsIsWrittenOnlyWhenOn()
+    {
+        QVERIFY(writeSettingsFile(ini(), "/Zips", true));
+        QCOMPARE(test::readBytes(ini()), QByteArray("/Zips\r\nAllKinds=1\r\n"));
+        QVERIFY(readSettingsFile(ini()).allKinds);
+        QVERIFY(writeSettingsFile(ini(), "/Zips", false));
+        QCOMPARE(test::readBytes(ini()), QByteArray("/Zips\r\n"));
+        QVERIFY(!readSettingsFile(ini()).allKinds);
+    }
+
     // A write that fails is passed over by its callers; it leaves a line
     // for whoever asks for the program's info messages, and none otherwise.
     void failedWriteLeavesATraceWhenAskedFor()

@@ -274,6 +274,9 @@ private slots:
         QVERIFY(!control<QAction>(window, "sdiz")->isEnabled());
         QVERIFY(!control<QAction>(window, "longfile")->isChecked());
         QVERIFY(!control<QAction>(window, "multi")->isChecked());
+        QVERIFY(!control<QAction>(window, "allkinds")->isChecked());
+        QVERIFY(control<QAction>(window, "allkinds")->isCheckable());
+        QVERIFY(!window.state().list.allKinds);
         QVERIFY(control<DescriptionBox>(window, "Text1")->toPlainText().isEmpty());
         QCOMPARE(control<QProgressBar>(window, "PVProgressBar1")->value(), 0);
         QVERIFY(control<DescriptionBox>(window, "Text1")->font().fixedPitch());
@@ -297,7 +300,8 @@ private slots:
                          "mlist=&Make list...", "-dead1", "gdiz=&Get diz...", "sdiz=&Save diz...",
                          "-dead5", "refresh=&Refresh", "delete=&Delete", "-dead25", "exit=E&xit"}));
         QCOMPARE(names(control<QMenu>(window, "options")),
-                 QStringList({"longfile=&Long filename format", "multi=&Multi-line file_id.diz"}));
+                 QStringList({"longfile=&Long filename format", "multi=&Multi-line file_id.diz",
+                              "allkinds=All archive &kinds"}));
         QCOMPARE(names(control<QMenu>(window, "help")),
                  QStringList({"contents=&Contents", "-dead2", "email=&Email me...", "web=&Web page",
                               "-dead9", "about=&About"}));
@@ -444,6 +448,11 @@ private slots:
         control<QAction>(window, "multi")->trigger();
         QVERIFY(!control<QAction>(window, "multi")->isChecked());
         QVERIFY(!window.state().list.multiLineDiz);
+        control<QAction>(window, "allkinds")->trigger();
+        QVERIFY(control<QAction>(window, "allkinds")->isChecked());
+        QVERIFY(window.state().list.allKinds);
+        control<QAction>(window, "allkinds")->trigger();
+        QVERIFY(!window.state().list.allKinds);
         control<QAction>(window, "longfile")->trigger();
         QVERIFY(control<QAction>(window, "longfile")->isChecked());
         control<QAction>(window, "longfile")->trigger();
@@ -551,6 +560,46 @@ private slots:
         }
         QCOMPARE(test::readBytes(platform::settingsFilePath()),
                  (base + "/" + expected).toUtf8() + "\r\n");
+    }
+
+    // "All archive kinds" is remembered as the settings file's second line,
+    // from one start to the next, whichever folder the window opens; off,
+    // the file stays the one line it always was.
+    void allKindsIsRemembered_data()
+    {
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<bool>("startedWithAFolder");
+        QTest::addColumn<bool>("toggle");
+        QTest::newRow("older file, left off") << QByteArray() << false << false;
+        QTest::newRow("older file, turned on") << QByteArray() << false << true;
+        QTest::newRow("on, left on") << QByteArray("AllKinds=1\r\n") << false << false;
+        QTest::newRow("on, turned off") << QByteArray("AllKinds=1\r\n") << false << true;
+        QTest::newRow("on, started with a folder") << QByteArray("AllKinds=1\r\n") << true << false;
+    }
+    void allKindsIsRemembered()
+    {
+        QFETCH(QByteArray, second);
+        QFETCH(bool, startedWithAFolder);
+        QFETCH(bool, toggle);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/Zips";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(test::writeBytes(platform::settingsFilePath(), folder.toUtf8() + "\r\n" + second));
+        const bool wasOn = !second.isEmpty();
+        {
+            auto window = std::make_unique<Form1>();
+            if (startedWithAFolder)
+                window->setStartFolder(folder);
+            QVERIFY(window->startUp());
+            QCOMPARE(control<QAction>(*window, "allkinds")->isChecked(), wasOn);
+            QCOMPARE(window->state().list.allKinds, wasOn);
+            if (toggle)
+                control<QAction>(*window, "allkinds")->trigger();
+            window->close();
+        }
+        const bool on = wasOn != toggle;
+        QCOMPARE(test::readBytes(platform::settingsFilePath()),
+                 folder.toUtf8() + "\r\n" + (on ? "AllKinds=1\r\n" : ""));
     }
 
     void rootFolderIsRefused()

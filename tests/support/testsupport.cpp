@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <zip.h>
 
@@ -112,6 +114,67 @@ QStringList folderEntries(const QString& folder)
 {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QString makeKindArchive(const QString& kind, const QString& path,
+                        const std::vector<Member>& members, const QString& password, bool hideNames)
+{
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return QStringLiteral("no scratch folder");
+    QStringList names;
+    for (const Member& m : members) {
+        if (!writeBytes(scratch.filePath(m.name), m.data))
+            return QStringLiteral("cannot write ") + m.name;
+        names << m.name;
+    }
+    const QString target = QFileInfo(path).absoluteFilePath();
+    QFile::remove(target);
+    QString tool;
+    QStringList args;
+    if (kind == QLatin1String("7z")) {
+        tool = QStringLiteral("7z");
+        // -t7z: 7z would take the format from the name (a ".zip" makes a ZIP).
+        args << "a"
+             << "-t7z"
+             << "-bd"
+             << "-y";
+        if (!password.isEmpty())
+            args << "-p" + password << (hideNames ? "-mhe=on" : "-mhe=off");
+        args << target << "--";
+    } else if (kind == QLatin1String("lzh")) {
+        tool = QStringLiteral("lha");
+        args << "a" << target;
+    } else if (kind == QLatin1String("cab")) {
+        tool = QStringLiteral("gcab");
+        args << "-c" << target;
+    } else if (kind == QLatin1String("arj")) {
+        tool = QStringLiteral("arj");
+        args << "a"
+             << "-y" << target;
+    } else if (kind.startsWith(QLatin1String("tar"))) {
+        tool = QStringLiteral("tar");
+        const QString flag = kind == QLatin1String("tar.gz")    ? "-z"
+                             : kind == QLatin1String("tar.bz2") ? "-j"
+                             : kind == QLatin1String("tar.xz")  ? "-J"
+                                                                : "";
+        args << "-c";
+        if (!flag.isEmpty())
+            args << flag;
+        args << "-f" << target << "--";
+    } else {
+        return QStringLiteral("unknown kind ") + kind;
+    }
+    if (QStandardPaths::findExecutable(tool).isEmpty())
+        return QStringLiteral("missing");
+    QProcess process;
+    process.setWorkingDirectory(scratch.path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(tool, args + names);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0 || !QFileInfo::exists(target))
+        return tool + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAll());
+    return QString();
 }
 
 RunResult runProgram(const QStringList& args, const QByteArray& input, int timeoutMs,

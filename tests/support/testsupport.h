@@ -26,6 +26,17 @@ struct Member {
 // libzip fails.
 bool makeZip(const QString& path, const std::vector<Member>& members);
 
+// Writes an archive of another kind with the Debian tool that makes it:
+// "7z" (7z), "lzh" (lha), "cab" (gcab), "arj" (arj), "tar", "tar.gz",
+// "tar.bz2", "tar.xz" (tar). Members are written into a scratch folder and
+// added by their relative names, folders included. password: encrypted
+// (7z, with its names hidden too when hideNames). Returns an empty text when
+// made, "missing" when the tool is not installed (the caller skips), else
+// what went wrong.
+QString makeKindArchive(const QString& kind, const QString& path,
+                        const std::vector<Member>& members, const QString& password = QString(),
+                        bool hideNames = false);
+
 // Writes a file (creating folders on the way) and optionally sets its time.
 bool writeBytes(const QString& path, const QByteArray& bytes);
 bool setModified(const QString& path, const QDateTime& when);
