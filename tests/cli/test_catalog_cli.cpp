@@ -328,6 +328,46 @@ private slots:
         QVERIFY(!QFile::exists(fx.folder + "/Vexlo.txt"));
     }
 
+    // A relative path names what the system finds from the current folder:
+    // "link/.." is the folder above the link's target, not the current
+    // folder; and from a current folder that was removed no relative path
+    // names anything, so nothing is listed and nothing written.
+    void relativePathsAsTheSystemFindsThem_data()
+    {
+        QTest::addColumn<bool>("throughLink");
+        QTest::newRow("parent of a linked folder") << true;
+        QTest::newRow("current folder removed") << false;
+    }
+    void relativePathsAsTheSystemFindsThem()
+    {
+        QFETCH(bool, throughLink);
+        ListFixture fx;
+        const QString oldCwd = QDir::currentPath();
+        RunResult r;
+        if (throughLink) {
+            QVERIFY(QDir().mkpath(fx.root.path() + "/real/deep/Sub"));
+            QVERIFY(QDir().mkpath(fx.root.path() + "/work"));
+            QVERIFY(QFile::link(fx.root.path() + "/real/deep/Sub", fx.root.path() + "/work/link"));
+            QVERIFY(QDir::setCurrent(fx.root.path() + "/work"));
+            r = runProgram({"--make-list", "link/..", "--output", "-"});
+            QDir::setCurrent(oldCwd);
+            QCOMPARE(r.exitCode, 0);
+            QVERIFY2(r.out.contains(
+                         QFile::encodeName(platform::lowerPath(fx.root.path() + "/real/deep"))),
+                     r.out.constData());
+        } else {
+            QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
+            QVERIFY(QDir().mkpath(fx.root.path() + "/gone"));
+            QVERIFY(QDir::setCurrent(fx.root.path() + "/gone"));
+            QVERIFY(QDir().rmdir(fx.root.path() + "/gone"));
+            // The fixture's folder, typed as if it were below the current one.
+            r = runProgram({"--make-list", fx.folder.mid(1)});
+            QDir::setCurrent(oldCwd);
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY(!QFile::exists(fx.folder + "/Vexlo.txt"));
+        }
+    }
+
     // Each mode's help, and the whole program's, on standard output with
     // status 0; the whole one in the layout help2man reads.
     void helpOfEachMode_data()
