@@ -334,36 +334,52 @@ private slots:
     // names anything, so nothing is listed and nothing written.
     void relativePathsAsTheSystemFindsThem_data()
     {
-        QTest::addColumn<bool>("throughLink");
-        QTest::newRow("parent of a linked folder") << true;
-        QTest::newRow("current folder removed") << false;
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("parent of a linked folder") << "link";
+        QTest::newRow("new list file beside a linked folder") << "output";
+        QTest::newRow("current folder removed") << "gone";
+        QTest::newRow("window folder, current folder removed") << "gone window";
     }
     void relativePathsAsTheSystemFindsThem()
     {
-        QFETCH(bool, throughLink);
+        QFETCH(QString, kind);
         ListFixture fx;
         const QString oldCwd = QDir::currentPath();
         RunResult r;
-        if (throughLink) {
+        if (!kind.startsWith("gone")) {
             QVERIFY(QDir().mkpath(fx.root.path() + "/real/deep/Sub"));
             QVERIFY(QDir().mkpath(fx.root.path() + "/work"));
             QVERIFY(QFile::link(fx.root.path() + "/real/deep/Sub", fx.root.path() + "/work/link"));
             QVERIFY(QDir::setCurrent(fx.root.path() + "/work"));
-            r = runProgram({"--make-list", "link/..", "--output", "-"});
+            if (kind == "link")
+                r = runProgram({"--make-list", "link/..", "--output", "-"});
+            else
+                r = runProgram({"--make-list", fx.folder, "--output", "link/./../new.txt"});
             QDir::setCurrent(oldCwd);
             QCOMPARE(r.exitCode, 0);
-            QVERIFY2(r.out.contains(
-                         QFile::encodeName(platform::lowerPath(fx.root.path() + "/real/deep"))),
-                     r.out.constData());
+            if (kind == "link") {
+                QVERIFY2(r.out.contains(
+                             QFile::encodeName(platform::lowerPath(fx.root.path() + "/real/deep"))),
+                         r.out.constData());
+            } else {
+                QVERIFY(QFile::exists(fx.root.path() + "/real/deep/new.txt"));
+                QVERIFY(!QFile::exists(fx.root.path() + "/work/new.txt"));
+            }
         } else {
             QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
             QVERIFY(QDir().mkpath(fx.root.path() + "/gone"));
             QVERIFY(QDir::setCurrent(fx.root.path() + "/gone"));
             QVERIFY(QDir().rmdir(fx.root.path() + "/gone"));
             // The fixture's folder, typed as if it were below the current one.
-            r = runProgram({"--make-list", fx.folder.mid(1)});
+            if (kind == "gone")
+                r = runProgram({"--make-list", fx.folder.mid(1)});
+            else
+                r = runProgram({fx.folder.mid(1)}, QByteArray(), 60000,
+                               {"DISPLAY", "WAYLAND_DISPLAY"});
             QDir::setCurrent(oldCwd);
-            QCOMPARE(r.exitCode, 1);
+            QCOMPARE(r.exitCode, kind == "gone" ? 1 : 2);
+            QCOMPARE(r.err, "vexlo32: cannot find the current folder: " +
+                                QByteArray(std::strerror(ENOENT)) + "\n");
             QVERIFY(!QFile::exists(fx.folder + "/Vexlo.txt"));
         }
     }
