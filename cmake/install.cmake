@@ -14,7 +14,8 @@
 # be moved, and DESTDIR works for packaging. It writes nothing there: the
 # settings and its temporary files go to the user's own folders.
 #
-# "uninstall" removes exactly the files install_manifest.txt lists.
+# "uninstall" removes exactly the files install_manifest.txt lists, under the
+# DESTDIR recorded in install_destdir.txt.
 
 set(VEXLO32_METAINFO_ID io.github.vexlo32.vexlo32)
 
@@ -78,6 +79,16 @@ elseif(VEXLO32_MAN_PAGE)
   message(STATUS "help2man not found: no manual page will be made or installed "
                  "(scripts/deps.sh installs it)")
 endif()
+
+# Where this install went, beside the manifest: the manifest names files
+# without DESTDIR, so an uninstall must know the DESTDIR they were put under
+# (or it would remove another installation's files), and the prefix, above
+# which nothing of the install's own is a link. Written last, after every
+# file is in place.
+install(CODE "
+  file(WRITE \"${CMAKE_CURRENT_BINARY_DIR}/install_destdir.txt\"
+       \"DESTDIR=\$ENV{DESTDIR}\\nPREFIX=\${CMAKE_INSTALL_PREFIX}\\n\")
+")
 
 if(NOT TARGET uninstall)
   add_custom_target(uninstall

@@ -2,6 +2,7 @@
 #include "cli/CliCommon.h"
 
 #include "diz/ArchiveKinds.h"
+#include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace vexlo::cli {
@@ -73,27 +75,45 @@ QString parseWords(QCommandLineParser& parser, const QStringList& words)
     return QStringLiteral("unknown option --%1").arg(unknown.first());
 }
 
-QString absolutePath(const QString& path)
+QString absolutePath(const QString& typed, QString& problem)
 {
-    QString full = path;
+    problem.clear();
+    QString full = typed;
     if (!full.startsWith(platform::kSeparator)) {
         char buffer[PATH_MAX];
-        const QString cwd =
-            ::getcwd(buffer, sizeof buffer) ? platform::decodeName(buffer) : platform::kRootFolder;
-        full = platform::joinPath(cwd, full);
-    }
-    QStringList kept;
-    for (const QString& part : full.split(platform::kSeparator, Qt::SkipEmptyParts)) {
-        if (part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String("..")) {
-            if (!kept.isEmpty())
-                kept.removeLast();
-            continue;
+        if (!::getcwd(buffer, sizeof buffer)) {
+            // A removed current folder, or one deeper than a path can name:
+            // then a relative path names nothing we could show, and any
+            // folder put in its place would be listed or written wrongly.
+            const int error = errno == ERANGE ? ENAMETOOLONG : errno;
+            problem = QStringLiteral("cannot find the current folder: %1")
+                          .arg(platform::errorText(error));
+            return QString();
         }
-        kept.append(part);
+        full = platform::joinPath(platform::decodeName(buffer), full);
     }
-    return platform::kRootFolder + kept.join(platform::kSeparator);
+    QStringList parts = full.split(platform::kSeparator, Qt::SkipEmptyParts);
+    parts.removeAll(QStringLiteral("."));
+    // A ".." goes back from where the system stands after the components
+    // before it, which through a link is not the text before it: the part
+    // up to the last ".." is asked of the system, the rest kept as typed.
+    QString result = platform::kRootFolder;
+    const qsizetype lastUp = parts.lastIndexOf(QStringLiteral(".."));
+    if (lastUp >= 0) {
+        const QByteArray head = platform::encodeName(
+            platform::kRootFolder + parts.mid(0, lastUp + 1).join(platform::kSeparator));
+        char* real = ::realpath(head.constData(), nullptr);
+        if (!real) {
+            problem = QStringLiteral("%1: %2").arg(typed, platform::errorText(errno));
+            return QString();
+        }
+        result = platform::decodeName(real);
+        std::free(real);
+        parts = parts.mid(lastUp + 1);
+    }
+    for (const QString& part : std::as_const(parts))
+        result = platform::joinPath(result, part);
+    return result;
 }
 
 int readStandardInput(QByteArray& out, qint64 maxBytes)

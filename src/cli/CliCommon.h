@@ -40,10 +40,16 @@ void setUpParser(QCommandLineParser& parser);
 // were understood, else the mistake, naming an unknown option as typed.
 QString parseWords(QCommandLineParser& parser, const QStringList& words);
 
-// The absolute form of a path typed on the command line, with "." and empty
-// components dropped and ".." taken back textually, as a shell shows it.
-// Nothing else changes: letter case and every byte stay as typed.
-QString absolutePath(const QString& path);
+// The absolute form of a path typed on the command line, naming what the
+// system finds from the current folder. "." and empty components are
+// dropped; a ".." is never taken back by text (through a link it leads
+// elsewhere): the part up to the last ".." is resolved by the system, and
+// what follows it stays as typed, so a file that does not exist yet can be
+// named. Without any "..", letter case and every byte stay as typed.
+// An empty text when the path names nothing, with problem set to a whole
+// message: the current folder is gone or too deep, or the part to resolve
+// cannot be.
+QString absolutePath(const QString& typed, QString& problem);
 
 // Reads standard input to its end: 0, or the reason it failed as an errno
 // value (EFBIG when it holds more than maxBytes).

@@ -179,7 +179,12 @@ CommandLine readWindowStart(const QStringList& words)
 
     // The folder is checked before any window: exactly as typed, made
     // absolute, a folder.
-    result.folder = absolutePath(positional.first());
+    QString problem;
+    result.folder = absolutePath(positional.first(), problem);
+    if (result.folder.isEmpty()) {
+        printError(problem);
+        return exitWith(kExitUsage);
+    }
     struct stat st;
     if (::stat(platform::encodeName(result.folder).constData(), &st) != 0) {
         printFailure(positional.first(), platform::errorText(errno));

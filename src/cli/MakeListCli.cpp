@@ -175,16 +175,25 @@ int runMakeListCommand(const QStringList& words)
         return 0;
     }
 
-    const QString realFolder = absolutePath(options.folder);
+    QString pathProblem;
+    const QString realFolder = absolutePath(options.folder, pathProblem);
+    if (realFolder.isEmpty()) {
+        printError(pathProblem);
+        return kExitFailure;
+    }
     if (!platform::isDirectory(realFolder)) {
         printError(QStringLiteral("%1: no such folder").arg(options.folder));
         return kExitFailure;
     }
     // "-" is standard output.
-    const QString listFile = options.output.isEmpty()
-                                 ? platform::joinPath(realFolder, platform::kDefaultListFileName)
-                             : options.output == kStandardStream ? options.output
-                                                                 : absolutePath(options.output);
+    const QString listFile =
+        options.output.isEmpty() ? platform::joinPath(realFolder, platform::kDefaultListFileName)
+        : options.output == kStandardStream ? options.output
+                                            : absolutePath(options.output, pathProblem);
+    if (listFile.isEmpty()) {
+        printError(pathProblem);
+        return kExitFailure;
+    }
 
     // Our own temporary description file, so that a run never touches the
     // one a window of the program may be showing, nor another run's.

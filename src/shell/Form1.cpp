@@ -312,6 +312,11 @@ void Form1::setRun(Run run)
     m_run = run;
     m_state.run.keepRunning = run != Run::Idle;
     applyRunState();
+    // A folder handed over during the run: opened once the handler that
+    // ended the run has done its closing steps and the run's loop has
+    // returned, from the event loop.
+    if (run == Run::Idle && !m_folderAfterRun.isEmpty())
+        QMetaObject::invokeMethod(this, &Form1::openFolderAfterRun, Qt::QueuedConnection);
 }
 
 void Form1::offerSaveDiz(bool offered)

@@ -85,7 +85,8 @@ public:
     void rememberFolder();
     // Shows a folder as the browse dialog's OK does (the folder the program
     // was started with, or one a second start handed over): the real path,
-    // absolute. Nothing happens while a run holds the pane.
+    // absolute. While a run holds the pane the folder waits, and is opened
+    // when the run is over (the latest of several).
     void openFolder(const QString& realFolder);
 
 signals:
@@ -126,6 +127,8 @@ private slots:
     // Folder-browse dialog and zip component
     void showHighlightedFolder(const QString& folder);
     void showZipProgress(int completion);
+    // The folder handed over during a run, once the run is over.
+    void openFolderAfterRun();
 
 private:
     // Which run is going on. It decides what can be used and what the two
@@ -157,6 +160,7 @@ private:
     int m_startUpExitStatus = 0;
     QString m_startFolder;
     QString m_runStartFolder; // the folder a running Make list started from
+    QString m_folderAfterRun; // handed over during a run, opened when it is over
     Run m_run = Run::Idle;
     bool m_saveDizOffered = false;  // a description was read: Save diz can be used when idle
     bool m_listLoopRunning = false; // from the start of Make list's loop until it has returned

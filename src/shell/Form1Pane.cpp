@@ -17,6 +17,8 @@
 #include <QCoreApplication>
 #include <QPlainTextEdit>
 
+#include <utility>
+
 namespace vexlo {
 
 void Form1::browseForFolder()
@@ -35,10 +37,15 @@ void Form1::browseForFolder()
 
 void Form1::openFolder(const QString& realFolder)
 {
-    // A folder handed over from the command line waits for no run: while one
-    // holds the pane (when Browse cannot be used) the window stays where it is.
-    if (!m_browseCommand->isEnabled())
+    // A folder handed over from the command line while a run holds the pane
+    // (or is still winding down after an Abort) is opened when the run is
+    // over: the second start was told it is taken, so it must not be lost.
+    // Of several, the latest wins, as it would have when idle.
+    if (m_run != Run::Idle || runWindingDown()) {
+        qCInfo(lcWindow).noquote() << "opening the folder after the run" << realFolder;
+        m_folderAfterRun = realFolder;
         return;
+    }
     qCInfo(lcWindow).noquote() << "opening the folder" << realFolder;
 
     // 2. The pick is remembered even when it cannot be used: the folder as
@@ -58,6 +65,14 @@ void Form1::openFolder(const QString& realFolder)
         return;
     }
     m_folderHolder->setPath(picked);
+}
+
+void Form1::openFolderAfterRun()
+{
+    if (m_unloaded || m_folderAfterRun.isEmpty() || m_run != Run::Idle || runWindingDown())
+        return; // a later end of the run comes back here
+    const QString folder = std::exchange(m_folderAfterRun, QString());
+    openFolder(folder);
 }
 
 void Form1::showHighlightedFolder(const QString& folder)

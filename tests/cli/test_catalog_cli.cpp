@@ -361,6 +361,62 @@ private slots:
         QVERIFY(!QFile::exists(fx.folder + "/Vexlo.txt"));
     }
 
+    // A relative path names what the system finds from the current folder:
+    // "link/.." is the folder above the link's target, not the current
+    // folder; and from a current folder that was removed no relative path
+    // names anything, so nothing is listed and nothing written.
+    void relativePathsAsTheSystemFindsThem_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("parent of a linked folder") << "link";
+        QTest::newRow("new list file beside a linked folder") << "output";
+        QTest::newRow("current folder removed") << "gone";
+        QTest::newRow("window folder, current folder removed") << "gone window";
+    }
+    void relativePathsAsTheSystemFindsThem()
+    {
+        QFETCH(QString, kind);
+        ListFixture fx;
+        const QString oldCwd = QDir::currentPath();
+        RunResult r;
+        if (!kind.startsWith("gone")) {
+            QVERIFY(QDir().mkpath(fx.root.path() + "/real/deep/Sub"));
+            QVERIFY(QDir().mkpath(fx.root.path() + "/work"));
+            QVERIFY(QFile::link(fx.root.path() + "/real/deep/Sub", fx.root.path() + "/work/link"));
+            QVERIFY(QDir::setCurrent(fx.root.path() + "/work"));
+            if (kind == "link")
+                r = runProgram({"--make-list", "link/..", "--output", "-"});
+            else
+                r = runProgram({"--make-list", fx.folder, "--output", "link/./../new.txt"});
+            QDir::setCurrent(oldCwd);
+            QCOMPARE(r.exitCode, 0);
+            if (kind == "link") {
+                QVERIFY2(r.out.contains(
+                             QFile::encodeName(platform::lowerPath(fx.root.path() + "/real/deep"))),
+                         r.out.constData());
+            } else {
+                QVERIFY(QFile::exists(fx.root.path() + "/real/deep/new.txt"));
+                QVERIFY(!QFile::exists(fx.root.path() + "/work/new.txt"));
+            }
+        } else {
+            QVERIFY(writeBytes(fx.folder + "/a.txt", "x"));
+            QVERIFY(QDir().mkpath(fx.root.path() + "/gone"));
+            QVERIFY(QDir::setCurrent(fx.root.path() + "/gone"));
+            QVERIFY(QDir().rmdir(fx.root.path() + "/gone"));
+            // The fixture's folder, typed as if it were below the current one.
+            if (kind == "gone")
+                r = runProgram({"--make-list", fx.folder.mid(1)});
+            else
+                r = runProgram({fx.folder.mid(1)}, QByteArray(), 60000,
+                               {"DISPLAY", "WAYLAND_DISPLAY"});
+            QDir::setCurrent(oldCwd);
+            QCOMPARE(r.exitCode, kind == "gone" ? 1 : 2);
+            QCOMPARE(r.err, "vexlo32: cannot find the current folder: " +
+                                QByteArray(std::strerror(ENOENT)) + "\n");
+            QVERIFY(!QFile::exists(fx.folder + "/Vexlo.txt"));
+        }
+    }
+
     // Each mode's help, and the whole program's, on standard output with
     // status 0; the whole one in the layout help2man reads.
     void helpOfEachMode_data()

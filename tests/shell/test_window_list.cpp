@@ -315,6 +315,47 @@ private slots:
         QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")), dir.path().toUtf8() + "\r\n");
     }
 
+    // A folder a second start hands over during a run waits for its end and
+    // is opened then (the latest of several); the run keeps its folder.
+    void folderHandedOverDuringARunOpensAfterIt_data()
+    {
+        QTest::addColumn<QStringList>("handedOver");
+        QTest::addColumn<bool>("abort");
+        QTest::newRow("one folder") << QStringList{"First"} << false;
+        QTest::newRow("the latest of two") << QStringList{"First", "Second"} << false;
+        QTest::newRow("then Abort") << QStringList{"First"} << true;
+    }
+    void folderHandedOverDuringARunOpensAfterIt()
+    {
+        QFETCH(QStringList, handedOver);
+        QFETCH(bool, abort);
+        QTemporaryDir dir, other;
+        makeTree(dir.path());
+        QVERIFY(QDir(other.path()).mkpath("First") && QDir(other.path()).mkpath("Second"));
+        auto window = windowOn(dir.path());
+        QVERIFY(window);
+        auto* pane = control<ArchivePane>(*window, "File1");
+        QString paneAfterHandOver;
+        whenever([&] {
+            if (!window->state().run.keepRunning)
+                return false;
+            for (const QString& name : handedOver)
+                window->openFolder(other.path() + "/" + name);
+            paneAfterHandOver = pane->folderPath();
+            if (abort)
+                control<QPushButton>(*window, "Command4")->click();
+            return true;
+        });
+        control<QPushButton>(*window, "Command4")->click();
+        QVERIFY(paneAfterHandOver.startsWith(dir.path()));
+        QCoreApplication::processEvents();
+        const QString wanted = other.path() + "/" + handedOver.constLast();
+        QCOMPARE(pane->folderPath(), wanted);
+        QCOMPARE(control<FolderHolder>(*window, "Dir1")->path(), wanted);
+        QCOMPARE(control<StatusPanel>(*window, "SSPanel2")->caption(), platform::lowerPath(wanted));
+        QCOMPARE(test::readBytes(dir.path() + "/Vexlo.txt").contains("D.TXT"), !abort);
+    }
+
     void popupIsSuppressedDuringARun()
     {
         QTemporaryDir dir;
