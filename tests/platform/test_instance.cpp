@@ -390,6 +390,42 @@ private slots:
             QCOMPARE(fromEnv.section('/', 0, -2), standard.section('/', 0, -2));
     }
 
+    // Without a session folder the socket must still go where nobody else
+    // can create files: another user who takes the per-user folder's name
+    // in the shared temporary folder first (here a file in its place) must
+    // not make the program put its socket, and look for a running copy,
+    // in the shared folder itself, where that user can listen instead.
+    void takenPerUserFolderNeverMeansTheSharedFolder()
+    {
+        QTemporaryDir shared;
+        QVERIFY(shared.isValid());
+        QCOMPARE(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
+        QFile planted(shared.filePath("vexlo32-" + QString::number(::getuid())));
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.close();
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedTemp = qgetenv("TMPDIR");
+        const QByteArray savedName = qgetenv("VEXLO32_INSTANCE_NAME");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qunsetenv("VEXLO32_INSTANCE_NAME");
+        qputenv("TMPDIR", QFile::encodeName(shared.path()));
+        const QString name = SingleInstance::defaultServerName();
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("TMPDIR", savedTemp);
+        if (!savedName.isEmpty())
+            qputenv("VEXLO32_INSTANCE_NAME", savedName);
+        if (savedRuntime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        if (savedTemp.isEmpty())
+            qunsetenv("TMPDIR");
+
+        const QString folder = name.section('/', 0, -2);
+        struct stat st;
+        QCOMPARE(::lstat(QFile::encodeName(folder).constData(), &st), 0);
+        QVERIFY2(st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0,
+                 qPrintable(name));
+    }
+
     // --- two real processes -------------------------------------------------
 
     void secondProcessHandsOverAndEnds()
