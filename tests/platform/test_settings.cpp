@@ -299,6 +299,22 @@ private slots:
             QCOMPARE(test::readBytes(run + "/vexlo32"), QByteArray("not a folder"));
     }
 
+    // A cache folder of that name that others may write to (made by
+    // someone else, or opened up) is not used for the temporary
+    // description: whoever can write there can put a link in its place,
+    // which Save diz would write through and then store into the archives.
+    void openCacheFolderIsNotUsedForTheTemporaryFile()
+    {
+        QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath("cache/vexlo32"));
+        const QString open = home.filePath("cache/vexlo32");
+        QCOMPARE(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+        const ScopedEnv runEnv("XDG_RUNTIME_DIR", QString());
+        const ScopedEnv cacheEnv("XDG_CACHE_HOME", home.filePath("cache"));
+        const QString folder = platform::temporaryFolder();
+        QVERIFY2(folder != open || (modeOf(folder) & 0077) == 0, qPrintable(folder));
+    }
+
     // Until the settings file exists, the one an earlier version kept is
     // read, so that the first start after an update keeps the folder; the
     // new one wins as soon as it is there. Looking creates nothing.
