@@ -6,6 +6,7 @@
 #include "diz/RunControl.h"
 #include "diz/ZipComponent.h"
 #include "platform/DiskInfo.h"
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
@@ -120,7 +121,14 @@ void DizWriter::planArchives(SavePlan& plan, const QString& selectedFilePath)
     // The temporary file is what every archive receives. Without it there
     // is nothing to store: no archive is touched, and the box keeps its text.
     plan.temporaryPath = platform::tempDizPath();
-    if (const int error = platform::writeWholeFile(plan.temporaryPath, plan.bytes); error != 0) {
+    if (plan.temporaryPath.isEmpty()) {
+        plan.refusal = SavePlan::Refusal::CannotWriteTemporary;
+        plan.notice = QStringLiteral("Not saved: cannot write the temporary %1: there is no "
+                                     "folder for it that is yours alone.")
+                          .arg(platform::kTemporaryDescriptionName);
+        return;
+    }
+    if (const int error = platform::writeOwnFile(plan.temporaryPath, plan.bytes); error != 0) {
         plan.refusal = SavePlan::Refusal::CannotWriteTemporary;
         plan.notice = QStringLiteral("Not saved: cannot write %1: %2")
                           .arg(plan.temporaryPath, platform::errorText(error));

@@ -337,19 +337,62 @@ private slots:
         QVERIFY(!rig.run.keepRunning);
     }
 
+    // What stands at the temporary file's name is never written through,
+    // and without a folder of this user's alone there is no file at all:
+    // nothing is stored, and nothing outside that folder changes.
+    void temporaryFileThatCannotBeWrittenTouchesNothing_data()
+    {
+        QTest::addColumn<QString>("inItsPlace");
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("a link to a file") << "link";
+        QTest::newRow("a link to nowhere") << "dangling link";
+        QTest::newRow("no private folder") << "no folder";
+    }
     void temporaryFileThatCannotBeWrittenTouchesNothing()
     {
+        QFETCH(QString, inItsPlace);
         Rig rig(1);
         rig.pane.select({0});
-        QVERIFY(QDir().mkdir(rig.temp()));
+        const QString target = rig.dir.filePath("elsewhere.txt");
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        if (inItsPlace == "folder") {
+            QVERIFY(QDir().mkdir(rig.temp()));
+        } else if (inItsPlace == "link") {
+            QVERIFY(test::writeBytes(target, "theirs"));
+            QVERIFY(QFile::link(target, rig.temp()));
+        } else if (inItsPlace == "dangling link") {
+            QVERIFY(QFile::link(target, rig.temp()));
+        } else {
+            // The cache folder open to everyone, and no session folder.
+            QVERIFY(QDir().mkpath(rig.dir.filePath("cache/vexlo32")));
+            QCOMPARE(
+                ::chmod(QFile::encodeName(rig.dir.filePath("cache/vexlo32")).constData(), 0777), 0);
+            qunsetenv("XDG_RUNTIME_DIR");
+            qputenv("XDG_CACHE_HOME", QFile::encodeName(rig.dir.filePath("cache")));
+            platform::setUserFoldersOverride(QString());
+        }
         rig.host.box = "desc";
         rig.writer.press(rig.selectedFilePath);
+        platform::setUserFoldersOverride(rig.dir.path());
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("XDG_CACHE_HOME", savedCache);
+        if (savedRuntime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        if (savedCache.isEmpty())
+            qunsetenv("XDG_CACHE_HOME");
+
         QVERIFY(rig.updates.empty());
         QVERIFY(rig.freeSpaceAskedFor.isEmpty());
         QCOMPARE(rig.host.box, QString("desc"));
         QCOMPARE(rig.host.notices.size(), 1);
+        QVERIFY2(rig.host.notices[0].startsWith("Not saved: cannot write "),
+                 qPrintable(rig.host.notices[0]));
         QCOMPARE(rig.pane.selection(), QList<int>({0}));
         QVERIFY(!rig.run.keepRunning);
+        QCOMPARE(test::readBytes(target), QByteArray(inItsPlace == "link" ? "theirs" : ""));
+        QCOMPARE(QFile::exists(target), inItsPlace == "link");
+        QVERIFY(!QFile::exists(rig.dir.filePath("cache/vexlo32/file_id.diz")));
     }
 
     void separatorFollowsDir1_data()
