@@ -471,6 +471,50 @@ private slots:
         platform::setUserFoldersOverride(QString());
     }
 
+    // Between archives the window serves its events: a copy on another
+    // display, or anyone else, may then rewrite or remove the temporary
+    // file. Every archive still receives the text of the box.
+    void laterArchivesGetTheBoxWhateverTheFileBecomes_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("rewritten") << "rewritten";
+        QTest::newRow("removed") << "removed";
+        QTest::newRow("a folder in its place") << "folder";
+    }
+    void laterArchivesGetTheBoxWhateverTheFileBecomes()
+    {
+        QFETCH(QString, meanwhile);
+        QTemporaryDir dir;
+        platform::setUserFoldersOverride(dir.path() + "/prog");
+        QVERIFY(QDir().mkpath(dir.path() + "/prog"));
+        const QString folder = dir.path() + "/zips";
+        for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
+            QVERIFY(test::makeZip(folder + name, {{"FILE_ID.DIZ", "old"}}));
+        ZipComponent zip;
+        FakeHost host;
+        FolderListing listing;
+        QVERIFY(listing.setFolderPath(folder));
+        RunControl run;
+        DizWriter writer(zip, host, listing, run);
+        for (int i = 0; i < listing.count(); ++i)
+            listing.setSelected(i, true);
+        host.box = QStringLiteral("ours");
+        const QString temp = platform::tempDizPath();
+        host.onYield = [&] {
+            QFile::remove(temp);
+            if (meanwhile == "rewritten")
+                test::writeBytes(temp, "another display's\r\n");
+            else if (meanwhile == "folder")
+                QDir().mkdir(temp);
+        };
+        writer.press(folder + "/a.zip");
+        platform::setUserFoldersOverride(QString());
+
+        for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
+            QCOMPARE(memberOf(folder + name, "file_id.diz"), QByteArray("ours\r\n"));
+        QCOMPARE(host.box, QString("ours"));
+    }
+
     // Someone else's archive (its owner could not be kept), even one this
     // user may write, counts as one whose attributes cannot be reset: the
     // run ends there, with that archive untouched and highlighted.
