@@ -213,8 +213,14 @@ ArchiveDescription ExtractingDescriptionReader::read(const QString& archivePath)
     ArchiveDescription out;
     m_zip.setKeepPaths(false);
     m_zip.setMemberMask(platform::kDescriptionFileName);
-    m_zip.setTargetFolder(platform::temporaryFolder());
+    const QString target = platform::temporaryFolder();
+    m_zip.setTargetFolder(target);
     m_zip.setArchivePath(archivePath);
+    // No private folder: nowhere to extract to (see platform::temporaryFolder).
+    if (target.isEmpty()) {
+        out.status = diz::ZipStatus::CannotWriteTarget;
+        return out;
+    }
     out.status = m_zip.ExtractMembers(0);
     const QString temp = platform::tempDizPath();
     if (platform::isRegularFile(temp))

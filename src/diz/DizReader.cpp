@@ -81,11 +81,14 @@ QString DizReader::getDiz(const QString& ruleFolder)
 
     // An earlier temporary file is left standing: an extraction that fails
     // without writing one shows the earlier description below.
+    // Without a folder of this user's alone there is nowhere the member
+    // may be written: told as any target that cannot be written is.
+    const QString target = platform::temporaryFolder();
     m_zip.setKeepPaths(false);
     m_zip.setMemberMask(platform::kDescriptionFileName);
-    m_zip.setTargetFolder(platform::temporaryFolder());
+    m_zip.setTargetFolder(target);
     m_zip.setArchivePath(path);
-    const ZipStatus status = m_extract(m_zip);
+    const ZipStatus status = target.isEmpty() ? ZipStatus::CannotWriteTarget : m_extract(m_zip);
 
     // Aborted: nothing changes. No description: an empty box to type one.
     if (status == ZipStatus::Aborted)

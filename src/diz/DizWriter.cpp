@@ -6,9 +6,11 @@
 #include "diz/RunControl.h"
 #include "diz/ZipComponent.h"
 #include "platform/DiskInfo.h"
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
+#include <ctime>
 #include <limits>
 #include <vector>
 
@@ -44,8 +46,9 @@ private:
 } // namespace
 
 DizWriter::DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, RunControl& run)
-    : m_zip(zip), m_host(host), m_pane(pane), m_run(run),
-      m_update([](ZipComponent& component) { return component.UpdateMembers(0); }),
+    : m_zip(zip), m_host(host), m_pane(pane), m_run(run), m_update([this](ZipComponent& component) {
+          return component.storeRootMembers(component.archivePath(), {m_storing});
+      }),
       m_freeSpace([](const QString& path) {
           platform::DiskInfo disk;
           disk.setDriveLetter(path);
@@ -117,15 +120,25 @@ SavePlan DizWriter::planBytes() const
 
 void DizWriter::planArchives(SavePlan& plan, const QString& selectedFilePath)
 {
-    // The temporary file is what every archive receives. Without it there
-    // is nothing to store: no archive is touched, and the box keeps its text.
+    // The temporary file holds what every archive receives, as the user may
+    // look at it. Without it nothing is stored: no archive is touched, and
+    // the box keeps its text.
     plan.temporaryPath = platform::tempDizPath();
-    if (const int error = platform::writeWholeFile(plan.temporaryPath, plan.bytes); error != 0) {
+    if (plan.temporaryPath.isEmpty()) {
+        plan.refusal = SavePlan::Refusal::CannotWriteTemporary;
+        plan.notice = QStringLiteral("Not saved: cannot write the temporary %1: there is no "
+                                     "folder for it that is yours alone.")
+                          .arg(platform::kTemporaryDescriptionName);
+        return;
+    }
+    if (const int error = platform::writeOwnFile(plan.temporaryPath, plan.bytes); error != 0) {
         plan.refusal = SavePlan::Refusal::CannotWriteTemporary;
         plan.notice = QStringLiteral("Not saved: cannot write %1: %2")
                           .arg(plan.temporaryPath, platform::errorText(error));
         return;
     }
+    // Every archive gets the same member, the time of the file included.
+    plan.modified = ::time(nullptr);
 
     // The drive test, before any archive is touched.
     if (asFigure(m_freeSpace(selectedFilePath)) < platform::DiskInfo::kWritableThreshold) {
@@ -209,7 +222,13 @@ void DizWriter::store(const SavePlan& plan)
     for (int i = 0; i < count; ++i)
         m_pane.setSelected(i, false);
 
+    // The bytes stored are the plan's own, never read back from the file:
+    // between archives the window serves its events, and a copy on another
+    // display, or anyone who can write the file, must not change what the
+    // later archives receive. The component's properties still name the
+    // file, which holds the same bytes, as an update of it would.
     const QString mask = plan.temporaryPath + u'\r';
+    m_storing = RootMember{platform::kTemporaryDescriptionName, plan.bytes, plan.modified};
     int previous = -1;
     for (const SavePlan::Archive& target : plan.archives) {
         if (!m_run.keepRunning)
@@ -242,6 +261,7 @@ void DizWriter::store(const SavePlan& plan)
         if (m_run.keepRunning)
             m_host.yieldEvents();
     }
+    m_storing = RootMember();
     // The folder's record of the updates, flushed once for the run.
     if (!m_zip.FlushUpdates())
         m_host.setBoxText(kErrorText + statusNumberText(ZipStatus::ArchiveNotFlushed));

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "diz/DizReader.h"
+#include "diz/ZipComponent.h"
 
 #include <QString>
 
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -30,6 +32,7 @@ struct SavePlan {
     int badLength = 0;
     QByteArray bytes; // the box's text in the DOS set, and CR LF
     QString temporaryPath;
+    time_t modified = 0;           // the stored member's time, the same in every archive
     std::vector<Archive> archives; // in list order
 };
 
@@ -39,8 +42,12 @@ struct SavePlan {
 class DizWriter {
 public:
     DizWriter(ZipComponent& zip, DizHost& host, PaneModel& pane, RunControl& run);
+    // The default update call refers to this object.
+    DizWriter(const DizWriter&) = delete;
+    DizWriter& operator=(const DizWriter&) = delete;
 
-    // For tests: the update call (default: UpdateMembers(0)) and the free
+    // For tests: the update call (default: the plan's bytes stored into
+    // ArchivePath, as UpdateMembers(0) would store the temporary file) and the free
     // space of the file system holding a path (default: DiskInfo).
     void setUpdateCall(ZipCall call) { m_update = std::move(call); }
     void setFreeSpaceQuery(std::function<qint64(const QString&)> query)
@@ -87,6 +94,7 @@ private:
     RunControl& m_run;
     ZipCall m_update;
     std::function<qint64(const QString&)> m_freeSpace;
+    RootMember m_storing;   // what the running store puts into each archive
     bool m_running = false; // the loop over the archives goes on
 };
 

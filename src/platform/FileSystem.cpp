@@ -429,6 +429,33 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return writeWholeFile(path, bytes) == 0;
 }
 
+int writeOwnFile(const QString& path, const QByteArray& bytes)
+{
+    if (path.isEmpty())
+        return ENOENT;
+    // Not truncated on opening: what the name holds is judged by the open
+    // descriptor first, and only a file of ours is emptied. O_NONBLOCK keeps
+    // a pipe without a reader from holding us up.
+    const QByteArray native = encodeName(path);
+    const int fd =
+        ::open(native.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    struct stat st;
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = EINVAL;
+    else if (st.st_uid != ::getuid())
+        error = EPERM;
+    else if (::ftruncate(fd, 0) != 0 || !writeAll(fd, bytes))
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        return errno;
+    return error;
+}
+
 bool writeFileAtomic(const QString& path, const QByteArray& bytes)
 {
     QByteArray pattern = encodeName(path) + ".vx-XXXXXX";

@@ -121,6 +121,12 @@ bool readFileStart(const QString& path, QByteArray& out, qint64 limit);
 int writeWholeFile(const QString& path, const QByteArray& bytes);
 // The same, for callers that only need to know whether it worked.
 bool writeFile(const QString& path, const QByteArray& bytes);
+// Creates or rewrites a working file of the program's own (mode 0600) and
+// writes the bytes: 0, or the reason it failed as an errno value. Whatever
+// stands at that name must be a regular file of this user: a link there is
+// never followed (ELOOP), and a pipe, a device or someone else's file is
+// left untouched (EINVAL, EPERM).
+int writeOwnFile(const QString& path, const QByteArray& bytes);
 // Writes the bytes to a temporary file in the same folder, flushes it to disk
 // and renames it over the path: readers see the old file or the new one.
 bool writeFileAtomic(const QString& path, const QByteArray& bytes);

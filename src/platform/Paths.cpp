@@ -4,9 +4,11 @@
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 
+#include "platform/Log.h"
 #include "platform/NativeName.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QStandardPaths>
 
@@ -191,19 +193,56 @@ QString settingsFolder()
     return folder;
 }
 
-QString temporaryFolder()
+QString displayKey()
 {
-    if (!userFoldersOverride().isEmpty())
-        return userFoldersOverride();
+    // Display names hold colons, dots and, for Wayland, may be a whole path:
+    // a digest of both makes a short, plain file name that differs with either.
+    const QByteArray key =
+        "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY") + "\nDISPLAY=" + qgetenv("DISPLAY");
+    return QString::fromLatin1(
+        QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16));
+}
+
+namespace {
+
+// The folder that holds the display folders: the runtime folder, else the
+// cache folder; empty when neither is ours alone. A folder others may write
+// to is never used, not even for a moment: whoever can write there can put
+// a link where the temporary description goes, and Save diz would write
+// through it and store what it finds into the archives.
+QString sharedTemporaryFolder()
+{
     const QString runtime = runtimeCandidate();
     if (!runtime.isEmpty() && makeOwnFolder(runtime))
         return runtime;
     QString cache = appFolderIn(QStandardPaths::GenericCacheLocation);
     if (cache.isEmpty())
         cache = QDir::homePath() + QStringLiteral("/.cache/vexlo32");
-    // Should neither be usable, the writes into it fail and say where.
-    makeOwnFolder(cache);
-    return cache;
+    if (makeOwnFolder(cache))
+        return cache;
+    qCWarning(lcPlatform) << "no private folder for temporary files:" << runtime << cache
+                          << "are missing, someone else's or open to others";
+    return QString();
+}
+
+} // namespace
+
+QString temporaryFolder()
+{
+    if (!userFoldersOverride().isEmpty())
+        return userFoldersOverride();
+    // One copy runs per display, and each has a folder of its own: a Get diz
+    // on one display must not replace the file a Save diz on another has
+    // just written, nor may a copy that ends delete it.
+    const QString shared = sharedTemporaryFolder();
+    if (shared.isEmpty())
+        return QString();
+    const QString own = joinPath(shared, displayKey());
+    if (!makeOwnFolder(own)) {
+        qCWarning(lcPlatform) << "no private folder for temporary files:" << own;
+        return QString();
+    }
+    return own;
 }
 
 QString settingsFilePath()
@@ -235,7 +274,9 @@ QString settingsFileToRead()
 
 QString tempDizPath()
 {
-    return joinPath(temporaryFolder(), kTemporaryDescriptionName);
+    // No folder, no file: joined to nothing the name would land in "/".
+    const QString folder = temporaryFolder();
+    return folder.isEmpty() ? QString() : joinPath(folder, kTemporaryDescriptionName);
 }
 
 } // namespace vexlo::platform

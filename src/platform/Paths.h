@@ -48,11 +48,21 @@ QString dataFilePath(const QString& name);
 // old maps to two folders:
 //   the settings file       the configuration folder, $XDG_CONFIG_HOME/Vexlo32
 //                           (QStandardPaths::AppConfigLocation)
-//   temporary files         the runtime folder, $XDG_RUNTIME_DIR/vexlo32, or
-//                           $XDG_CACHE_HOME/vexlo32 where there is none
+//   temporary files         a folder per display (displayKey()) in the runtime
+//                           folder, $XDG_RUNTIME_DIR/vexlo32/<key>, or in
+//                           $XDG_CACHE_HOME/vexlo32/<key> where there is none
 // A folder we create gets mode 0700: it holds what the user is working on.
+// temporaryFolder() is empty when no such folder can be had that is this
+// user's alone (someone else's, open to others, or a link to one): the
+// temporary file is then never written, and what needs it fails.
 QString settingsFolder();
 QString temporaryFolder();
+
+// The display this process's windows show on, as a short plain name: the
+// same for the same DISPLAY and WAYLAND_DISPLAY values. The instance socket
+// and the temporary folder are named by it, so that copies on two displays
+// neither meet nor share files.
+QString displayKey();
 
 // Where the settings file is written; its folder is created on demand.
 QString settingsFilePath();
@@ -61,7 +71,8 @@ QString settingsFilePath();
 // beside the program), so that the first start after an update keeps the
 // folder. Creates nothing.
 QString settingsFileToRead();
-// The temporary description file; its folder is created on demand.
+// The temporary description file; its folder is created on demand. Empty
+// when temporaryFolder() is.
 QString tempDizPath();
 
 // Tests and the command line's own runs put the settings file and the

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "platform/SingleInstance.h"
 
+#include "platform/Log.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
 
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QList>
 #include <QLocalServer>
@@ -12,6 +12,7 @@
 #include <QLockFile>
 #include <QTimer>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,10 +37,13 @@ bool isPrivateFolderOfUser(const QByteArray& native)
            st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Where the socket goes. Nobody else may create files there, so nobody else
-// can put a socket of their own in our place, and the socket needs no access
-// options of its own (Qt would rename such a socket over an existing one,
-// which would let two starts both believe they are the server).
+// Where the socket goes: a folder nobody else may create files in, so
+// nobody else can put a socket of their own in our place, and the socket
+// needs no access options of its own (Qt would rename such a socket over an
+// existing one, which would let two starts both believe they are the server).
+// Empty when there is no such folder: a shared folder is never used instead,
+// since there anyone could listen first and receive what a second start
+// hands over, or hold the lock.
 QString runtimeFolder()
 {
     const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
@@ -56,14 +60,37 @@ QString runtimeFolder()
         ::chmod(own.constData(), S_IRWXU); // ours, but opened up by someone: close it again
     if (isPrivateFolderOfUser(own))
         return decodeName(own);
-    return decodeName(temp);
+    qCWarning(lcPlatform) << "no private folder for the instance socket:" << decodeName(own)
+                          << "is someone else's, a link or no folder; running alone";
+    return QString();
 }
 
 QString fullServerName(const QString& name)
 {
-    if (name.startsWith(kSeparator))
+    if (name.isEmpty() || name.startsWith(kSeparator))
         return name;
-    return joinPath(runtimeFolder(), name);
+    const QString folder = runtimeFolder();
+    return folder.isEmpty() ? QString() : joinPath(folder, name);
+}
+
+// Whether the process at the other end of a connected socket runs as this
+// user. Only the owner may write into the socket's folder, yet a name given
+// from outside, or root's or a careless user's folder, may still be open to
+// others: the one who listens, and the one who asks, must be us.
+bool peerIsThisUser(const QLocalSocket& socket)
+{
+    const qintptr fd = socket.socketDescriptor();
+    if (fd < 0)
+        return false;
+    struct ucred peer {};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer)
+        return false;
+    if (peer.uid == ::geteuid())
+        return true;
+    qCWarning(lcPlatform) << "instance socket: the other end runs as user" << peer.uid
+                          << "; passed over";
+    return false;
 }
 
 QByteArray encodeValue(const QByteArray& value)
@@ -96,17 +123,7 @@ QString SingleInstance::defaultServerName()
     const QByteArray forced = qgetenv("VEXLO32_INSTANCE_NAME");
     if (!forced.isEmpty())
         return fullServerName(decodeName(forced));
-    return fullServerName(QStringLiteral("vexlo32-%1.instance").arg(displayTag()));
-}
-
-QString SingleInstance::displayTag()
-{
-    // Display names hold colons, dots and, for Wayland, may be a whole path:
-    // a digest of both makes a short, plain file name that differs with either.
-    const QByteArray key =
-        "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY") + "\nDISPLAY=" + qgetenv("DISPLAY");
-    return QString::fromLatin1(
-        QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16));
+    return fullServerName(QStringLiteral("vexlo32-%1.instance").arg(displayKey()));
 }
 
 SingleInstance::Claim SingleInstance::claim(int timeoutMs)
@@ -114,6 +131,8 @@ SingleInstance::Claim SingleInstance::claim(int timeoutMs)
     // Two starts at once must not both decide that nobody is there, nor both
     // remove a stale socket and listen in turn: the lock makes the second
     // wait until the first is listening, and then it hands over.
+    if (m_name.isEmpty())
+        return Claim::Alone; // no private folder: runtimeFolder() said why
     QLockFile lock(m_name + QStringLiteral(".lock"));
     lock.tryLock(2 * timeoutMs + 1000);
 
@@ -138,9 +157,17 @@ bool SingleInstance::tryHandOver(int timeoutMs, const QByteArray& token,
 {
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
+    if (m_name.isEmpty())
+        return false;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(int(deadline.remainingTime())))
         return false;
+    // Another user's server is told nothing, and its answer counts for
+    // nothing: this start then opens a window of its own.
+    if (!peerIsThisUser(socket)) {
+        socket.abort();
+        return false;
+    }
 
     QByteArray request = QByteArray(kActivate) + ' ' + kTokenKey + encodeValue(token) + ' ' +
                          kStartupKey + encodeValue(startupId);
@@ -180,6 +207,11 @@ bool SingleInstance::listen()
 {
     if (isListening())
         return true;
+    if (m_name.isEmpty()) {
+        m_error = QAbstractSocket::SocketAddressNotAvailableError;
+        m_errorText = QStringLiteral("no private folder for the instance socket");
+        return false;
+    }
     auto server = std::make_unique<QLocalServer>(this);
     server->setSocketOptions(QLocalServer::NoOptions);
     bool ok = server->listen(m_name);
@@ -208,6 +240,12 @@ bool SingleInstance::isListening() const
 void SingleInstance::acceptConnections()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        // A request of another user is not read, let alone obeyed.
+        if (!peerIsThisUser(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequest(socket); });
         QTimer::singleShot(kRequestTimeoutMs, socket, [socket] {

@@ -29,7 +29,10 @@ namespace vexlo::platform {
 // window take the focus on Wayland, where a window may not steal it.
 //
 // The socket lives in the user's runtime folder ($XDG_RUNTIME_DIR, else a
-// private folder of this user under the temp folder) and its name carries
+// private folder of this user under the temp folder, never the temp folder
+// itself: without a private folder each start runs alone). Both ends check
+// that the other runs as the same user: a client of another user is not
+// answered, and a server of another user is not asked. The name carries
 // the display (DISPLAY and WAYLAND_DISPLAY): a start on another display
 // opens a window of its own there instead of waking one the user cannot
 // see. VEXLO32_INSTANCE_NAME overrides the name (an absolute path is used as
@@ -52,11 +55,10 @@ public:
     ~SingleInstance() override;
 
     // The name used when none is given: VEXLO32_INSTANCE_NAME or the
-    // per-user socket path of this display.
+    // per-user socket path of this display (platform::displayKey()). Empty
+    // when there is no folder of this user's alone to put it in: claim()
+    // then runs alone, with no hand-over either way.
     static QString defaultServerName();
-    // The display this process's window would show on, as the socket name
-    // carries it: the same for the same DISPLAY and WAYLAND_DISPLAY values.
-    static QString displayTag();
     QString serverName() const { return m_name; }
 
     // The whole start-up decision, serialised between starts by a lock file

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vexlo;
@@ -145,6 +146,35 @@ private slots:
         QCOMPARE(rig.host.box, QString());
         QCOMPARE(rig.host.saveEnabled, 0);
         QCOMPARE(rig.host.focusCount, 0);
+    }
+
+    // No folder of this user's alone to extract into: the archive is not
+    // read, and the box says so as for a target that cannot be written.
+    void noPrivateTemporaryFolderIsAnUnwritableTarget()
+    {
+        Rig rig;
+        rig.pane.select({0});
+        rig.fakeExtract(ZipStatus::Success);
+        const QString open = rig.dir.filePath("cache/vexlo32");
+        QVERIFY(QDir().mkpath(open));
+        QCOMPARE(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(rig.dir.filePath("cache")));
+        platform::setUserFoldersOverride(QString());
+        rig.getDiz();
+        platform::setUserFoldersOverride(rig.dir.path());
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("XDG_CACHE_HOME", savedCache);
+        if (savedRuntime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        if (savedCache.isEmpty())
+            qunsetenv("XDG_CACHE_HOME");
+        QCOMPARE(rig.extractCalls, 0);
+        QCOMPARE(rig.host.box, kCrc + "109");
+        QCOMPARE(rig.host.saveEnabled, 0);
+        QVERIFY(QDir(open).isEmpty());
     }
 
     void earlierTemporaryFileIsKeptAndShown()

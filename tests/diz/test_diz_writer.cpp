@@ -337,19 +337,62 @@ private slots:
         QVERIFY(!rig.run.keepRunning);
     }
 
+    // What stands at the temporary file's name is never written through,
+    // and without a folder of this user's alone there is no file at all:
+    // nothing is stored, and nothing outside that folder changes.
+    void temporaryFileThatCannotBeWrittenTouchesNothing_data()
+    {
+        QTest::addColumn<QString>("inItsPlace");
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("a link to a file") << "link";
+        QTest::newRow("a link to nowhere") << "dangling link";
+        QTest::newRow("no private folder") << "no folder";
+    }
     void temporaryFileThatCannotBeWrittenTouchesNothing()
     {
+        QFETCH(QString, inItsPlace);
         Rig rig(1);
         rig.pane.select({0});
-        QVERIFY(QDir().mkdir(rig.temp()));
+        const QString target = rig.dir.filePath("elsewhere.txt");
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        if (inItsPlace == "folder") {
+            QVERIFY(QDir().mkdir(rig.temp()));
+        } else if (inItsPlace == "link") {
+            QVERIFY(test::writeBytes(target, "theirs"));
+            QVERIFY(QFile::link(target, rig.temp()));
+        } else if (inItsPlace == "dangling link") {
+            QVERIFY(QFile::link(target, rig.temp()));
+        } else {
+            // The cache folder open to everyone, and no session folder.
+            QVERIFY(QDir().mkpath(rig.dir.filePath("cache/vexlo32")));
+            QCOMPARE(
+                ::chmod(QFile::encodeName(rig.dir.filePath("cache/vexlo32")).constData(), 0777), 0);
+            qunsetenv("XDG_RUNTIME_DIR");
+            qputenv("XDG_CACHE_HOME", QFile::encodeName(rig.dir.filePath("cache")));
+            platform::setUserFoldersOverride(QString());
+        }
         rig.host.box = "desc";
         rig.writer.press(rig.selectedFilePath);
+        platform::setUserFoldersOverride(rig.dir.path());
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("XDG_CACHE_HOME", savedCache);
+        if (savedRuntime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        if (savedCache.isEmpty())
+            qunsetenv("XDG_CACHE_HOME");
+
         QVERIFY(rig.updates.empty());
         QVERIFY(rig.freeSpaceAskedFor.isEmpty());
         QCOMPARE(rig.host.box, QString("desc"));
         QCOMPARE(rig.host.notices.size(), 1);
+        QVERIFY2(rig.host.notices[0].startsWith("Not saved: cannot write "),
+                 qPrintable(rig.host.notices[0]));
         QCOMPARE(rig.pane.selection(), QList<int>({0}));
         QVERIFY(!rig.run.keepRunning);
+        QCOMPARE(test::readBytes(target), QByteArray(inItsPlace == "link" ? "theirs" : ""));
+        QCOMPARE(QFile::exists(target), inItsPlace == "link");
+        QVERIFY(!QFile::exists(rig.dir.filePath("cache/vexlo32/file_id.diz")));
     }
 
     void separatorFollowsDir1_data()
@@ -426,6 +469,50 @@ private slots:
         QVERIFY2(host.box.startsWith("          Error # "), qPrintable(host.box));
         QVERIFY(host.box.mid(18).toInt() > 0);
         platform::setUserFoldersOverride(QString());
+    }
+
+    // Between archives the window serves its events: a copy on another
+    // display, or anyone else, may then rewrite or remove the temporary
+    // file. Every archive still receives the text of the box.
+    void laterArchivesGetTheBoxWhateverTheFileBecomes_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("rewritten") << "rewritten";
+        QTest::newRow("removed") << "removed";
+        QTest::newRow("a folder in its place") << "folder";
+    }
+    void laterArchivesGetTheBoxWhateverTheFileBecomes()
+    {
+        QFETCH(QString, meanwhile);
+        QTemporaryDir dir;
+        platform::setUserFoldersOverride(dir.path() + "/prog");
+        QVERIFY(QDir().mkpath(dir.path() + "/prog"));
+        const QString folder = dir.path() + "/zips";
+        for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
+            QVERIFY(test::makeZip(folder + name, {{"FILE_ID.DIZ", "old"}}));
+        ZipComponent zip;
+        FakeHost host;
+        FolderListing listing;
+        QVERIFY(listing.setFolderPath(folder));
+        RunControl run;
+        DizWriter writer(zip, host, listing, run);
+        for (int i = 0; i < listing.count(); ++i)
+            listing.setSelected(i, true);
+        host.box = QStringLiteral("ours");
+        const QString temp = platform::tempDizPath();
+        host.onYield = [&] {
+            QFile::remove(temp);
+            if (meanwhile == "rewritten")
+                test::writeBytes(temp, "another display's\r\n");
+            else if (meanwhile == "folder")
+                QDir().mkdir(temp);
+        };
+        writer.press(folder + "/a.zip");
+        platform::setUserFoldersOverride(QString());
+
+        for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
+            QCOMPARE(memberOf(folder + name, "file_id.diz"), QByteArray("ours\r\n"));
+        QCOMPARE(host.box, QString("ours"));
     }
 
     // Someone else's archive (its owner could not be kept), even one this

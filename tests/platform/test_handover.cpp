@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // A second start of the real program hands over to the running one and ends.
+#include "platform/Paths.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -118,7 +119,9 @@ private slots:
         QFETCH(int, signalNumber);
         QTemporaryDir user;
         const QString settings = user.filePath("config/Vexlo32/Vexlo32.ini");
-        const QString temporary = user.filePath("cache/vexlo32/file_id.diz");
+        // The window's display is this process's: its folder has the same key.
+        const QString temporary =
+            user.filePath("cache/vexlo32/" + vexlo::platform::displayKey() + "/file_id.diz");
         QVERIFY(vexlo::test::writeBytes(temporary, "left by Get diz"));
         QProcess window;
         startWindow(window, {},

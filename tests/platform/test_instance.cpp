@@ -12,10 +12,13 @@
 #include <QThread>
 #include <QtTest>
 
+#include <csignal>
+#include <cstring>
 #include <memory>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using vexlo::platform::SingleInstance;
@@ -52,6 +55,46 @@ bool makeStaleSocket(const QString& path)
         ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 1) == 0;
     ::close(fd);
     return ok;
+}
+
+// The other end of a socket in a child process, as a user of its own when
+// otherUser: a client that sends one request and exits 1 when it is
+// answered "ok" (0 otherwise), or a server that answers "ok" to one
+// connection. A byte on ready says it is about to connect, or is listening.
+// System calls only: it runs in a fork of a threaded process.
+int otherEnd(const QByteArray& path, bool client, bool otherUser, int ready)
+{
+    if (otherUser && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        return 3;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (fd < 0 || size_t(path.size()) >= sizeof addr.sun_path)
+        return 3;
+    std::memcpy(addr.sun_path, path.constData(), size_t(path.size()) + 1);
+    auto* where = reinterpret_cast<sockaddr*>(&addr);
+    char reply[64] = {};
+    if (client) {
+        if (::write(ready, "c", 1) != 1 || ::connect(fd, where, sizeof addr) != 0)
+            return 3;
+        const char request[] = "activate token=theirs startup-id=\n";
+        if (::write(fd, request, sizeof request - 1) != ssize_t(sizeof request - 1))
+            return 3;
+        size_t have = 0;
+        ssize_t got = 0;
+        while (have < sizeof reply - 1 &&
+               (got = ::read(fd, reply + have, sizeof reply - 1 - have)) > 0)
+            have += size_t(got);
+        return std::strncmp(reply, "ok\n", 3) == 0 ? 1 : 0;
+    }
+    if (::bind(fd, where, sizeof addr) != 0 || ::listen(fd, 1) != 0 || ::write(ready, "l", 1) != 1)
+        return 3;
+    const int peer = ::accept(fd, nullptr, nullptr);
+    if (peer < 0 || ::write(peer, "ok\n", 3) != 3)
+        return 3;
+    while (::read(peer, reply, sizeof reply) > 0) {
+    }
+    return 0;
 }
 
 // Runs a blocking client on a worker thread while this thread's event loop
@@ -388,6 +431,122 @@ private slots:
         // Beside the standard name, in the same per-user folder.
         if (!absolute)
             QCOMPARE(fromEnv.section('/', 0, -2), standard.section('/', 0, -2));
+    }
+
+    // Without a session folder the socket must still go where nobody else
+    // can create files: another user who takes the per-user folder's name
+    // in the shared temporary folder first (here a file in its place) must
+    // not make the program put its socket, and look for a running copy,
+    // in the shared folder itself, where that user can listen instead.
+    void takenPerUserFolderNeverMeansTheSharedFolder()
+    {
+        QTemporaryDir shared;
+        QVERIFY(shared.isValid());
+        QCOMPARE(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
+        QFile planted(shared.filePath("vexlo32-" + QString::number(::getuid())));
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.close();
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedTemp = qgetenv("TMPDIR");
+        const QByteArray savedName = qgetenv("VEXLO32_INSTANCE_NAME");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qunsetenv("VEXLO32_INSTANCE_NAME");
+        qputenv("TMPDIR", QFile::encodeName(shared.path()));
+        const QString name = SingleInstance::defaultServerName();
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("TMPDIR", savedTemp);
+        if (!savedName.isEmpty())
+            qputenv("VEXLO32_INSTANCE_NAME", savedName);
+        if (savedRuntime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        if (savedTemp.isEmpty())
+            qunsetenv("TMPDIR");
+
+        // With no folder of our own there is no name: the start runs alone.
+        if (name.isEmpty()) {
+            Helper start(QString(), {"XDG_RUNTIME_DIR", "TMPDIR=" + shared.path()}, 300);
+            QCOMPARE(start.nextLine(), QByteArray("alone"));
+            QVERIFY(start.process().waitForFinished(10000));
+            QCOMPARE(QDir(shared.path())
+                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                    QDir::System),
+                     QStringList({planted.fileName().section('/', -1)}));
+            return;
+        }
+        const QString folder = name.section('/', 0, -2);
+        struct stat st;
+        QCOMPARE(::lstat(QFile::encodeName(folder).constData(), &st), 0);
+        QVERIFY2(st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0,
+                 qPrintable(name));
+    }
+
+    // Both ends of the socket must run as this user: a server of ours does
+    // not obey another user's request, and a start of ours takes no answer
+    // from another user's server (it opens a window of its own instead).
+    // Another user is played by a child process that takes user "nobody".
+    void otherUsersAreNotBelieved_data()
+    {
+        QTest::addColumn<bool>("ourServer"); // else the child serves and we ask
+        QTest::addColumn<bool>("otherUser");
+        QTest::addColumn<bool>("believed");
+        QTest::newRow("our server, our request") << true << false << true;
+        QTest::newRow("our server, their request") << true << true << false;
+        QTest::newRow("their server, our request") << false << true << false;
+        QTest::newRow("our request, a server of ours") << false << false << true;
+    }
+    void otherUsersAreNotBelieved()
+    {
+        QFETCH(bool, ourServer);
+        QFETCH(bool, otherUser);
+        QFETCH(bool, believed);
+        if (otherUser && ::geteuid() != 0)
+            QSKIP("only root can start a process of another user");
+        // A folder the other user may reach, and create the socket in.
+        QTemporaryDir open;
+        QVERIFY(open.isValid());
+        QCOMPARE(::chmod(QFile::encodeName(open.path()).constData(), 0777), 0);
+        const QString name = open.filePath("s");
+        const QByteArray native = QFile::encodeName(name);
+
+        std::unique_ptr<SingleInstance> server;
+        if (ourServer) {
+            server = std::make_unique<SingleInstance>(name);
+            QVERIFY(server->listen());
+            QCOMPARE(::chmod(native.constData(), 0777), 0);
+        }
+        int requests = 0;
+        if (server)
+            connect(server.get(), &SingleInstance::activationRequested, this, [&] { ++requests; });
+
+        int ready[2];
+        QCOMPARE(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0)
+            ::_exit(otherEnd(native, ourServer, otherUser, ready[1]));
+        ::close(ready[1]);
+        char byte = 0;
+        const bool childReady = ::read(ready[0], &byte, 1) == 1; // listening, or connecting
+        ::close(ready[0]);
+
+        bool handedOver = false;
+        if (!ourServer && childReady)
+            handedOver = SingleInstance(name).tryHandOver(3000, "t", "s");
+        int status = -1;
+        if (!ourServer)
+            ::kill(child, SIGKILL);
+        bool reaped = false; // the macro asks once more after success
+        QTRY_VERIFY_WITH_TIMEOUT(reaped || (reaped = ::waitpid(child, &status, WNOHANG) == child),
+                                 10000);
+        QVERIFY(childReady);
+        if (ourServer) {
+            // The child's exit code: 1 when it was answered "ok".
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status) == 1, believed);
+            QCOMPARE(requests, believed ? 1 : 0);
+        } else {
+            QCOMPARE(handedOver, believed);
+        }
     }
 
     // --- two real processes -------------------------------------------------

@@ -307,37 +307,91 @@ private slots:
     }
 
     // The temporary description goes to the session's runtime folder, and
-    // to the cache folder where there is none or it cannot hold ours.
+    // to the cache folder where there is none or it cannot hold ours; each
+    // display has a folder of its own in there. A cache folder open to
+    // others, or a link to someone else's folder, gives no folder at all.
     void temporaryFolder_data()
     {
         QTest::addColumn<QString>("runtime"); // relative to the test's folder
         QTest::addColumn<bool>("plantFile");  // a file where our folder goes
-        QTest::addColumn<bool>("inRuntime");
-        QTest::newRow("runtime folder") << "run" << false << true;
-        QTest::newRow("no runtime folder") << "" << false << false;
-        QTest::newRow("a file in our place") << "run" << true << false;
+        QTest::addColumn<QString>("cache");   // "open", "foreign link" or ""
+        QTest::addColumn<QString>("base");    // "run", "cache" or "" (none)
+        QTest::newRow("runtime folder") << "run" << false << ""
+                                        << "run";
+        QTest::newRow("no runtime folder") << "" << false << ""
+                                           << "cache";
+        QTest::newRow("a file in our place") << "run" << true << ""
+                                             << "cache";
+        QTest::newRow("open cache folder") << "" << false << "open"
+                                           << "";
+        QTest::newRow("link to a foreign folder") << "" << false << "foreign link"
+                                                  << "";
+        QTest::newRow("runtime folder beats an open cache") << "run" << false << "open"
+                                                            << "run";
     }
     void temporaryFolder()
     {
         QFETCH(QString, runtime);
         QFETCH(bool, plantFile);
-        QFETCH(bool, inRuntime);
+        QFETCH(QString, cache);
+        QFETCH(QString, base);
         QTemporaryDir home;
         const QString run = runtime.isEmpty() ? QString() : home.filePath(runtime);
         if (!run.isEmpty())
             QCOMPARE(::mkdir(QFile::encodeName(run).constData(), 0700), 0);
         if (plantFile)
             QVERIFY(test::writeBytes(run + "/vexlo32", "not a folder"));
+        const QString cacheFolder = home.filePath("cache/vexlo32");
+        if (cache == "open") {
+            QVERIFY(QDir().mkpath(cacheFolder));
+            QCOMPARE(::chmod(QFile::encodeName(cacheFolder).constData(), 0777), 0);
+        } else if (cache == "foreign link") {
+            if (::geteuid() != 0)
+                QSKIP("only root can give a folder to another user");
+            QVERIFY(QDir().mkpath(home.filePath("theirs")));
+            QCOMPARE(::chown(QFile::encodeName(home.filePath("theirs")).constData(), 65534, 65534),
+                     0);
+            QVERIFY(QDir().mkpath(home.filePath("cache")));
+            QVERIFY(QFile::link(home.filePath("theirs"), cacheFolder));
+        }
         const ScopedEnv runEnv("XDG_RUNTIME_DIR", run);
         const ScopedEnv cacheEnv("XDG_CACHE_HOME", home.filePath("cache"));
 
         const QString folder = platform::temporaryFolder();
-        const QString expected = inRuntime ? run + "/vexlo32" : home.filePath("cache/vexlo32");
-        QCOMPARE(folder, expected);
+        if (base.isEmpty()) {
+            QCOMPARE(folder, QString());
+            QCOMPARE(platform::tempDizPath(), QString());
+            return;
+        }
+        const QString shared = base == "run" ? run + "/vexlo32" : cacheFolder;
+        QCOMPARE(folder, shared + '/' + platform::displayKey());
+        QCOMPARE(modeOf(shared), 0700);
         QCOMPARE(modeOf(folder), 0700);
         QCOMPARE(platform::tempDizPath(), folder + "/file_id.diz");
         if (plantFile)
             QCOMPARE(test::readBytes(run + "/vexlo32"), QByteArray("not a folder"));
+
+        // A copy on another display works in a folder beside this one.
+        const ScopedEnv display("DISPLAY", ":vexlo-test-other");
+        const QString other = platform::temporaryFolder();
+        QVERIFY(other != folder);
+        QCOMPARE(other, shared + '/' + platform::displayKey());
+    }
+
+    // A cache folder of that name that others may write to (made by
+    // someone else, or opened up) is not used for the temporary
+    // description: whoever can write there can put a link in its place,
+    // which Save diz would write through and then store into the archives.
+    void openCacheFolderIsNotUsedForTheTemporaryFile()
+    {
+        QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath("cache/vexlo32"));
+        const QString open = home.filePath("cache/vexlo32");
+        QCOMPARE(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+        const ScopedEnv runEnv("XDG_RUNTIME_DIR", QString());
+        const ScopedEnv cacheEnv("XDG_CACHE_HOME", home.filePath("cache"));
+        const QString folder = platform::temporaryFolder();
+        QVERIFY2(folder != open || (modeOf(folder) & 0077) == 0, qPrintable(folder));
     }
 
     // Until the settings file exists, the one an earlier version kept is
