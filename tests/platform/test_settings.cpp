@@ -148,6 +148,24 @@ private slots:
         QCOMPARE(f.pathPanel, platform::lowerPath(f.folder));
     }
 
+    // A folder whose real path has no capitals at all is stored by this
+    // version exactly as it is, and reads like an older lower-cased line.
+    // Once it is gone, its case twin is another folder and must not be
+    // opened in its place.
+    void goneLowerCaseFolderIsNotTakenForItsTwin()
+    {
+        const QString base =
+            QDir::tempPath().toLower() + "/vexlo32-twins-" + QString::number(::getpid());
+        QVERIFY(base == platform::lowerPath(base));
+        QVERIFY(QDir().mkpath(base + "/Docs"));
+        QVERIFY(QDir().mkpath(base + "/docs"));
+        QVERIFY(writeSettingsFile(ini(), base + "/docs"));
+        QVERIFY(QDir().rmdir(base + "/docs"));
+        const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
+        QDir(base).removeRecursively();
+        QCOMPARE(f.folder, home());
+    }
+
     // Every broken settings file starts in the home folder, without a message.
     void badFilesFallBackToHome_data()
     {
