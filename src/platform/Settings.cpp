@@ -17,7 +17,7 @@ namespace {
 // A settings file is one short line; anything far larger is not ours, and
 // reading it whole would only cost memory.
 constexpr qint64 kSettingsReadLimit = 64 * 1024;
-const QByteArray kAllKindsLine = QByteArrayLiteral("AllKinds=1");
+const QByteArray kAllKindsKey = QByteArrayLiteral("AllKinds=");
 
 // The line after the first line end (CR LF, CR or LF), without its own.
 QByteArray secondLine(const QByteArray& bytes, qsizetype firstEnd)
@@ -57,15 +57,18 @@ SettingsRead readSettingsFile(const QString& path)
         line.truncate(nul);
     result.readOk = true;
     result.firstLine = platform::decodeName(line);
-    result.allKinds = secondLine(bytes, end) == kAllKindsLine;
+    const QByteArray second = secondLine(bytes, end);
+    result.allKinds = second == kAllKindsKey + '1';
+    result.realCase = second.startsWith(kAllKindsKey);
     return result;
 }
 
 bool writeSettingsFile(const QString& path, const QString& folder, bool allKinds)
 {
-    QByteArray bytes = platform::encodeName(folder) + "\r\n";
-    if (allKinds)
-        bytes += kAllKindsLine + "\r\n";
+    // The second line is always written: it also tells a later start that
+    // the first one has the folder's real letters.
+    const QByteArray bytes =
+        platform::encodeName(folder) + "\r\n" + kAllKindsKey + (allKinds ? "1" : "0") + "\r\n";
     if (platform::writeFileAtomic(path, bytes))
         return true;
     // The callers go on without it (the next start shows the home folder).
@@ -91,7 +94,9 @@ StartupFolders startupFoldersFrom(const SettingsRead& settings)
     // text names no folder we could have stored.
     QString real;
     if (stored.startsWith(platform::kSeparator))
-        real = stored == platform::lowerPath(stored) ? platform::resolvePath(stored) : stored;
+        real = !settings.realCase && stored == platform::lowerPath(stored)
+                   ? platform::resolvePath(stored)
+                   : stored;
     if (isUsableFolder(real))
         return startupFoldersAt(real);
     const QString home = QDir::homePath();

@@ -10,16 +10,19 @@ namespace vexlo {
 // two folders a lower-cased line could name either. Older versions wrote the
 // line lower-cased; such a line is still found on the disk (resolvePath).
 // The file is rewritten whole at every shutdown. A second line
-// "AllKinds=1" keeps the "All archive kinds" option on; it is written only
-// then, so that with the option off the file is what it always was (and
-// older files, without it, read as off). Older versions read only the first
-// line.
+// "AllKinds=1" or "AllKinds=0" keeps the "All archive kinds" option; a file
+// without it (an older version's) reads as off. The second line also marks a
+// first line in the real letter case: only a file without it may hold an
+// older version's lower-cased line, so only then is a line without capitals
+// looked up without regard to case (a lost all-lower-case folder is never
+// taken for its twin). Older versions read only the first line.
 
 struct SettingsRead {
     bool fileExists = false; // a settings file stands at the path
     bool readOk = false;     // and its first line could be read
     QString firstLine;       // up to the first CR (or LF), without the line end
     bool allKinds = false;   // the second line turns "All archive kinds" on
+    bool realCase = false;   // there is a second line: the first is the real folder
 };
 
 SettingsRead readSettingsFile(const QString& path);

@@ -222,11 +222,11 @@ private slots:
     void writeIsOneLineWithCrLfInTheRealCase()
     {
         QVERIFY(writeSettingsFile(ini(), "/Home/User/ZIPS"));
-        QCOMPARE(test::readBytes(ini()), QByteArray("/Home/User/ZIPS\r\n"));
+        QCOMPARE(test::readBytes(ini()), QByteArray("/Home/User/ZIPS\r\nAllKinds=0\r\n"));
         // Rewritten whole: a longer earlier file leaves nothing behind.
         QVERIFY(test::writeBytes(ini(), "/a/very/long/earlier/line\r\nmore\r\n"));
         QVERIFY(writeSettingsFile(ini(), "/"));
-        QCOMPARE(test::readBytes(ini()), QByteArray("/\r\n"));
+        QCOMPARE(test::readBytes(ini()), QByteArray("/\r\nAllKinds=0\r\n"));
     }
 
     // "All archive kinds" is a second line, written only when on, so that
@@ -260,14 +260,15 @@ private slots:
         QCOMPARE(read.firstLine, firstLine);
         QCOMPARE(read.allKinds, allKinds);
     }
-    void allKindsIsWrittenOnlyWhenOn()
+    void allKindsIsWrittenEitherWay()
     {
         QVERIFY(writeSettingsFile(ini(), "/Zips", true));
         QCOMPARE(test::readBytes(ini()), QByteArray("/Zips\r\nAllKinds=1\r\n"));
         QVERIFY(readSettingsFile(ini()).allKinds);
         QVERIFY(writeSettingsFile(ini(), "/Zips", false));
-        QCOMPARE(test::readBytes(ini()), QByteArray("/Zips\r\n"));
+        QCOMPARE(test::readBytes(ini()), QByteArray("/Zips\r\nAllKinds=0\r\n"));
         QVERIFY(!readSettingsFile(ini()).allKinds);
+        QVERIFY(readSettingsFile(ini()).realCase);
     }
 
     // A write that fails is passed over by its callers; it leaves a line
@@ -292,7 +293,7 @@ private slots:
         const StartupFolders f = startupFoldersFrom(readSettingsFile(ini()));
         QCOMPARE(platform::encodeName(f.folder), raw);
         QVERIFY(writeSettingsFile(ini(), f.folder));
-        QCOMPARE(test::readBytes(ini()), raw + "\r\n");
+        QCOMPARE(test::readBytes(ini()), raw + "\r\nAllKinds=0\r\n");
         ::rmdir(raw.constData());
     }
 

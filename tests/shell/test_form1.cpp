@@ -559,7 +559,7 @@ private slots:
             window->close();
         }
         QCOMPARE(test::readBytes(platform::settingsFilePath()),
-                 (base + "/" + expected).toUtf8() + "\r\n");
+                 (base + "/" + expected).toUtf8() + "\r\nAllKinds=0\r\n");
     }
 
     // "All archive kinds" is remembered as the settings file's second line,
@@ -599,7 +599,7 @@ private slots:
         }
         const bool on = wasOn != toggle;
         QCOMPARE(test::readBytes(platform::settingsFilePath()),
-                 folder.toUtf8() + "\r\n" + (on ? "AllKinds=1\r\n" : ""));
+                 folder.toUtf8() + "\r\n" + (on ? "AllKinds=1\r\n" : "AllKinds=0\r\n"));
     }
 
     void rootFolderIsRefused()
@@ -680,7 +680,7 @@ private slots:
             QVERIFY(!window->property("KeepRunning").toBool());
         }
         QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")),
-                 (zips.path() + "/Sub").toUtf8() + "\r\n");
+                 (zips.path() + "/Sub").toUtf8() + "\r\nAllKinds=0\r\n");
         QVERIFY(!QFile::exists(temp));
     }
 

@@ -312,7 +312,8 @@ private slots:
         const QByteArray list = test::readBytes(dir.path() + "/Vexlo.txt");
         QVERIFY(list.endsWith("\r\n"));
         // The settings keep the folder the run started from, not the sub-folder.
-        QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")), dir.path().toUtf8() + "\r\n");
+        QCOMPARE(test::readBytes(m_program.filePath("Vexlo32.ini")),
+                 dir.path().toUtf8() + "\r\nAllKinds=0\r\n");
     }
 
     // A folder a second start hands over during a run waits for its end and
