@@ -10,6 +10,7 @@
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
+#include "platform/UniqueFd.h"
 
 #include <QByteArray>
 #include <QCommandLineParser>
@@ -77,23 +78,6 @@ int writeAllToStdout(const QByteArray& bytes)
         return errno ? errno : EIO;
     return std::fflush(stdout) == 0 ? 0 : errno ? errno : EIO;
 }
-
-// An open descriptor, closed when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Standard input as an archive the zip layer can read: itself when it is a
 // regular file (a redirection), else what it holds copied into an unnamed
@@ -184,7 +168,7 @@ int runGetDizCommand(const QStringList& words)
         ownFd = fd;
     }
     const int openError = errno;
-    const Descriptor owned(ownFd);
+    const platform::UniqueFd owned(ownFd);
     if (fd < 0) {
         printFailure(subject, openError == EFBIG && fromInput
                                   ? QStringLiteral("an archive read from standard input may "

@@ -23,6 +23,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace vexlo::diz {
 
@@ -336,11 +337,41 @@ bool arjAvailable()
     return !arjProgram().isEmpty();
 }
 
+namespace {
+
+// An ARJ archive opens with its main header: the two marker bytes, the
+// header's length (at most 2600), the header and its CRC-32. Checked here,
+// so that a file that only starts like one (collections hold plenty) costs
+// no run of arj, which takes far longer than reading the header.
+bool startsWithArjMainHeader(int fd)
+{
+    constexpr int kMaxBasicHeader = 2600;
+    char head[4 + kMaxBasicHeader + 4];
+    ssize_t got;
+    do
+        got = ::pread(fd, head, sizeof head, 0);
+    while (got < 0 && errno == EINTR);
+    if (got < 4 || quint8(head[0]) != 0x60 || quint8(head[1]) != 0xEA)
+        return false;
+    const int size = quint8(head[2]) | quint8(head[3]) << 8;
+    if (size == 0 || size > kMaxBasicHeader || got < 4 + size + 4)
+        return false;
+    const uchar* basic = reinterpret_cast<const uchar*>(head + 4);
+    const uchar* crc = basic + size;
+    const quint32 stored =
+        quint32(crc[0]) | quint32(crc[1]) << 8 | quint32(crc[2]) << 16 | quint32(crc[3]) << 24;
+    return stored == quint32(::crc32(::crc32(0, nullptr, 0), basic, uInt(size)));
+}
+
+} // namespace
+
 ZipStatus readArjMember(int fd, const QString& memberName, QByteArray& out)
 {
     out.clear();
     if (!arjAvailable())
         return ZipStatus::NothingMatched;
+    if (!startsWithArjMainHeader(fd))
+        return ZipStatus::CorruptArchive;
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/vexlo32-arj-XXXXXX"));
     if (!folder.isValid())
         return ZipStatus::CannotReadMember;

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
+#include "platform/UniqueFd.h"
 
 #include <QStringList>
 
@@ -133,24 +134,6 @@ ZipStatus statusForMemberError(int code)
         return ZipStatus::CannotReadMember;
     }
 }
-
-// An open file, closed with its owner.
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd = -1;
-};
 
 // Opens an archive to read: a regular file (never a FIFO we would wait on).
 // A 0-byte file is no archive, though libzip would take it for an empty one.
@@ -333,7 +316,7 @@ ZipStatus ZipRunningCall::readRootMember(const QString& archivePath, const QStri
 {
     out.clear();
     ZipStatus status = ZipStatus::Success;
-    const Descriptor fd(openForReading(archivePath, status));
+    const platform::UniqueFd fd(openForReading(archivePath, status));
     if (fd.get() < 0)
         return status;
     return readRootMemberOf(fd.get(), name, out);

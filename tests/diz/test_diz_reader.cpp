@@ -392,6 +392,8 @@ private slots:
             ZipStatus::CorruptArchive, QByteArray(), QString(), false, 20000);
         row("lzh cut short", "lzh", {{"file_id.diz", test::noise(4000)}}, ZipStatus::CorruptArchive,
             QByteArray(), QString(), false, 2000);
+        row("arj main header cut short", "arj", usual, ZipStatus::CorruptArchive, QByteArray(),
+            QString(), false, 20);
     }
     void otherKinds()
     {
