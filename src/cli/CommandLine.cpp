@@ -22,8 +22,7 @@ namespace {
 // GNU layout, so that help2man makes the manual page from it.
 const char kUsage[] =
     "Usage: vexlo32 [OPTION]... [FOLDER]\n"
-    "  or:  vexlo32 --make-list FOLDER [--output FILE] [--long] [--multi-line]\n"
-    "                          [--all-kinds]\n"
+    "  or:  vexlo32 --make-list FOLDER [--output FILE] [OPTION]...\n"
     "  or:  vexlo32 --get-diz [--utf8] [--all-kinds] ARCHIVE\n"
     "  or:  vexlo32 --save-diz [--utf8] DIZFILE ARCHIVE...\n"
     "Lists folders of ZIP archives and reads and writes their FILE_ID.DIZ\n"
