@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The desktop Trash, as the freedesktop.org Trash specification lays it out.
+// The desktop Trash, laid out as freedesktop.org sets it down for desktops.
 // Qt has QFile::moveToTrash, but it spells names in UTF-8 (a DOS-named file
 // would be missed, or another file hit), falls back to the current folder
 // when the Trash cannot be made, and looks at a link's target rather than
