@@ -107,6 +107,25 @@ template <typename Work> void runOnWorker(Work work, int timeoutMs = 10000)
     thread->wait();
 }
 
+// Sends one raw request line to the server of that name, from another
+// thread (the server answers from this one), and returns its answer.
+QByteArray replyTo(const QString& name, const QByteArray& request)
+{
+    QByteArray reply;
+    runOnWorker([&] {
+        QLocalSocket socket;
+        socket.connectToServer(name);
+        if (!socket.waitForConnected(3000))
+            return;
+        socket.write(request);
+        socket.flush();
+        while (!socket.canReadLine() && socket.waitForReadyRead(3000)) {
+        }
+        reply = socket.readLine().trimmed();
+    });
+    return reply;
+}
+
 // A helper process (tests/instance_helper.cpp) claiming the name.
 class Helper {
 public:
@@ -265,18 +284,7 @@ private slots:
                 [&](const QByteArray& t, const QByteArray& s, const QString& f) {
                     received.append({t, s, f});
                 });
-        QByteArray reply;
-        runOnWorker([&] {
-            QLocalSocket socket;
-            socket.connectToServer(name);
-            if (!socket.waitForConnected(3000))
-                return;
-            socket.write(request);
-            socket.flush();
-            while (!socket.canReadLine() && socket.waitForReadyRead(3000)) {
-            }
-            reply = socket.readLine().trimmed();
-        });
+        const QByteArray reply = replyTo(name, request);
         QCOMPARE(reply, QByteArray("ok"));
         QTRY_COMPARE(received.size(), 1);
         QCOMPARE(received.first().token, token);
@@ -384,18 +392,7 @@ private slots:
         SingleInstance server(name);
         QVERIFY(server.listen());
         QSignalSpy spy(&server, &SingleInstance::activationRequested);
-        QByteArray reply;
-        runOnWorker([&] {
-            QLocalSocket socket;
-            socket.connectToServer(name);
-            if (!socket.waitForConnected(3000))
-                return;
-            socket.write(request);
-            socket.flush();
-            while (!socket.canReadLine() && socket.waitForReadyRead(3000)) {
-            }
-            reply = socket.readLine().trimmed();
-        });
+        const QByteArray reply = replyTo(name, request);
         QCOMPARE(reply, QByteArray("error"));
         QCOMPARE(spy.count(), 0);
     }
