@@ -136,16 +136,6 @@ QString dataFilePath(const QString& name)
 
 namespace {
 
-// A folder the program may keep the user's files in: a folder (or a link to
-// one, as a home on another disk often is) that belongs to this user and that
-// nobody else may write to.
-bool isOwnPrivateFolder(const QString& folder)
-{
-    struct stat st;
-    return ::stat(encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
 QString appFolderIn(QStandardPaths::StandardLocation location)
 {
     const QString base = QStandardPaths::writableLocation(location);
@@ -163,6 +153,16 @@ QString runtimeCandidate()
 }
 
 } // namespace
+
+bool isOwnPrivateFolder(const QString& folder, bool followLinks)
+{
+    struct stat st;
+    const QByteArray native = encodeName(folder);
+    const int got =
+        followLinks ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
+    return got == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
 
 bool makeOwnFolder(const QString& folder)
 {

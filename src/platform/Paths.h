@@ -80,6 +80,11 @@ QString tempDizPath();
 // older settings file is looked for then.
 void setUserFoldersOverride(const QString& folder);
 
+// A folder the program may keep the user's files in: one that belongs to
+// this user and that nobody else may write to. followLinks: a link to such a
+// folder counts too (as a home on another disk often is).
+bool isOwnPrivateFolder(const QString& folder, bool followLinks = true);
+
 // Creates the folder and what is missing above it, each with mode 0700
 // (what exists already is left as it is). True when the folder is there,
 // belongs to this user and nobody else may write to it.

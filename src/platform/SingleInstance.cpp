@@ -30,13 +30,6 @@ constexpr qint64 kMaxRequest = 16384;
 // A connection that sends no complete request is dropped after this.
 constexpr int kRequestTimeoutMs = 5000;
 
-bool isPrivateFolderOfUser(const QByteArray& native)
-{
-    struct stat st;
-    return ::lstat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == ::getuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
 // Where the socket goes: a folder nobody else may create files in, so
 // nobody else can put a socket of their own in our place, and the socket
 // needs no access options of its own (Qt would rename such a socket over an
@@ -47,7 +40,7 @@ bool isPrivateFolderOfUser(const QByteArray& native)
 QString runtimeFolder()
 {
     const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
-    if (!xdg.isEmpty() && xdg.startsWith('/') && isPrivateFolderOfUser(xdg))
+    if (!xdg.isEmpty() && xdg.startsWith('/') && isOwnPrivateFolder(decodeName(xdg), false))
         return decodeName(xdg);
 
     QByteArray temp = qgetenv("TMPDIR");
@@ -58,7 +51,7 @@ QString runtimeFolder()
     struct stat st;
     if (::lstat(own.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid())
         ::chmod(own.constData(), S_IRWXU); // ours, but opened up by someone: close it again
-    if (isPrivateFolderOfUser(own))
+    if (isOwnPrivateFolder(decodeName(own), false))
         return decodeName(own);
     qCWarning(lcPlatform) << "no private folder for the instance socket:" << decodeName(own)
                           << "is someone else's, a link or no folder; running alone";

@@ -158,19 +158,13 @@ private slots:
         const QString open = rig.dir.filePath("cache/vexlo32");
         QVERIFY(QDir().mkpath(open));
         QCOMPARE(::chmod(QFile::encodeName(open).constData(), 0777), 0);
-        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
-        qunsetenv("XDG_RUNTIME_DIR");
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(rig.dir.filePath("cache")));
-        platform::setUserFoldersOverride(QString());
-        rig.getDiz();
-        platform::setUserFoldersOverride(rig.dir.path());
-        qputenv("XDG_RUNTIME_DIR", savedRuntime);
-        qputenv("XDG_CACHE_HOME", savedCache);
-        if (savedRuntime.isEmpty())
-            qunsetenv("XDG_RUNTIME_DIR");
-        if (savedCache.isEmpty())
-            qunsetenv("XDG_CACHE_HOME");
+        {
+            const test::ScopedEnv runtime("XDG_RUNTIME_DIR", QString());
+            const test::ScopedEnv cache("XDG_CACHE_HOME", rig.dir.filePath("cache"));
+            platform::setUserFoldersOverride(QString());
+            rig.getDiz();
+            platform::setUserFoldersOverride(rig.dir.path());
+        }
         QCOMPARE(rig.extractCalls, 0);
         QCOMPARE(rig.host.box, kCrc + "109");
         QCOMPARE(rig.host.saveEnabled, 0);

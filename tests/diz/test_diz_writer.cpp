@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <optional>
+
 #include <zip.h>
 
 #include <sys/stat.h>
@@ -354,8 +356,7 @@ private slots:
         Rig rig(1);
         rig.pane.select({0});
         const QString target = rig.dir.filePath("elsewhere.txt");
-        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        std::optional<test::ScopedEnv> runtime, cache;
         if (inItsPlace == "folder") {
             QVERIFY(QDir().mkdir(rig.temp()));
         } else if (inItsPlace == "link") {
@@ -368,19 +369,15 @@ private slots:
             QVERIFY(QDir().mkpath(rig.dir.filePath("cache/vexlo32")));
             QCOMPARE(
                 ::chmod(QFile::encodeName(rig.dir.filePath("cache/vexlo32")).constData(), 0777), 0);
-            qunsetenv("XDG_RUNTIME_DIR");
-            qputenv("XDG_CACHE_HOME", QFile::encodeName(rig.dir.filePath("cache")));
+            runtime.emplace("XDG_RUNTIME_DIR", QString());
+            cache.emplace("XDG_CACHE_HOME", rig.dir.filePath("cache"));
             platform::setUserFoldersOverride(QString());
         }
         rig.host.box = "desc";
         rig.writer.press(rig.selectedFilePath);
         platform::setUserFoldersOverride(rig.dir.path());
-        qputenv("XDG_RUNTIME_DIR", savedRuntime);
-        qputenv("XDG_CACHE_HOME", savedCache);
-        if (savedRuntime.isEmpty())
-            qunsetenv("XDG_RUNTIME_DIR");
-        if (savedCache.isEmpty())
-            qunsetenv("XDG_CACHE_HOME");
+        runtime.reset();
+        cache.reset();
 
         QVERIFY(rig.updates.empty());
         QVERIFY(rig.freeSpaceAskedFor.isEmpty());

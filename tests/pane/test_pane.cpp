@@ -373,15 +373,15 @@ private slots:
             ::close(fd);
         }
         const QString oldCwd = QDir::currentPath();
-        const QByteArray oldData = qgetenv("XDG_DATA_HOME");
         QVERIFY(QDir::setCurrent(dir.filePath("cwd")));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("share/deep")));
         Form1 window;
-        paneOf(window).setFolderPath(dir.filePath("files"));
-        select(paneOf(window), {0});
-        setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
-        control<QAction>(window, "delete")->trigger();
-        qputenv("XDG_DATA_HOME", oldData);
+        {
+            const test::ScopedEnv data("XDG_DATA_HOME", dir.filePath("share/deep"));
+            paneOf(window).setFolderPath(dir.filePath("files"));
+            select(paneOf(window), {0});
+            setMessageHook([](const MessageRequest&) { return QMessageBox::Ok; });
+            control<QAction>(window, "delete")->trigger();
+        }
         QDir::setCurrent(oldCwd);
 
         QCOMPARE(paneOf(window).count(), trashed ? 0 : 1);

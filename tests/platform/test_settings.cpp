@@ -15,33 +15,6 @@ using namespace vexlo;
 
 namespace {
 
-// Sets an environment variable for a test's length (an empty value unsets it).
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QString& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
-    {
-        if (value.isEmpty())
-            qunsetenv(name);
-        else
-            qputenv(name, QFile::encodeName(value));
-    }
-    ~ScopedEnv()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
-
 // The permission bits of a path, or -1 when it is not there.
 int modeOf(const QString& path)
 {
@@ -311,7 +284,7 @@ private slots:
     {
         QTemporaryDir home;
         const QString config = home.filePath("config");
-        const ScopedEnv env("XDG_CONFIG_HOME", config);
+        const test::ScopedEnv env("XDG_CONFIG_HOME", config);
         const QString appName = QCoreApplication::applicationName();
         QCoreApplication::setApplicationName("Vexlo32");
         platform::setProgramFolderOverride(home.filePath("bin"));
@@ -373,8 +346,8 @@ private slots:
             QVERIFY(QDir().mkpath(home.filePath("cache")));
             QVERIFY(QFile::link(home.filePath("theirs"), cacheFolder));
         }
-        const ScopedEnv runEnv("XDG_RUNTIME_DIR", run);
-        const ScopedEnv cacheEnv("XDG_CACHE_HOME", home.filePath("cache"));
+        const test::ScopedEnv runEnv("XDG_RUNTIME_DIR", run);
+        const test::ScopedEnv cacheEnv("XDG_CACHE_HOME", home.filePath("cache"));
 
         const QString folder = platform::temporaryFolder();
         if (base.isEmpty()) {
@@ -391,7 +364,7 @@ private slots:
             QCOMPARE(test::readBytes(run + "/vexlo32"), QByteArray("not a folder"));
 
         // A copy on another display works in a folder beside this one.
-        const ScopedEnv display("DISPLAY", ":vexlo-test-other");
+        const test::ScopedEnv display("DISPLAY", ":vexlo-test-other");
         const QString other = platform::temporaryFolder();
         QVERIFY(other != folder);
         QCOMPARE(other, shared + '/' + platform::displayKey());
@@ -407,8 +380,8 @@ private slots:
         QVERIFY(QDir(home.path()).mkpath("cache/vexlo32"));
         const QString open = home.filePath("cache/vexlo32");
         QCOMPARE(::chmod(QFile::encodeName(open).constData(), 0777), 0);
-        const ScopedEnv runEnv("XDG_RUNTIME_DIR", QString());
-        const ScopedEnv cacheEnv("XDG_CACHE_HOME", home.filePath("cache"));
+        const test::ScopedEnv runEnv("XDG_RUNTIME_DIR", QString());
+        const test::ScopedEnv cacheEnv("XDG_CACHE_HOME", home.filePath("cache"));
         const QString folder = platform::temporaryFolder();
         QVERIFY2(folder != open || (modeOf(folder) & 0077) == 0, qPrintable(folder));
     }
@@ -444,8 +417,8 @@ private slots:
                 QVERIFY(test::writeBytes(places[which], "/\r\n"));
         }
         QVERIFY(QDir().mkpath(home.filePath("bin")));
-        const ScopedEnv config("XDG_CONFIG_HOME", home.filePath("config"));
-        const ScopedEnv data("XDG_DATA_HOME", home.filePath("data"));
+        const test::ScopedEnv config("XDG_CONFIG_HOME", home.filePath("config"));
+        const test::ScopedEnv data("XDG_DATA_HOME", home.filePath("data"));
         const QString appName = QCoreApplication::applicationName();
         QCoreApplication::setApplicationName("Vexlo32");
         platform::setProgramFolderOverride(home.filePath("bin"));

@@ -374,15 +374,7 @@ private slots:
 
     // Sibling folders "Docs" and "docs" look the same lower-cased: the one
     // picked is the one listed, and Delete and Make list act in it alone.
-    void pickOfACaseTwinIsActedOn_data()
-    {
-        QTest::addColumn<QString>("twin");
-        QTest::addColumn<QString>("other");
-        QTest::newRow("Docs") << "Docs"
-                              << "docs";
-        QTest::newRow("docs") << "docs"
-                              << "Docs";
-    }
+    void pickOfACaseTwinIsActedOn_data() { test::addCaseTwinRows(); }
     void pickOfACaseTwinIsActedOn()
     {
         QFETCH(QString, twin);

@@ -213,15 +213,7 @@ private slots:
     // Sibling folders "Docs" and "docs", each with its own game.zip: the
     // folder the settings name is the one Get diz reads and Save diz
     // writes; its twin's archive is never touched.
-    void caseTwinFolderIsTheOneActedOn_data()
-    {
-        QTest::addColumn<QString>("twin");
-        QTest::addColumn<QString>("other");
-        QTest::newRow("Docs") << "Docs"
-                              << "docs";
-        QTest::newRow("docs") << "docs"
-                              << "Docs";
-    }
+    void caseTwinFolderIsTheOneActedOn_data() { test::addCaseTwinRows(); }
     void caseTwinFolderIsTheOneActedOn()
     {
         QFETCH(QString, twin);

@@ -9,12 +9,23 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <zip.h>
 
 #include <csignal>
 
 namespace vexlo::test {
+
+void addCaseTwinRows()
+{
+    QTest::addColumn<QString>("twin");
+    QTest::addColumn<QString>("other");
+    QTest::newRow("Docs") << "Docs"
+                          << "docs";
+    QTest::newRow("docs") << "docs"
+                          << "Docs";
+}
 
 bool makeZip(const QString& path, const std::vector<Member>& members)
 {

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +37,37 @@ bool makeZip(const QString& path, const std::vector<Member>& members);
 QString makeKindArchive(const QString& kind, const QString& path,
                         const std::vector<Member>& members, const QString& password = QString(),
                         bool hideNames = false);
+
+// Sets an environment variable for a test's length (an empty value unsets it).
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// The rows of a test about sibling folders "Docs" and "docs": the one acted
+// on ("twin") and the other, each way round.
+void addCaseTwinRows();
 
 // Writes a file (creating folders on the way) and optionally sets its time.
 bool writeBytes(const QString& path, const QByteArray& bytes);
