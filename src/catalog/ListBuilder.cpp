@@ -243,13 +243,13 @@ ArchiveDescription MemoryDescriptionReader::read(const QString& archivePath)
     return out;
 }
 
-ArchiveDescription MemoryDescriptionReader::readOpen(int fd, const QString& path)
+ArchiveDescription MemoryDescriptionReader::readOpen(int fd, qint64 size, const QString& path)
 {
     ArchiveDescription out;
     m_zip.setKeepPaths(false);
     m_zip.setMemberMask(platform::kDescriptionFileName);
     m_zip.setArchivePath(path);
-    out.status = m_zip.ReadMemberFrom(fd, platform::kDescriptionFileName, out.bytes);
+    out.status = m_zip.ReadMemberFrom(fd, platform::kDescriptionFileName, out.bytes, size);
     out.present = out.status == diz::ZipStatus::Success;
     return out;
 }
@@ -259,13 +259,13 @@ namespace {
 // An archive of another kind, named so but read as what its first bytes say
 // (a ZIP among them through the zip component, with its properties set as
 // for any ZIP the list reads). Always in memory: no temporary file.
-ArchiveDescription readOtherKind(diz::ZipComponent& zip, int fd, const QString& path)
+ArchiveDescription readOtherKind(diz::ZipComponent& zip, int fd, qint64 size, const QString& path)
 {
     ArchiveDescription out;
     zip.setKeepPaths(false);
     zip.setMemberMask(platform::kDescriptionFileName);
     zip.setArchivePath(path);
-    out.status = diz::readMemberOfAnyKind(zip, fd, platform::kDescriptionFileName, out.bytes);
+    out.status = diz::readMemberOfAnyKind(zip, fd, platform::kDescriptionFileName, out.bytes, size);
     out.present = out.status == diz::ZipStatus::Success;
     return out;
 }
@@ -362,10 +362,12 @@ public:
         if (entry.archive || entry.shortcut) {
             // Read through one descriptor, opened relative to the folder and
             // checked to be the file the folder read saw; through a link only
-            // where its owner may read what it leads to.
+            // where its owner may read what it leads to. That check's fstat
+            // is the only one the file gets.
+            qint64 size = -1;
             const platform::UniqueFd file(
                 f.item && m_contents.fd >= 0
-                    ? platform::openListedFile(m_contents.fd, *f.item)
+                    ? platform::openListedFile(m_contents.fd, *f.item, &size)
                     : platform::openRegularAt(AT_FDCWD, platform::encodeName(f.realPath)));
             if (entry.archive) {
                 // Read only: an archive's attributes and permissions stay as
@@ -373,9 +375,9 @@ public:
                 if (file.get() < 0)
                     entry.description.status = diz::ZipStatus::CannotOpenArchive;
                 else if (diz::endsInZip(f.name))
-                    entry.description = m_descriptions.readOpen(file.get(), f.realPath);
+                    entry.description = m_descriptions.readOpen(file.get(), size, f.realPath);
                 else
-                    entry.description = readOtherKind(m_job.zip, file.get(), f.realPath);
+                    entry.description = readOtherKind(m_job.zip, file.get(), size, f.realPath);
             }
             if (entry.shortcut)
                 entry.date = file.get() >= 0 ? shortcutTargetOf(file.get()) : QByteArray();

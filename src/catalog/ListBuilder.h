@@ -68,10 +68,12 @@ public:
     virtual ~DescriptionReader() = default;
     virtual ArchiveDescription read(const QString& archivePath) = 0;
     // The same for an archive the builder has open (path names it for the
-    // user); a reader that can reads through the descriptor.
-    virtual ArchiveDescription readOpen(int fd, const QString& path)
+    // user; size is what the builder's fstat of the regular file fd said);
+    // a reader that can reads through the descriptor.
+    virtual ArchiveDescription readOpen(int fd, qint64 size, const QString& path)
     {
         Q_UNUSED(fd);
+        Q_UNUSED(size);
         return read(path);
     }
     // True when read() may leave the temporary description file behind; the
@@ -101,7 +103,7 @@ class MemoryDescriptionReader : public DescriptionReader {
 public:
     explicit MemoryDescriptionReader(diz::ZipComponent& zip) : m_zip(zip) {}
     ArchiveDescription read(const QString& archivePath) override;
-    ArchiveDescription readOpen(int fd, const QString& path) override;
+    ArchiveDescription readOpen(int fd, qint64 size, const QString& path) override;
     bool leavesTemporaryFile() const override { return false; }
 
 private:

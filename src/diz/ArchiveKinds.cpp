@@ -422,11 +422,12 @@ ZipStatus readArjMember(int fd, const QString& memberName, QByteArray& out)
     return ZipStatus::Success;
 }
 
-ZipStatus readMemberOfAnyKind(ZipComponent& zip, int fd, const QString& memberName, QByteArray& out)
+ZipStatus readMemberOfAnyKind(ZipComponent& zip, int fd, const QString& memberName, QByteArray& out,
+                              qint64 knownSize)
 {
     switch (kindOf(fd)) {
     case ArchiveKind::Zip:
-        return zip.ReadMemberFrom(fd, memberName, out);
+        return zip.ReadMemberFrom(fd, memberName, out, knownSize);
     case ArchiveKind::Arj:
         return readArjMember(fd, memberName, out);
     case ArchiveKind::Other:

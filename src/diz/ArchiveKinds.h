@@ -55,8 +55,9 @@ ZipStatus readArjMember(int fd, const QString& memberName, QByteArray& out);
 
 // The description member of a file of any kind held open as fd, by its
 // first bytes: a ZIP through the zip component (its statuses, its abort and
-// progress), an ARJ through arj, the rest through libarchive.
-ZipStatus readMemberOfAnyKind(ZipComponent& zip, int fd, const QString& memberName,
-                              QByteArray& out);
+// progress), an ARJ through arj, the rest through libarchive. knownSize as
+// for ZipComponent::readRootMemberFrom.
+ZipStatus readMemberOfAnyKind(ZipComponent& zip, int fd, const QString& memberName, QByteArray& out,
+                              qint64 knownSize = -1);
 
 } // namespace vexlo::diz

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "diz/DescriptorSource.h"
 
+#include "diz/ZipLayout.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,11 +15,20 @@ namespace vexlo::diz {
 
 namespace {
 
+// What libzip reads of an archive is its tail (the end records, and in
+// nearly every archive the whole directory with them), then one member's
+// local header and data: the tail is kept, and a read beyond it reads this
+// much ahead, so that a small member costs one read and a small archive one
+// read in all.
+constexpr size_t kReadAhead = 16 * 1024;
+
 class DescriptorSource {
 public:
-    DescriptorSource(int fd, zip_uint64_t start) : m_fd(fd), m_start(start)
+    DescriptorSource(int fd, zip_uint64_t start, std::int64_t knownSize) : m_fd(fd), m_start(start)
     {
         zip_error_init(&m_error);
+        if (knownSize >= 0)
+            setSize(zip_uint64_t(knownSize));
     }
     ~DescriptorSource() { zip_error_fini(&m_error); }
     DescriptorSource(const DescriptorSource&) = delete;
@@ -38,11 +51,18 @@ private:
         return -1;
     }
 
-    // The length libzip sees: the file as it is when first asked about, less
-    // the start (libzip asks often; the file we hold does not move).
+    void setSize(zip_uint64_t size)
+    {
+        m_length = size > m_start ? size - m_start : 0;
+        m_bytes.emplace(m_fd, size, kReadAhead);
+    }
+
+    // The length libzip sees: the file as it is when first asked about (or
+    // as the caller's fstat found it), less the start. libzip asks often;
+    // the file we hold does not move.
     bool measure()
     {
-        if (m_measured)
+        if (m_bytes)
             return true;
         struct stat st {};
         if (::fstat(m_fd, &st) != 0)
@@ -51,10 +71,9 @@ private:
             errno = EINVAL;
             return false;
         }
-        const zip_uint64_t size = zip_uint64_t(st.st_size);
-        m_length = size > m_start ? size - m_start : 0;
+        setSize(zip_uint64_t(st.st_size));
         m_mtime = st.st_mtime;
-        m_measured = true;
+        m_mtimeKnown = true;
         return true;
     }
 
@@ -78,8 +97,11 @@ private:
                 return fail(ZIP_ER_READ, errno);
             zip_stat_init(out);
             out->size = m_length;
-            out->mtime = m_mtime;
-            out->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+            out->valid |= ZIP_STAT_SIZE;
+            if (m_mtimeKnown) {
+                out->mtime = m_mtime;
+                out->valid |= ZIP_STAT_MTIME;
+            }
             return sizeof(zip_stat_t);
         }
         case ZIP_SOURCE_ERROR:
@@ -110,6 +132,12 @@ private:
             return 0;
         if (len > m_length - m_pos)
             len = m_length - m_pos;
+        if (m_bytes->readAt(m_start + m_pos, out, size_t(len))) {
+            m_pos += len;
+            return zip_int64_t(len);
+        }
+        // The file became shorter, or a read failed: what one more read
+        // gives, so that libzip reports a short file as it would.
         zip_uint64_t done = 0;
         while (done < len) {
             const size_t want = size_t(std::min<zip_uint64_t>(len - done, SSIZE_MAX));
@@ -120,7 +148,7 @@ private:
                 return fail(ZIP_ER_READ, errno);
             }
             if (got == 0)
-                break; // the file became shorter
+                break;
             done += zip_uint64_t(got);
         }
         m_pos += done;
@@ -131,16 +159,18 @@ private:
     const zip_uint64_t m_start;
     zip_uint64_t m_length = 0;
     zip_uint64_t m_pos = 0;
+    std::optional<DescriptorBytes> m_bytes; // once the size is known
     time_t m_mtime = 0;
-    bool m_measured = false;
+    bool m_mtimeKnown = false;
     zip_error_t m_error;
 };
 
 } // namespace
 
-zip_source_t* createDescriptorSource(int fd, zip_uint64_t start, zip_error_t* error)
+zip_source_t* createDescriptorSource(int fd, zip_uint64_t start, zip_error_t* error,
+                                     std::int64_t knownSize)
 {
-    auto source = std::make_unique<DescriptorSource>(fd, start);
+    auto source = std::make_unique<DescriptorSource>(fd, start, knownSize);
     zip_source_t* out =
         zip_source_function_create(&DescriptorSource::callback, source.get(), error);
     if (out)
@@ -148,11 +178,11 @@ zip_source_t* createDescriptorSource(int fd, zip_uint64_t start, zip_error_t* er
     return out;
 }
 
-zip_t* openArchiveAt(int fd, zip_uint64_t start, int flags, int* errorCode)
+zip_t* openArchiveAt(int fd, zip_uint64_t start, int flags, int* errorCode, std::int64_t knownSize)
 {
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = createDescriptorSource(fd, start, &error);
+    zip_source_t* source = createDescriptorSource(fd, start, &error, knownSize);
     zip_t* archive = source ? zip_open_from_source(source, flags | ZIP_RDONLY, &error) : nullptr;
     if (!archive) {
         if (source)

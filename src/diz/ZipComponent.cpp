@@ -137,7 +137,7 @@ ZipStatus statusForMemberError(int code)
 
 // Opens an archive to read: a regular file (never a FIFO we would wait on).
 // A 0-byte file is no archive, though libzip would take it for an empty one.
-int openForReading(const QString& realPath, ZipStatus& status)
+int openForReading(const QString& realPath, ZipStatus& status, qint64& size)
 {
     const QByteArray native = platform::encodeName(realPath);
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -154,6 +154,7 @@ int openForReading(const QString& realPath, ZipStatus& status)
         return -1;
     }
     status = ZipStatus::Success;
+    size = qint64(st.st_size);
     return fd;
 }
 
@@ -163,11 +164,12 @@ int openForReading(const QString& realPath, ZipStatus& status)
 // not count the stub in front of it (a self-extractor never adjusted, which
 // unzip reads with a warning) is opened past the stub. prefix: where libzip's
 // view of the file starts.
-ArchivePtr openHeld(int fd, int flags, ZipStatus& status, quint64& prefix)
+// knownSize: fd's size from the caller's fstat, or -1.
+ArchivePtr openHeld(int fd, int flags, ZipStatus& status, quint64& prefix, qint64 knownSize = -1)
 {
     prefix = 0;
     int error = ZIP_ER_OK;
-    zip_t* archive = openArchiveAt(fd, 0, flags, &error);
+    zip_t* archive = openArchiveAt(fd, 0, flags, &error, knownSize);
     if (!archive && (error == ZIP_ER_NOZIP || error == ZIP_ER_INCONS)) {
         const DescriptorBytes bytes(fd);
         quint64 found = 0;
@@ -293,7 +295,7 @@ public:
     }
 
     ZipStatus readRootMember(const QString& archivePath, const QString& name, QByteArray& out);
-    ZipStatus readRootMemberOf(int fd, const QString& name, QByteArray& out);
+    ZipStatus readRootMemberOf(int fd, qint64 size, const QString& name, QByteArray& out);
     ZipStatus update(const QString& archivePath, const std::vector<RootMember>& sources);
 
 private:
@@ -316,18 +318,21 @@ ZipStatus ZipRunningCall::readRootMember(const QString& archivePath, const QStri
 {
     out.clear();
     ZipStatus status = ZipStatus::Success;
-    const platform::UniqueFd fd(openForReading(archivePath, status));
+    qint64 size = 0;
+    const platform::UniqueFd fd(openForReading(archivePath, status, size));
     if (fd.get() < 0)
         return status;
-    return readRootMemberOf(fd.get(), name, out);
+    return readRootMemberOf(fd.get(), size, name, out);
 }
 
-ZipStatus ZipRunningCall::readRootMemberOf(int fd, const QString& name, QByteArray& out)
+// size: what fstat said of the regular file fd.
+ZipStatus ZipRunningCall::readRootMemberOf(int fd, qint64 size, const QString& name,
+                                           QByteArray& out)
 {
     out.clear();
     ZipStatus status = ZipStatus::Success;
     quint64 prefix = 0;
-    ArchivePtr archive = openHeld(fd, 0, status, prefix);
+    ArchivePtr archive = openHeld(fd, 0, status, prefix, size);
     if (!archive)
         return status;
     const zip_int64_t index = findRootMember(archive.get(), name);
@@ -462,18 +467,22 @@ ZipStatus ZipComponent::readRootMember(const QString& archivePath, const QString
     return status;
 }
 
-ZipStatus ZipComponent::readRootMemberFrom(int fd, const QString& name, QByteArray& out)
+ZipStatus ZipComponent::readRootMemberFrom(int fd, const QString& name, QByteArray& out,
+                                           qint64 knownSize)
 {
     ZipRunningCall call(*this);
     out.clear();
     if (fd < 0 || !isPlainName(name))
         return ZipStatus::BadArguments;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return ZipStatus::CannotOpenArchive;
-    if (st.st_size == 0)
+    if (knownSize < 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+            return ZipStatus::CannotOpenArchive;
+        knownSize = qint64(st.st_size);
+    }
+    if (knownSize == 0)
         return ZipStatus::NotAZipArchive;
-    const ZipStatus status = call.readRootMemberOf(fd, name, out);
+    const ZipStatus status = call.readRootMemberOf(fd, knownSize, name, out);
     if (status == ZipStatus::Success)
         call.reportStatus(100);
     return status;
@@ -545,9 +554,10 @@ ZipStatus ZipComponent::ReadMember(const QString& archive, const QString& member
     return readRootMember(archive, memberName, out);
 }
 
-ZipStatus ZipComponent::ReadMemberFrom(int fd, const QString& memberName, QByteArray& out)
+ZipStatus ZipComponent::ReadMemberFrom(int fd, const QString& memberName, QByteArray& out,
+                                       qint64 knownSize)
 {
-    return readRootMemberFrom(fd, memberName, out);
+    return readRootMemberFrom(fd, memberName, out, knownSize);
 }
 
 ZipStatus ZipComponent::UpdateMembers(int)

@@ -73,7 +73,10 @@ public:
     // case) of the archive into memory. Nothing on the disk changes.
     ZipStatus readRootMember(const QString& archivePath, const QString& name, QByteArray& out);
     // The same for an archive the caller holds open (a regular file).
-    ZipStatus readRootMemberFrom(int fd, const QString& name, QByteArray& out);
+    // knownSize: its size, when the caller's fstat has just seen a regular
+    // file (spares a second one); -1 to look.
+    ZipStatus readRootMemberFrom(int fd, const QString& name, QByteArray& out,
+                                 qint64 knownSize = -1);
     // Reads the member as readRootMember does and writes it as the file
     // name in targetFolder, whole or not at all.
     ZipStatus extractRootMember(const QString& archivePath, const QString& name,
@@ -120,8 +123,10 @@ public:
     // letter case) into memory, with the same checks and statuses as
     // ExtractMembers but without touching the disk.
     ZipStatus ReadMember(const QString& archive, const QString& memberName, QByteArray& out);
-    // The same for an archive the caller holds open (a regular file).
-    ZipStatus ReadMemberFrom(int fd, const QString& memberName, QByteArray& out);
+    // The same for an archive the caller holds open (a regular file; its
+    // size as for readRootMemberFrom).
+    ZipStatus ReadMemberFrom(int fd, const QString& memberName, QByteArray& out,
+                             qint64 knownSize = -1);
 
 signals:
     void Status(int completion); // during extraction or reading

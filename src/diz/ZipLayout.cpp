@@ -433,6 +433,11 @@ DescriptorBytes::DescriptorBytes(int fd) : m_fd(fd)
     m_size = m_ok ? quint64(st.st_size) : 0;
 }
 
+DescriptorBytes::DescriptorBytes(int fd, quint64 size, size_t readAhead)
+    : m_fd(fd), m_size(size), m_readAhead(readAhead), m_ok(true)
+{
+}
+
 bool DescriptorBytes::readAt(quint64 offset, char* out, size_t n) const
 {
     if (offset >= m_keptAt && n <= quint64(m_kept.size()) &&
@@ -440,6 +445,27 @@ bool DescriptorBytes::readAt(quint64 offset, char* out, size_t n) const
         std::memcpy(out, m_kept.constData() + (offset - m_keptAt), n);
         return true;
     }
+    if (n < m_readAhead && offset < m_size && n <= m_size - offset) {
+        const size_t span = size_t(std::min<quint64>(m_readAhead, m_size - offset));
+        QByteArray ahead(qsizetype(span), Qt::Uninitialized);
+        if (!readFully(offset, ahead.data(), span))
+            return false;
+        std::memcpy(out, ahead.constData(), n);
+        m_kept = std::move(ahead);
+        m_keptAt = offset;
+        return true;
+    }
+    if (!readFully(offset, out, n))
+        return false;
+    if (n >= kShortTail) {
+        m_kept = QByteArray(out, qsizetype(n));
+        m_keptAt = offset;
+    }
+    return true;
+}
+
+bool DescriptorBytes::readFully(quint64 offset, char* out, size_t n) const
+{
     size_t done = 0;
     while (done < n) {
         const ssize_t got = ::pread(m_fd, out + done, n - done, off_t(offset + done));
@@ -448,10 +474,6 @@ bool DescriptorBytes::readAt(quint64 offset, char* out, size_t n) const
         if (got <= 0)
             return false;
         done += size_t(got);
-    }
-    if (n >= kShortTail) {
-        m_kept = QByteArray(out, qsizetype(n));
-        m_keptAt = offset;
     }
     return true;
 }

@@ -34,16 +34,26 @@ public:
 // An open file, read with pread; its size as fstat gave it when made. The
 // last large read is kept, so that the end records and a small directory,
 // which lie in the tail read first, cost no read of their own.
+//
+// With a read-ahead, a smaller read outside what is kept reads that many
+// bytes from its offset on instead and keeps them, so that a member's local
+// header and the data after it cost one read.
 class DescriptorBytes : public ByteSource {
 public:
     explicit DescriptorBytes(int fd);
+    // For a caller whose fstat of fd has just said it is a regular file of
+    // this size: no second fstat.
+    DescriptorBytes(int fd, quint64 size, size_t readAhead);
     bool ok() const { return m_ok; }
     quint64 size() const override { return m_size; }
     bool readAt(quint64 offset, char* out, size_t n) const override;
 
 private:
+    bool readFully(quint64 offset, char* out, size_t n) const;
+
     int m_fd;
     quint64 m_size = 0;
+    size_t m_readAhead = 0;
     bool m_ok = false;
     mutable QByteArray m_kept;
     mutable quint64 m_keptAt = 0;

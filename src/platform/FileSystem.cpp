@@ -259,7 +259,7 @@ bool mayFollow(const FolderItem& item)
            (item.stat.ok && item.linkOwner == item.stat.owner);
 }
 
-int openListedFile(int dirFd, const FolderItem& item)
+int openListedFile(int dirFd, const FolderItem& item, qint64* size)
 {
     if (!mayFollow(item)) {
         errno = EACCES;
@@ -277,6 +277,8 @@ int openListedFile(int dirFd, const FolderItem& item)
         errno = ESTALE; // not the file the folder read saw
         return -1;
     }
+    if (size)
+        *size = qint64(st.st_size);
     return fd;
 }
 

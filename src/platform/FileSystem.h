@@ -96,8 +96,9 @@ bool readFolderAt(int dirFd, std::vector<FolderItem>& out);
 int openRegularAt(int dirFd, const QByteArray& name);
 // The same for an entry a folder read gave: the file opened must still be
 // the one the read saw (a link swapped meanwhile is refused), and through a
-// link only as mayFollow allows.
-int openListedFile(int dirFd, const FolderItem& item);
+// link only as mayFollow allows. size, when given, is set to the file's size
+// as that check saw it.
+int openListedFile(int dirFd, const FolderItem& item, qint64* size = nullptr);
 
 // Before a file is replaced by a new version (Save diz), its attributes are
 // "reset to normal": here, its owner may write it (an owner's read-only file

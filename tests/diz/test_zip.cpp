@@ -360,6 +360,58 @@ private slots:
         QCOMPARE(readBytes(target()), data);
     }
 
+    // Archives are read from one kept tail and one read ahead of a member:
+    // the same bytes wherever the description lies and whatever its size,
+    // with the file's size looked up or given by the caller.
+    void readsWhereverTheMemberLies_data()
+    {
+        QTest::addColumn<int>("before");       // bytes of stored noise ahead of it
+        QTest::addColumn<int>("after");        // and behind it
+        QTest::addColumn<int>("length");       // of the description
+        QTest::addColumn<qint64>("sizeGiven"); // -1: looked up; else the file's size plus this
+        QTest::newRow("small archive, read at once") << 100 << 100 << 40 << qint64(0);
+        QTest::newRow("first of a large archive") << 0 << 300000 << 40 << qint64(0);
+        QTest::newRow("last of a large archive") << 300000 << 0 << 40 << qint64(-1);
+        QTest::newRow("in the middle, larger than a read ahead")
+            << 200000 << 200000 << 70000 << qint64(0);
+        QTest::newRow("across the end of a read ahead") << 0 << 200000 << 16300 << qint64(0);
+        QTest::newRow("the file shorter than the size given") << 0 << 300000 << 40 << qint64(1000);
+    }
+    void readsWhereverTheMemberLies()
+    {
+        QFETCH(int, before);
+        QFETCH(int, after);
+        QFETCH(int, length);
+        QFETCH(qint64, sizeGiven);
+        const QString archive = freshPath("game.zip");
+        const QByteArray text = noise(length, 3);
+        std::vector<Member> members;
+        if (before)
+            members.push_back({"before.bin", noise(before, 1), true});
+        members.push_back({"FILE_ID.DIZ", text, true});
+        if (after)
+            members.push_back({"after.bin", noise(after, 2), true});
+        QVERIFY(makeZip(archive, members));
+        const qint64 size = QFileInfo(archive).size();
+        QFile file(archive);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        ZipComponent zip;
+        QByteArray out;
+        const ZipStatus status =
+            zip.ReadMemberFrom(file.handle(), kDiz, out, sizeGiven < 0 ? -1 : size + sizeGiven);
+        if (sizeGiven > 0) {
+            // A file that shrank since it was looked at is damaged, never read
+            // past its end.
+            QCOMPARE(status, ZipStatus::CorruptArchive);
+            QVERIFY(out.isEmpty());
+            return;
+        }
+        QCOMPARE(status, ZipStatus::Success);
+        QCOMPARE(out, text);
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Success);
+        QCOMPARE(out, text);
+    }
+
     void encryptedMemberIsRefused()
     {
         const QString archive = freshPath("secret.zip");
