@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 
 #include <algorithm>
+#include <utility>
 
 namespace vexlo {
 
@@ -50,11 +51,16 @@ void ArchivePane::load(const QStringList& names)
     m_names = names;
     m_model.setStringList(m_names);
     selectionModel()->clear();
+    m_heldFlags.clear();
+    m_scrollTo = -1;
     --m_quiet;
 }
 
 bool ArchivePane::isSelected(int index) const
 {
+    const auto held = m_heldFlags.constFind(index);
+    if (held != m_heldFlags.constEnd())
+        return held.value();
     return selectionModel()->isSelected(m_model.index(index));
 }
 
@@ -62,6 +68,12 @@ void ArchivePane::setSelected(int index, bool selected)
 {
     if (index < 0 || index >= count())
         return;
+    if (m_held) {
+        m_heldFlags.insert(index, selected);
+        if (selected)
+            m_scrollTo = index;
+        return;
+    }
     const QModelIndex item = m_model.index(index);
     if (selectionModel()->isSelected(item) == selected)
         return;
@@ -71,6 +83,27 @@ void ArchivePane::setSelected(int index, bool selected)
     if (selected)
         scrollTo(item);
     --m_quiet;
+}
+
+void ArchivePane::setHeld(bool held)
+{
+    m_held = held;
+    if (!held) {
+        const QHash<int, bool> flags = std::exchange(m_heldFlags, {});
+        for (auto it = flags.constBegin(); it != flags.constEnd(); ++it) {
+            const QModelIndex item = m_model.index(it.key());
+            if (selectionModel()->isSelected(item) == it.value())
+                continue;
+            ++m_quiet;
+            selectionModel()->select(item, it.value() ? QItemSelectionModel::Select
+                                                      : QItemSelectionModel::Deselect);
+            --m_quiet;
+        }
+        if (m_scrollTo >= 0 && m_scrollTo < count())
+            scrollTo(m_model.index(m_scrollTo));
+        m_scrollTo = -1;
+    }
+    setUpdatesEnabled(!held);
 }
 
 QList<int> ArchivePane::selectedRows() const
@@ -95,6 +128,7 @@ int ArchivePane::lastSelectedIndex() const
 void ArchivePane::clearSelectionQuietly()
 {
     ++m_quiet;
+    m_heldFlags.clear();
     selectionModel()->clearSelection();
     --m_quiet;
 }

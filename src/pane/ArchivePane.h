@@ -3,6 +3,7 @@
 
 #include "diz/PaneModel.h"
 
+#include <QHash>
 #include <QListView>
 #include <QStringListModel>
 
@@ -32,6 +33,12 @@ public:
     // All selected indexes, in list order.
     QList<int> selectedRows() const;
     void clearSelectionQuietly();
+    // While held (a list run), the pane takes its changes in but is neither
+    // painted nor scrolled, and the flags the program sets are kept aside:
+    // a highlight that moves on at every file costs no selection change.
+    // On release the flags that differ from the selection are applied, and
+    // the pane is painted once and scrolled to the last entry selected.
+    void setHeld(bool held);
 
 signals:
     // The user changed the selection.
@@ -49,6 +56,9 @@ private:
     QStringList m_names;
     QStringListModel m_model;
     int m_quiet = 0; // > 0 while the program itself changes the selection
+    bool m_held = false;
+    QHash<int, bool> m_heldFlags; // set while held, not yet applied
+    int m_scrollTo = -1;          // selected while held
 };
 
 } // namespace vexlo

@@ -550,7 +550,18 @@ void Form1::setAllArchiveKinds(bool on)
 
 void Form1::showZipProgress(int completion)
 {
-    m_progressBar->setValue(std::clamp(completion, 0, 100));
+    if (m_progressHeld)
+        m_heldProgress = std::clamp(completion, 0, 100);
+    else
+        m_progressBar->setValue(std::clamp(completion, 0, 100));
+}
+
+void Form1::holdProgress(bool held)
+{
+    m_progressHeld = held;
+    if (!held && m_heldProgress >= 0)
+        m_progressBar->setValue(m_heldProgress);
+    m_heldProgress = -1;
 }
 
 } // namespace vexlo

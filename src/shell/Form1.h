@@ -127,6 +127,8 @@ private slots:
     // Folder-browse dialog and zip component
     void showHighlightedFolder(const QString& folder);
     void showZipProgress(int completion);
+    // While held (a list run), progress is kept and shown on release.
+    void holdProgress(bool held);
     // The folder handed over during a run, once the run is over.
     void openFolderAfterRun();
 
@@ -179,11 +181,13 @@ private:
     ArchivePane* m_archivePane = nullptr;           // "File1"
     DescriptionBox* m_descriptionBox = nullptr;     // "Text1"
     QProgressBar* m_progressBar = nullptr;          // "PVProgressBar1"
-    QPushButton* m_saveDizButton = nullptr;         // "Command1"
-    QPushButton* m_getDizButton = nullptr;          // "Command5"
-    FolderHolder* m_folderHolder = nullptr;         // "Dir1"
-    diz::ZipComponent* m_zip = nullptr;             // "XceedZip1"
-    pane::BrowseDialog* m_browseDialog = nullptr;   // "BrowseDialog1", made on first use
+    bool m_progressHeld = false;
+    int m_heldProgress = -1;                      // the last value given while held
+    QPushButton* m_saveDizButton = nullptr;       // "Command1"
+    QPushButton* m_getDizButton = nullptr;        // "Command5"
+    FolderHolder* m_folderHolder = nullptr;       // "Dir1"
+    diz::ZipComponent* m_zip = nullptr;           // "XceedZip1"
+    pane::BrowseDialog* m_browseDialog = nullptr; // "BrowseDialog1", made on first use
     platform::DiskInfo m_diskInfo;
 
     // Menus, commands and items; object names in the comments. A command

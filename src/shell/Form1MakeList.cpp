@@ -26,11 +26,13 @@ namespace vexlo {
 //
 // The builder yields once per folder and once per file. Every yield runs the
 // pending events, so an Abort press is answered at the next file; but
-// painting the pane and the progress bar for every file would cost more than
-// reading the archive, and nobody can read a highlight that moves thousands
-// of times a second. So while the run goes on those two controls only take
-// their changes in, and are painted at a human rate: at most every
-// kRepaintInterval ms, in the yield that comes first after it.
+// painting the pane, the progress bar and the path panel for every file or
+// folder would cost more than reading the archive, and nobody can read a
+// highlight that moves thousands of times a second. So while the run goes on
+// those controls only take their changes in (the pane is not scrolled, the
+// progress bar keeps the last value), and are brought up to date and painted
+// at a human rate: at most every kRepaintInterval ms, in the yield that comes
+// first after it.
 class Form1::CatalogWindowHost : public catalog::CatalogHost {
 public:
     static constexpr qint64 kRepaintInterval = 30;
@@ -56,7 +58,7 @@ public:
         holdPainting(true);
         m_sincePaint.restart();
     }
-    void setProgress(int value) override { m_window.m_progressBar->setValue(value); }
+    void setProgress(int value) override { m_window.showZipProgress(value); }
     void setTitle(const QString& title) override { m_window.setWindowTitle(title); }
     void setPathPanel(const QString& text) override { m_window.m_pathPanel->setCaption(text); }
     void setCurrentFolder(const QString& folder) override
@@ -71,8 +73,10 @@ public:
 private:
     void holdPainting(bool hold)
     {
-        m_window.m_archivePane->setUpdatesEnabled(!hold);
+        m_window.m_archivePane->setHeld(hold);
+        m_window.holdProgress(hold);
         m_window.m_progressBar->setUpdatesEnabled(!hold);
+        m_window.m_pathPanel->setUpdatesEnabled(!hold);
     }
 
     Form1& m_window;

@@ -253,6 +253,27 @@ private slots:
         QVERIFY(pane.isSelected(0));
         pane.setSelected(0, false);
         QCOMPARE(spy.count(), 0);
+
+        // Held during a run: the highlight moves without touching the
+        // selection until the release applies where it ended; an entry the
+        // user selected meanwhile stays selected.
+        for (const char* name : {"b.zip", "c.zip", "d.zip"})
+            touch(dir.filePath(name));
+        pane.setFolderPath(dir.path());
+        pane.setHeld(true);
+        select(pane, {3});
+        const int clicks = spy.count();
+        for (int i = 0; i < 3; ++i) {
+            if (i > 0)
+                pane.setSelected(i - 1, false);
+            pane.setSelected(i, true);
+            QVERIFY(pane.isSelected(i));
+            QVERIFY(i == 0 || !pane.isSelected(i - 1));
+        }
+        QCOMPARE(pane.selectedRows(), QList<int>{3});
+        pane.setHeld(false);
+        QCOMPARE(pane.selectedRows(), (QList<int>{2, 3}));
+        QCOMPARE(spy.count(), clicks); // applying highlights is no click
     }
 
     void refreshShowsNewFilesAndEmptiesTheBox()
