@@ -9,6 +9,8 @@
 //
 //   vexlo32_bench_gen collection OUT_DIR N [SEED]
 //   vexlo32_bench_gen big OUT_DIR COUNT [SEED]   (COUNT archives of 1 MiB, flat)
+//   vexlo32_bench_gen drop DIR   (drops the pages of every file under DIR from
+//                                 the page cache, for a cold-cache run)
 //
 // Members are mostly word text, so 100,000 archives take about 1.3 GB.
 
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <ftw.h>
 #include <malloc.h>
 #include <memory>
 #include <string>
@@ -342,12 +345,34 @@ int makeBig(const std::string& root, long count, uint64_t seed)
     return 0;
 }
 
+// posix_fadvise(DONTNEED) on every regular file: its clean pages leave the
+// page cache, so the next run reads them from the disk again (the folders'
+// own blocks and inodes stay cached; only the root can drop those).
+int dropPage(const char* path, const struct stat* st, int type, struct FTW*)
+{
+    if (type != FTW_F || !S_ISREG(st->st_mode))
+        return 0;
+    const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+    return 0;
+}
+
+int dropPages(const std::string& root)
+{
+    return ::nftw(root.c_str(), dropPage, 64, FTW_PHYS) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "drop")
+        return dropPages(argv[2]);
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s collection|big OUT_DIR N [SEED]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s collection|big OUT_DIR N [SEED] | drop DIR\n", argv[0]);
         return 2;
     }
     // Every deflated member sets up and clears a fresh compressor state of a

@@ -4,11 +4,15 @@
 #
 #   bench/run.sh [N] [RUNS] [DATA_DIR]
 #
-# N archives (default 10000) in DATA_DIR (default bench/data), RUNS timed
-# runs per contender (default 3; the median is reported). Every contender
-# gets one untimed pass first, so all of them run on a warm page cache.
-# The `unzip -p` loop is run once; for N > 20000 it runs on every 10th
-# archive and is scaled by 10 (said so in the output).
+# N archives (default 10000) in DATA_DIR (default bench/data), RUNS paired
+# rounds of Make list's contenders (default 3; medians are reported). Every
+# contender gets one untimed pass first, so all of them run on a warm page
+# cache; then the system calls per archive (strace -c -f) and a cold-cache
+# round of the baseline and the command line, the collection's pages dropped
+# before each run. The `unzip -p` loop is run once; for N > 20000 it runs on
+# every 10th archive and is scaled by 10 (said so in the output).
+# VEXLO32_BENCH_MAKE_LIST_ONLY=1 stops after Make list (no unzip loop, no
+# Save diz).
 #
 # Results: a table on standard output, also kept in DATA_DIR/results-N.txt.
 set -euo pipefail
@@ -26,6 +30,7 @@ need=()
 [ -x /usr/bin/time ] || need+=(time)
 command -v unzip >/dev/null || need+=(unzip)
 command -v eatmydata >/dev/null || need+=(eatmydata)
+command -v strace >/dev/null || need+=(strace)
 if [ ${#need[@]} -gt 0 ]; then
     sudo=; [ "$(id -u)" -eq 0 ] || sudo=sudo
     $sudo apt-get install -y "${need[@]}"
@@ -52,31 +57,24 @@ results=$data/results-$count.txt
 # median of the numbers on standard input
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-declare -A seconds memory
-# measure NAME COMMAND...: one untimed pass, then RUNS timed ones.
-measure() {
-    local name=$1; shift
-    "$@" >/dev/null 2>&1
-    local t=() m=()
-    for ((r = 0; r < runs; r++)); do
-        /usr/bin/time -f "%e %M" -o "$out/time" "$@" >/dev/null 2>&1
-        read -r e k <"$out/time"
-        t+=("$e"); m+=("$k")
-    done
-    seconds[$name]=$(printf '%s\n' "${t[@]}" | median)
-    memory[$name]=$(printf '%s\n' "${m[@]}" | sort -g | tail -1)
-    printf '%-28s %8.2f s  %7.1f MiB  (runs: %s)\n' "$name" "${seconds[$name]}" \
-        "$(echo "${memory[$name]} / 1024" | bc -l)" "${t[*]}" | tee -a "$results"
+# Make list's contenders, run in paired rounds: each round runs every one of
+# them once, in the same order, so that a busy moment of this shared machine
+# touches a whole round alike; a ratio is taken within each round and the
+# median of those is reported, with the median of each contender's times.
+contenders=()
+contender() { # NAME COMMAND...
+    declare -ga "cmd_${#contenders[@]}"
+    local -n ref="cmd_${#contenders[@]}"
+    ref=("${@:2}")
+    contenders+=("$1")
 }
-
-echo "== $count archives, $(du -sh "$tree" | cut -f1) on disk, $runs runs each, medians" | tee -a "$results"
-measure baseline "$base" "$tree"
+contender baseline "$base" "$tree"
 for layout in short long; do
     for mode in first multi; do
         args=(--make-list "$tree" --output "$out/cli-$layout-$mode.txt")
         [ $layout = long ] && args+=(--long)
         [ $mode = multi ] && args+=(--multi-line)
-        measure "cli $layout $mode" "$prog" "${args[@]}"
+        contender "cli $layout $mode" "$prog" "${args[@]}"
     done
 done
 for combo in "short first" "long multi"; do
@@ -84,12 +82,86 @@ for combo in "short first" "long multi"; do
     args=("$tree" "$out/win-$1-$2.txt")
     [ "$1" = long ] && args+=(--long)
     [ "$2" = multi ] && args+=(--multi-line)
-    measure "window $1 $2" env QT_QPA_PLATFORM=offscreen "$win" "${args[@]}"
-    cmp -s "$out/win-$1-$2.txt" "$out/cli-$1-$2.txt" || echo "window list $1 $2 differs from the command line's" | tee -a "$results"
+    contender "window $1 $2" env QT_QPA_PLATFORM=offscreen "$win" "${args[@]}"
 done
+
+declare -A seconds memory times
+# run_once INDEX: runs one contender under GNU time; "SECONDS KIB".
+run_once() {
+    local -n c="cmd_$1"
+    /usr/bin/time -f "%e %M" -o "$out/time" "${c[@]}" >/dev/null 2>&1
+    cat "$out/time"
+}
+echo "== $count archives, $(du -sh "$tree" | cut -f1) on disk, $runs paired rounds, medians" | tee -a "$results"
+for i in "${!contenders[@]}"; do run_once "$i" >/dev/null; done # the warm pass
+for ((r = 0; r < runs; r++)); do
+    for i in "${!contenders[@]}"; do
+        read -r e k < <(run_once "$i")
+        times[$i]+="$e "
+        [ "${memory[$i]:-0}" -ge "$k" ] || memory[$i]=$k
+    done
+done
+# paired NAME OTHER: the median over the rounds of NAME's time / OTHER's.
+paired() {
+    local -a a b
+    read -ra a <<<"${times[$1]}"
+    read -ra b <<<"${times[$2]}"
+    for ((r = 0; r < ${#a[@]}; r++)); do echo "${a[r]} / ${b[r]}" | bc -l; done | median
+}
+index() { local i; for i in "${!contenders[@]}"; do [ "${contenders[i]}" = "$1" ] && echo "$i"; done; }
+for i in "${!contenders[@]}"; do
+    seconds[${contenders[i]}]=$(tr ' ' '\n' <<<"${times[$i]}" | grep . | median)
+    printf '%-28s %8.2f s  %7.1f MiB  (runs: %s)\n' "${contenders[i]}" "${seconds[${contenders[i]}]}" \
+        "$(echo "${memory[$i]} / 1024" | bc -l)" "${times[$i]% }" | tee -a "$results"
+done
+for combo in "short first" "long multi"; do
+    cmp -s "$out/win-${combo// /-}.txt" "$out/cli-${combo// /-}.txt" ||
+        echo "window list $combo differs from the command line's" | tee -a "$results"
+done
+echo "== paired ratios (median over the rounds)" | tee -a "$results"
+for k in "cli short first" "cli short multi" "cli long first" "cli long multi"; do
+    printf '%-28s %6.2f x baseline\n' "$k" "$(paired "$(index "$k")" "$(index baseline)")" | tee -a "$results"
+done
+for combo in "short first" "long multi"; do
+    printf '%-28s %6.2f x cli %s (process, Qt start-up included)\n' "window $combo" \
+        "$(paired "$(index "window $combo")" "$(index "cli $combo")")" "$combo" | tee -a "$results"
+done
+
+# System calls per archive, counted by strace over one run of each.
+archives=$(find "$tree" -type f -iname '*.zip' | wc -l)
+calls() { strace -c -f -o "$out/strace" "$@" >/dev/null 2>&1; awk '$NF == "total" { print $4 }' "$out/strace"; }
+echo "== system calls ($archives ZIP archives; strace -c -f)" | tee -a "$results"
+for i in "$(index baseline)" "$(index "cli long first")" "$(index "cli short first")"; do
+    local_cmd="cmd_$i[@]"
+    n=$(calls "${!local_cmd}")
+    printf '%-28s %9d calls  %5.2f per archive\n' "${contenders[i]}" "$n" "$(echo "$n / $archives" | bc -l)" |
+        tee -a "$results"
+done
+
+# Cold cache: the collection's pages dropped (posix_fadvise DONTNEED on
+# every file) before each run, paired rounds of the two.
+echo "== cold cache (pages dropped before each run), $runs paired rounds" | tee -a "$results"
+declare -A cold
+for ((r = 0; r < runs; r++)); do
+    for i in "$(index baseline)" "$(index "cli long first")"; do
+        "$gen" drop "$tree"
+        read -r e k < <(run_once "$i")
+        cold[$i]+="$e "
+    done
+done
+for i in "$(index baseline)" "$(index "cli long first")"; do
+    printf '%-28s %8.2f s  (runs: %s)\n' "${contenders[i]} (cold)" \
+        "$(tr ' ' '\n' <<<"${cold[$i]}" | grep . | median)" "${cold[$i]% }" | tee -a "$results"
+done
+ratios=$(paste -d/ <(tr ' ' '\n' <<<"${cold[$(index "cli long first")]}" | grep .) \
+    <(tr ' ' '\n' <<<"${cold[$(index baseline)]}" | grep .) | bc -l | median)
+printf '%-28s %6.2f x baseline (cold)\n' "cli long first" "$ratios" | tee -a "$results"
+
 # How the window kept up while it ran, and an Abort press 1.5 s in.
 QT_QPA_PLATFORM=offscreen "$win" "$tree" "$out/win.txt" 2>/dev/null | sed 's/^/window events: /' | tee -a "$results"
 QT_QPA_PLATFORM=offscreen "$win" "$tree" "$out/win.txt" --abort-after 1500 2>/dev/null | sed 's/^/window abort:  /' | tee -a "$results"
+
+[ "${VEXLO32_BENCH_MAKE_LIST_ONLY:-0}" = 1 ] && { echo "results in $results"; exit 0; }
 
 # One unzip per archive.
 find "$tree" -type f -iname '*zip' | sort >"$out/archives"
@@ -102,16 +174,8 @@ unzip_s=$(echo "($(date +%s.%N) - $start) * $step" | bc -l)
 printf '%-28s %8.2f s  (%d archives%s)\n' "unzip -p loop" "$unzip_s" "$(wc -l <"$out/sample")" \
     "$([ $step -gt 1 ] && echo ", x$step")" | tee -a "$results"
 
-echo "== ratios" | tee -a "$results"
-for k in "cli short first" "cli short multi" "cli long first" "cli long multi"; do
-    printf '%-28s %6.2f x baseline  %6.1f x faster than unzip\n' "$k" \
-        "$(echo "${seconds[$k]} / ${seconds[baseline]}" | bc -l)" \
-        "$(echo "$unzip_s / ${seconds[$k]}" | bc -l)" | tee -a "$results"
-done
-printf '%-28s %6.2f x cli short first\n' "window short first" \
-    "$(echo "${seconds[window short first]} / ${seconds[cli short first]}" | bc -l)" | tee -a "$results"
-printf '%-28s %6.2f x cli long multi\n' "window long multi" \
-    "$(echo "${seconds[window long multi]} / ${seconds[cli long multi]}" | bc -l)" | tee -a "$results"
+printf '%-28s %6.1f x cli long first\n' "unzip -p loop" \
+    "$(echo "$unzip_s / ${seconds[cli long first]}" | bc -l)" | tee -a "$results"
 
 # Save diz into 999 archives of 1 MiB, against copying them.
 big=$data/big999
