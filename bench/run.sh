@@ -12,7 +12,10 @@
 # before each run. The `unzip -p` loop is run once; for N > 20000 it runs on
 # every 10th archive and is scaled by 10 (said so in the output).
 # VEXLO32_BENCH_MAKE_LIST_ONLY=1 stops after Make list (no unzip loop, no
-# Save diz).
+# Save diz). VEXLO32_BENCH_BEFORE=BUILD_DIR adds another version's command
+# line (long layout) and window (short layout), built in BUILD_DIR with the
+# targets vexlo32 and vexlo32_bench_window, to every round, for a before and
+# after table.
 #
 # Results: a table on standard output, also kept in DATA_DIR/results-N.txt.
 set -euo pipefail
@@ -84,6 +87,12 @@ for combo in "short first" "long multi"; do
     [ "$2" = multi ] && args+=(--multi-line)
     contender "window $1 $2" env QT_QPA_PLATFORM=offscreen "$win" "${args[@]}"
 done
+before=${VEXLO32_BENCH_BEFORE:-}
+if [ -n "$before" ]; then
+    contender "before: cli long first" "$before/vexlo32" --make-list "$tree" --output "$out/before-cli.txt" --long
+    contender "before: window short first" env QT_QPA_PLATFORM=offscreen \
+        "$before/bench/vexlo32_bench_window" "$tree" "$out/before-win.txt"
+fi
 
 declare -A seconds memory times
 # run_once INDEX: runs one contender under GNU time; "SECONDS KIB".
@@ -126,12 +135,21 @@ for combo in "short first" "long multi"; do
     printf '%-28s %6.2f x cli %s (process, Qt start-up included)\n' "window $combo" \
         "$(paired "$(index "window $combo")" "$(index "cli $combo")")" "$combo" | tee -a "$results"
 done
+if [ -n "$before" ]; then
+    printf '%-28s %6.2f x baseline\n' "before: cli long first" \
+        "$(paired "$(index "before: cli long first")" "$(index baseline)")" | tee -a "$results"
+    printf '%-28s %6.2f x cli short first (this version)\n' "before: window short first" \
+        "$(paired "$(index "before: window short first")" "$(index "cli short first")")" | tee -a "$results"
+    cmp -s "$out/before-cli.txt" "$out/cli-long-first.txt" ||
+        echo "the list of the version before differs" | tee -a "$results"
+fi
 
 # System calls per archive, counted by strace over one run of each.
 archives=$(find "$tree" -type f -iname '*.zip' | wc -l)
 calls() { strace -c -f -o "$out/strace" "$@" >/dev/null 2>&1; awk '$NF == "total" { print $4 }' "$out/strace"; }
 echo "== system calls ($archives ZIP archives; strace -c -f)" | tee -a "$results"
-for i in "$(index baseline)" "$(index "cli long first")" "$(index "cli short first")"; do
+for i in "$(index baseline)" "$(index "cli long first")" "$(index "cli short first")" \
+    ${before:+"$(index "before: cli long first")"}; do
     local_cmd="cmd_$i[@]"
     n=$(calls "${!local_cmd}")
     printf '%-28s %9d calls  %5.2f per archive\n' "${contenders[i]}" "$n" "$(echo "$n / $archives" | bc -l)" |
