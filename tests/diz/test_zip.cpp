@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
+#include "legacy_zip.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -327,7 +328,7 @@ private slots:
             QVERIFY(writeBytes(archive, bytes));
         } else if (kind == "method") {
             QVERIFY(makeZip(archive, {{kDiz, text, false}}));
-            QVERIFY(patchHeaders(archive, Field::Method, ZIP_CM_IMPLODE));
+            QVERIFY(patchHeaders(archive, Field::Method, ZIP_CM_PKWARE_IMPLODE));
         } else if (kind == "large") {
             QVERIFY(makeZip(archive, {{kDiz, QByteArray(kMaxMemberSize + 1, 'x'), false}}));
         } else if (kind == "forged") {
@@ -348,6 +349,67 @@ private slots:
         QByteArray read("stale");
         QCOMPARE(zip.ReadMember(archive, kDiz, read), status);
         QVERIFY(read.isEmpty());
+    }
+
+    // --- members packed by PKZIP 1.x ------------------------------------------
+
+    // Each method (shrinking also with a wider first code and partial
+    // clearings; imploding with both windows, with and without a literal
+    // code) on descriptions of every size up to the limit. Info-ZIP unzip
+    // first vouches for the archive where it knows the method.
+    void legacyMethodsAreRead_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>(
+            "flags"); // imploding: its flags; shrinking: clear every so many codes
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<ZipStatus>("status");
+        const struct {
+            const char* name;
+            int method;
+            int flags;
+        } methods[] = {{"shrunk", 1, 0},           {"shrunk, clearing", 1, 7},
+                       {"reduced 1", 2, 0},        {"reduced 2", 3, 0},
+                       {"reduced 3", 4, 0},        {"reduced 4", 5, 0},
+                       {"imploded 4k", 6, 0},      {"imploded 8k", 6, 2},
+                       {"imploded 4k, lit", 6, 4}, {"imploded 8k, lit", 6, 6}};
+        for (const auto& m : methods) {
+            for (const qsizetype size :
+                 {qsizetype(0), qsizetype(1), qsizetype(700), kMaxMemberSize})
+                QTest::addRow("%s, %lld bytes", m.name, static_cast<long long>(size))
+                    << m.method << m.flags << size << ZipStatus::Success;
+            if (m.flags == 0 || m.method == 6)
+                QTest::addRow("%s, over the limit", m.name)
+                    << m.method << m.flags << kMaxMemberSize + 1 << ZipStatus::MemberTooLarge;
+        }
+    }
+    void legacyMethodsAreRead()
+    {
+        QFETCH(int, method);
+        QFETCH(int, flags);
+        QFETCH(qsizetype, size);
+        QFETCH(ZipStatus, status);
+        const QString archive = freshPath("game.zip");
+        const QByteArray data = vexlo::test::dosDescription(size);
+        vexlo::test::OldMember diz{"FILE_ID.DIZ", data, method, quint16(method == 6 ? flags : 0)};
+        if (method == 1 && flags > 0)
+            diz.raw = vexlo::test::shrinkStream(data, true, flags);
+        QVERIFY(vexlo::test::makeOldZip(archive, {{"GAME.EXE", noise(3000), 1}, diz}));
+        if (method == 1 || method == 6) {
+            const vexlo::test::UnzipCheck unzip = vexlo::test::unzipCheck(archive, "FILE_ID.DIZ");
+            if (unzip.installed) {
+                QVERIFY(unzip.tested);
+                QCOMPARE(unzip.data, data);
+            }
+        }
+        ZipComponent zip;
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), status);
+        QCOMPARE(out, status == ZipStatus::Success ? data : QByteArray());
+        if (size == 700) {
+            QCOMPARE(extract(zip, archive), ZipStatus::Success);
+            QCOMPARE(readBytes(target()), data);
+        }
     }
 
     void memberAtTheLimitIsRead()
