@@ -412,6 +412,88 @@ private slots:
         }
     }
 
+    // Damaged members of each method: a failure of the right kind, never a
+    // crash, and never bytes that are not the description.
+    void legacyDamage_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<ZipStatus>("status");
+        const struct {
+            const char* name;
+            int method;
+            int flags;
+        } methods[] = {{"shrunk", 1, 0},
+                       {"reduced 1", 2, 0},
+                       {"reduced 4", 5, 0},
+                       {"imploded 4k", 6, 0},
+                       {"imploded 8k, lit", 6, 6}};
+        const struct {
+            const char* kind;
+            ZipStatus status;
+        } kinds[] = {{"truncated", ZipStatus::CorruptArchive},
+                     {"flipped bits", ZipStatus::CrcError}, // or damaged: see below
+                     {"wrong crc", ZipStatus::CrcError},
+                     {"size claims more", ZipStatus::CorruptArchive},
+                     {"size claims less", ZipStatus::CorruptArchive},
+                     {"forged size", ZipStatus::MemberTooLarge}};
+        for (const auto& m : methods)
+            for (const auto& k : kinds)
+                QTest::addRow("%s, %s", m.name, k.kind)
+                    << m.method << m.flags << k.kind << k.status;
+    }
+    void legacyDamage()
+    {
+        QFETCH(int, method);
+        QFETCH(int, flags);
+        QFETCH(QString, kind);
+        QFETCH(ZipStatus, status);
+        const QString archive = freshPath("game.zip");
+        const QByteArray data =
+            vexlo::test::dosDescription(kind == "forged size" ? kMaxMemberSize + 4096 : 4000);
+        vexlo::test::OldMember diz{"FILE_ID.DIZ", data, method, quint16(flags)};
+        diz.raw = vexlo::test::packAs(method, quint16(flags), data);
+        if (kind == "truncated")
+            diz.raw.truncate(diz.raw.size() * 2 / 3);
+        else if (kind == "wrong crc")
+            diz.declaredCrc = qint64(vexlo::test::crcOf(data) ^ 0x10);
+        else if (kind == "size claims more")
+            diz.declaredSize = data.size() + 100;
+        else if (kind == "size claims less")
+            diz.declaredSize = data.size() - 50;
+        else if (kind == "forged size")
+            diz.declaredSize = 100;
+        ZipComponent zip;
+        QByteArray out;
+        if (kind != "flipped bits") {
+            QVERIFY(vexlo::test::makeOldZip(archive, {diz}));
+            QCOMPARE(zip.ReadMember(archive, kDiz, out), status);
+            QVERIFY(out.isEmpty());
+            return;
+        }
+        // One bit at a time, all over the stream: the description comes out
+        // whole (the bit lay where nothing reads it), or the member is told
+        // damaged or failing its CRC.
+        const QByteArray good = diz.raw;
+        int failures = 0;
+        for (qsizetype at = 0; at < good.size(); at += 1 + good.size() / 97) {
+            diz.raw = good;
+            diz.raw[at] = char(diz.raw[at] ^ (1 << (at % 8)));
+            QVERIFY(vexlo::test::makeOldZip(archive, {diz}));
+            const ZipStatus got = zip.ReadMember(archive, kDiz, out);
+            if (got == ZipStatus::Success) {
+                QCOMPARE(out, data);
+                continue;
+            }
+            ++failures;
+            QVERIFY2(got == status || got == ZipStatus::CorruptArchive,
+                     qPrintable(QString::number(statusCode(got))));
+            QVERIFY(out.isEmpty());
+        }
+        QVERIFY(failures > 50);
+    }
+
     void memberAtTheLimitIsRead()
     {
         const QString archive = freshPath("game.zip");

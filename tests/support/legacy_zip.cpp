@@ -325,8 +325,8 @@ QByteArray implodeStream(const QByteArray& data, quint16 flags)
     LastSeen seen(minimum);
     for (qsizetype i = 0; i < data.size();) {
         int distance = 0;
-        const int length = matchAt(data, i, seen, bigWindow ? 8192 : 4096, minimum + 63 + 255,
-                                   distance);
+        const int length =
+            matchAt(data, i, seen, bigWindow ? 8192 : 4096, minimum + 63 + 255, distance);
         if (length >= minimum) {
             const int d = distance - 1;
             const int code = std::min(length - minimum, 63);
@@ -350,6 +350,11 @@ QByteArray implodeStream(const QByteArray& data, quint16 flags)
         ++i;
     }
     return out.bytes();
+}
+
+quint32 crcOf(const QByteArray& data)
+{
+    return quint32(crc32(0, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size())));
 }
 
 QByteArray packAs(int method, quint16 flags, const QByteArray& data)
@@ -380,7 +385,8 @@ QByteArray dosDescription(qsizetype size)
     QByteArray out;
     for (int line = 0; out.size() < size; ++line) {
         out += "\xc9\xcd\xcd\xcd\xbb GAME OF THE YEAR v" + QByteArray::number(line % 97) +
-               " \xb0\xb1\xb2\xdb \x90\x90 \x81" "ber \r\n\xba ";
+               " \xb0\xb1\xb2\xdb \x90\x90 \x81"
+               "ber \r\n\xba ";
         out += noise(line % 23, quint32(line));
         out += " \xc8\xcd\xcd\xcd\xbc\r\n";
     }
@@ -390,15 +396,12 @@ QByteArray dosDescription(qsizetype size)
 
 QByteArray oldZipBytes(const std::vector<OldMember>& members)
 {
-    constexpr quint32 kDosTime = 12 << 11;                      // 12:00
+    constexpr quint32 kDosTime = 12 << 11;                         // 12:00
     constexpr quint32 kDosDate = (1996 - 1980) << 9 | 12 << 5 | 9; // 1996-12-09
     QByteArray out, directory;
     for (const OldMember& m : members) {
         const QByteArray raw = m.raw.isEmpty() ? packAs(m.method, m.flags, m.data) : m.raw;
-        const quint32 crc =
-            m.declaredCrc >= 0 ? quint32(m.declaredCrc)
-                               : quint32(crc32(0, reinterpret_cast<const Bytef*>(m.data.constData()),
-                                               uInt(m.data.size())));
+        const quint32 crc = m.declaredCrc >= 0 ? quint32(m.declaredCrc) : crcOf(m.data);
         const quint32 size = quint32(m.declaredSize >= 0 ? m.declaredSize : m.data.size());
         const QByteArray name = m.name.toLatin1();
         const quint32 offset = quint32(out.size());
@@ -418,9 +421,9 @@ QByteArray oldZipBytes(const std::vector<OldMember>& members)
         put32(directory, 0x02014b50);
         put16(directory, 10); // made by: MS-DOS, PKZIP 1.0
         directory.append(common);
-        put16(directory, 0); // comment
-        put16(directory, 0); // disk
-        put16(directory, 0); // internal attributes
+        put16(directory, 0);    // comment
+        put16(directory, 0);    // disk
+        put16(directory, 0);    // internal attributes
         put32(directory, 0x20); // archive bit
         put32(directory, offset);
         directory.append(name);

@@ -24,6 +24,8 @@ QByteArray shrinkStream(const QByteArray& data, bool widenEarly = false, int cle
 QByteArray reduceStream(const QByteArray& data, int factor);
 // Imploding; flags bit 1: the 8 KiB window, bit 2: a literal code.
 QByteArray implodeStream(const QByteArray& data, quint16 flags);
+// The CRC-32 of data, as the directory holds it.
+quint32 crcOf(const QByteArray& data);
 // Any method: 0 stored, 1 to 6 as above (shrinking plain), 8 deflated.
 QByteArray packAs(int method, quint16 flags, const QByteArray& data);
 
@@ -36,7 +38,7 @@ struct OldMember {
     QByteArray data;
     int method = 0;
     quint16 flags = 0;
-    QByteArray raw{};        // stored as it is when not empty, instead of data packed
+    QByteArray raw{};         // stored as it is when not empty, instead of data packed
     qint64 declaredSize = -1; // instead of the size of data
     qint64 declaredCrc = -1;  // instead of the CRC of data
 };
