@@ -596,6 +596,40 @@ private slots:
         QCOMPARE(readBytes(target()), text);
     }
 
+    // Save diz into a PKZIP 1.x archive: the description is replaced (now
+    // deflated), every other member keeps its bytes, whatever its method,
+    // and the check of the new archive accepts them.
+    void updateKeepsPkzip1Members()
+    {
+        const QString archive = freshPath("old.zip");
+        const QByteArray game = vexlo::test::dosDescription(9000);
+        const QByteArray readme = vexlo::test::dosDescription(2000).toLower();
+        QVERIFY(vexlo::test::makeOldZip(archive, {{"GAME.EXE", game, 1},
+                                                  {"FILE_ID.DIZ", "OLD\r\n", 3},
+                                                  {"README.TXT", readme, 6, 2},
+                                                  {"ORDER.FRM", readme, 5}}));
+        std::map<QString, RawMember> before = rawMembers(archive);
+        ZipComponent zip;
+        QCOMPARE(update(zip, archive, "new \xb0"), ZipStatus::Success);
+        std::map<QString, RawMember> after = rawMembers(archive);
+        QCOMPARE(after.size(), size_t(4));
+        QCOMPARE(after["FILE_ID.DIZ"].method, qint32(ZIP_CM_STORE));
+        before.erase("FILE_ID.DIZ");
+        after.erase("FILE_ID.DIZ");
+        QVERIFY(before == after);
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Success);
+        QCOMPARE(out, QByteArray("new \xb0"));
+        for (const auto& [name, data] :
+             {std::pair{"GAME.EXE", game}, {"README.TXT", readme}, {"ORDER.FRM", readme}}) {
+            QCOMPARE(zip.ReadMember(archive, name, out), ZipStatus::Success);
+            QCOMPARE(out, data);
+        }
+        const vexlo::test::UnzipCheck unzip = vexlo::test::unzipCheck(archive, "GAME.EXE");
+        if (unzip.installed)
+            QCOMPARE(unzip.data, game);
+    }
+
     void updateAddsNewMember()
     {
         const QString archive = freshPath("game.zip");
