@@ -3,7 +3,8 @@
 // fuzz/corpus/oldmethods/): a description packed with each method by the
 // tests' encoders, behind the target's four bytes of choices. Built only
 // when named; run it again after changing it and commit what it writes:
-//   make -C build make_oldmethods_corpus && build/tests/make_oldmethods_corpus fuzz/corpus/oldmethods
+//   make -C build make_oldmethods_corpus
+//   build/tests/make_oldmethods_corpus fuzz/corpus/oldmethods
 
 #include "legacy_zip.h"
 #include "testsupport.h"
@@ -40,7 +41,8 @@ int main(int argc, char** argv)
     for (const Seed& seed : seeds) {
         // Method 1 + byte % 6; bit 3: the 8 KiB window; bit 4: a literal code.
         QByteArray bytes;
-        bytes.append(char((seed.method - 1) | (seed.flags & 2 ? 8 : 0) | (seed.flags & 4 ? 16 : 0)));
+        bytes.append(
+            char((seed.method - 1) | (seed.flags & 2 ? 8 : 0) | (seed.flags & 4 ? 16 : 0)));
         bytes.append(seed.delivery);
         bytes.append(char(diz.size() / 2 & 0xff)).append(char(diz.size() / 2 >> 8));
         if (!test::writeBytes(folder + "/" + seed.name, bytes + seed.stream))

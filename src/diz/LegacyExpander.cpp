@@ -510,8 +510,7 @@ private:
             const quint32 count = quint32(code.count[size_t(length)]);
             const quint32 lowest = code.lowest[size_t(length)];
             if (count > 0 && bits >= lowest && bits - lowest < count) {
-                value =
-                    code.ordered[size_t(code.lastOrdered[size_t(length)] - int(bits - lowest))];
+                value = code.ordered[size_t(code.lastOrdered[size_t(length)] - int(bits - lowest))];
                 return Run::Going;
             }
         }
