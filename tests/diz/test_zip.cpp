@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "diz/LegacyExpander.h"
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
 #include "legacy_zip.h"
@@ -410,6 +411,26 @@ private slots:
             QCOMPARE(extract(zip, archive), ZipStatus::Success);
             QCOMPARE(readBytes(target()), data);
         }
+    }
+
+    // A reduced stream by hand: no follower sets (192 bytes of 6-bit zero
+    // counts), then plain bytes: a copy of 4 from 6 back, before the start,
+    // which gives zeros, and an A. Without an expected size it is read to
+    // its end, and still never past the limit.
+    void legacyCopyBeforeTheStartGivesZeros()
+    {
+        const QByteArray raw = QByteArray(192, '\0') + QByteArray("\x90\x01\x05"
+                                                                  "A");
+        const QByteArray expected("\0\0\0\0A", 5);
+        QByteArray out;
+        QCOMPARE(expandLegacyMember(2, 0, raw, 5, 100, out), ExpandResult::Done);
+        QCOMPARE(out, expected);
+        QCOMPARE(expandLegacyMember(2, 0, raw, -1, 100, out), ExpandResult::Done);
+        QCOMPARE(out, expected);
+        QCOMPARE(expandLegacyMember(2, 0, raw, -1, 4, out), ExpandResult::TooLarge);
+        QVERIFY(out.isEmpty());
+        QCOMPARE(expandLegacyMember(2, 0, raw, 6, 100, out), ExpandResult::Damaged);
+        QCOMPARE(expandLegacyMember(2, 0, raw.left(100), 5, 100, out), ExpandResult::Damaged);
     }
 
     // Damaged members of each method: a failure of the right kind, never a
@@ -887,6 +908,29 @@ private slots:
         QByteArray out;
         QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Aborted);
         QVERIFY(out.isEmpty());
+    }
+
+    // An abort set from the progress of a PKZIP 1.x member's expansion
+    // stops it too.
+    void abortDuringLegacyRead()
+    {
+        const QString archive = freshPath("game.zip");
+        const QByteArray data = vexlo::test::dosDescription(kMaxMemberSize - 1000);
+        QVERIFY(vexlo::test::makeOldZip(archive, {{"FILE_ID.DIZ", data, 1}}));
+        ZipComponent zip;
+        QList<int> seen;
+        connect(&zip, &ZipComponent::Status, &zip, [&](int completion) {
+            seen << completion;
+            if (seen.size() == 3)
+                zip.setAbortRequest(true);
+        });
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Aborted);
+        QCOMPARE(seen.size(), 3);
+        QVERIFY(seen.last() > 0 && seen.last() < 100);
+        QVERIFY(out.isEmpty());
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Success);
+        QCOMPARE(out, data);
     }
 
     void abortSetBeforeCallIsNotHonoured()
