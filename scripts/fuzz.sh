@@ -19,7 +19,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${VEXLO32_FUZZ_BUILD_DIR:-$here/build-fuzz}
 seconds=${1:-${VEXLO32_FUZZ_SECONDS:-60}}
-targets=(zip url settings kinds)
+targets=(zip url settings kinds oldmethods)
 "$here/scripts/deps.sh" --fuzz
 
 cxx=${VEXLO32_FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}

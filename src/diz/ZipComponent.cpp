@@ -2,6 +2,7 @@
 #include "diz/ZipComponent.h"
 
 #include "diz/DescriptorSource.h"
+#include "diz/LegacyExpander.h"
 #include "diz/StrayUpdateFiles.h"
 #include "diz/ZipLayout.h"
 #include "diz/ZipSplice.h"
@@ -15,6 +16,7 @@
 #include <QStringList>
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -302,6 +304,8 @@ private:
     enum class Progress { Report, Quiet };
     ZipStatus readMemberData(zip_t* archive, zip_uint64_t index, QByteArray& out, qint64 limit,
                              Progress progress);
+    ZipStatus readLegacyMemberData(zip_t* archive, zip_uint64_t index, const zip_stat_t& st,
+                                   QByteArray& out, qint64 limit, Progress progress);
     ZipStatus updateHeld(platform::FileReplacement& file, const std::vector<RootMember>& sources);
     ZipStatus writeSpliced(platform::FileReplacement& file, const SplicePlan& plan);
     ZipStatus checkResult(platform::FileReplacement& file, quint64 prefix, const SplicePlan& plan,
@@ -356,11 +360,15 @@ ZipStatus ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QBy
         return ZipStatus::CorruptArchive;
     if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
         return ZipStatus::EncryptedMember;
-    if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
+    const bool legacy = (st.valid & ZIP_STAT_COMP_METHOD) && isLegacyMethod(st.comp_method);
+    if ((st.valid & ZIP_STAT_COMP_METHOD) && !legacy &&
+        !zip_compression_method_supported(st.comp_method, 0))
         return ZipStatus::UnsupportedMethod;
     const bool sized = (st.valid & ZIP_STAT_SIZE) != 0;
     if (sized && st.size > zip_uint64_t(limit))
         return ZipStatus::MemberTooLarge;
+    if (legacy)
+        return readLegacyMemberData(archive, index, st, out, limit, progress);
 
     MemberPtr file(zip_fopen_index(archive, index, 0));
     if (!file)
@@ -394,6 +402,69 @@ ZipStatus ZipRunningCall::readMemberData(zip_t* archive, zip_uint64_t index, QBy
         return ZipStatus::CannotReadMember;
     if (sized && zip_uint64_t(out.size()) != st.size)
         return ZipStatus::CorruptArchive;
+    return ZipStatus::Success;
+}
+
+// A member packed by PKZIP 1.x (LegacyExpander.h): libzip gives its raw
+// bytes, expanded here under the same limit; libzip checks no CRC for raw
+// bytes, so the expanded ones are checked against the directory's here.
+ZipStatus ZipRunningCall::readLegacyMemberData(zip_t* archive, zip_uint64_t index,
+                                               const zip_stat_t& st, QByteArray& out, qint64 limit,
+                                               Progress progress)
+{
+    ExpandJob job;
+    job.method = st.comp_method;
+    job.expectedSize = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : -1;
+    job.limit = limit;
+    if (job.method == ZIP_CM_IMPLODE) {
+        // Its window and its codes follow from the general purpose flags,
+        // which libzip tells through a source over the member.
+        zip_source_t* member = zip_source_zip(archive, archive, index, ZIP_FL_COMPRESSED, 0, -1);
+        zip_file_attributes_t attributes;
+        zip_file_attributes_init(&attributes);
+        const bool told = member && zip_source_get_file_attributes(member, &attributes) == 0 &&
+                          (attributes.valid & ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS) &&
+                          (attributes.general_purpose_bit_mask & 6) == 6;
+        if (member)
+            zip_source_free(member);
+        if (!told)
+            return ZipStatus::CannotReadMember;
+        job.flags = attributes.general_purpose_bit_flags;
+    }
+    MemberPtr file(zip_fopen_index(archive, index, ZIP_FL_COMPRESSED));
+    if (!file)
+        return statusForMemberError(zip_error_code_zip(zip_get_error(archive)));
+
+    bool stopped = false;
+    job.read = [&](char* into, qint64 max) -> qint64 {
+        stopped = aborted();
+        return stopped ? -1 : zip_fread(file.get(), into, zip_uint64_t(max));
+    };
+    job.progress = [&](qint64 made) {
+        if (progress == Progress::Report && job.expectedSize > 0)
+            reportStatus(int(std::min<qint64>(99, made * 100 / job.expectedSize)));
+        stopped = aborted();
+        return !stopped;
+    };
+    switch (expandLegacyMember(job, out)) {
+    case ExpandResult::Done:
+        break;
+    case ExpandResult::Damaged:
+        return ZipStatus::CorruptArchive;
+    case ExpandResult::TooLarge:
+        return ZipStatus::MemberTooLarge;
+    case ExpandResult::Stopped:
+        return ZipStatus::Aborted;
+    case ExpandResult::InputFailed:
+        return stopped ? ZipStatus::Aborted
+                       : statusForMemberError(zip_error_code_zip(zip_file_get_error(file.get())));
+    }
+    if (aborted())
+        return ZipStatus::Aborted;
+    const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(out.constData()),
+                            uInt(out.size()));
+    if ((st.valid & ZIP_STAT_CRC) && crc != st.crc)
+        return ZipStatus::CrcError;
     return ZipStatus::Success;
 }
 

@@ -278,8 +278,9 @@ private slots:
         // The same version as the About box and --version.
         QVERIFY(text.startsWith(QByteArray("Vexlo32 ") + kVersionText + " - "));
         QCOMPARE(text.count("\r\n"), text.count('\n'));
-        for (const char* word : {"--make-list", "--get-diz", "--save-diz", "Multi-line",
-                                 "Long filename format", "** CRC Error **", "Vexlo32.ini"})
+        for (const char* word :
+             {"--make-list", "--get-diz", "--save-diz", "Multi-line", "Long filename format",
+              "** CRC Error **", "Vexlo32.ini", "shrunk, reduced or imploded"})
             QVERIFY2(text.contains(word), word);
     }
 

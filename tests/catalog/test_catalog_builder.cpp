@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "diz/ArchiveKinds.h"
+#include "legacy_zip.h"
 #include "platform/NativeName.h"
 #include "test_catalog_support.h"
 
@@ -658,7 +659,12 @@ private slots:
         QVERIFY(makeZip(fx.folder + "/b.zip", {{"readme.txt", "no description here"}}));
         QVERIFY(makeZip(fx.folder + "/c.zip", {{"file_id.diz", "Gamma\r\n\r\nthird"}}));
         QVERIFY(writeBytes(fx.folder + "/d.zip", "this is not an archive"));
-        for (const char* name : {"a.zip", "b.zip", "c.zip", "d.zip"})
+        // PKZIP 1.x's methods: imploded, shrunk, reduced.
+        QVERIFY(test::makeOldZip(fx.folder + "/e.zip",
+                                 {{"FILE_ID.DIZ", "EPIC \xb0\xb1\xb2\r\nsecond\r\n", 6, 6}}));
+        QVERIFY(test::makeOldZip(fx.folder + "/f.zip", {{"FILE_ID.DIZ", "fine game\r\n", 1}}));
+        QVERIFY(test::makeOldZip(fx.folder + "/g.zip", {{"file_id.diz", "\x90GRAND\r\n", 5}}));
+        for (const char* name : {"a.zip", "b.zip", "c.zip", "d.zip", "e.zip", "f.zip", "g.zip"})
             QVERIFY(setModified(fx.folder + "/" + name, kSeptember16));
         auto size = [&](const char* name) { return QFileInfo(fx.folder + "/" + name).size(); };
 
@@ -667,7 +673,7 @@ private slots:
         if (one.contains("** CRC Error ** 112"))
             QSKIP("the zip component is not in yet (it answers 112)");
         const QList<QByteArray> lines = one.split('\n');
-        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines.size(), 10);
         QCOMPARE(lines.at(2) + '\n', longLine("A.ZIP", 5, size("a.zip"), "Alpha game"));
         QCOMPARE(lines.at(3) + '\n', longLine("B.ZIP", 5, size("b.zip")));
         QCOMPARE(lines.at(4) + '\n', longLine("C.ZIP", 5, size("c.zip"), "Gamma"));
@@ -676,8 +682,11 @@ private slots:
         QVERIFY2(lines.at(5).startsWith(dPrefix), lines.at(5).constData());
         const int status = lines.at(5).mid(dPrefix.size()).trimmed().toInt();
         QVERIFY2(status > 100 && status != 140 && status != 190, lines.at(5).constData());
+        QCOMPARE(lines.at(6) + '\n', longLine("E.ZIP", 5, size("e.zip"), "Epic \xb0\xb1\xb2"));
+        QCOMPARE(lines.at(7) + '\n', longLine("F.ZIP", 5, size("f.zip"), "Fine game"));
+        QCOMPARE(lines.at(8) + '\n', longLine("G.ZIP", 5, size("g.zip"), "\x90grand"));
         QVERIFY(!platform::exists(platform::tempDizPath()));
-        QCOMPARE(single.host.progress, QList<int>({0, 0, 0, 0}));
+        QCOMPARE(single.host.progress, QList<int>(7, 0));
 
         BuildRun multi;
         multi.options.multiLineDiz = true;
@@ -686,6 +695,8 @@ private slots:
                              "\r\n" + spaces(63) + "line two\r\n"));
         QVERIFY(all.contains(longLine("C.ZIP", 5, size("c.zip"), "Gamma").chopped(2) + "\r\n" +
                              spaces(63) + "third\r\n"));
+        QVERIFY(all.contains(longLine("E.ZIP", 5, size("e.zip"), "Epic \xb0\xb1\xb2").chopped(2) +
+                             "\r\n" + spaces(63) + "second\r\n"));
     }
 
     // Archives of other kinds, made by Debian's tools: with the option off

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "diz/Cp437.h"
 #include "diz/ZipStatus.h"
+#include "legacy_zip.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -119,6 +120,62 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.out.isEmpty());
         QCOMPARE(run.err, failureLine(archive, diz::ZipStatus::NothingMatched));
+    }
+
+    // Archives of PKZIP 1.x, and every reason a description cannot be read:
+    // the description on standard output and 0, or nothing there, one line
+    // on standard error naming the archive and the reason, and 1.
+    void getPkzip1AndFailures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("status"); // 0: the description is written
+        QTest::newRow("shrunk") << "shrunk" << 0;
+        QTest::newRow("reduced") << "reduced" << 0;
+        QTest::newRow("imploded") << "imploded" << 0;
+        QTest::newRow("no description") << "none" << 140;
+        QTest::newRow("unsupported method") << "method 10" << 108;
+        QTest::newRow("damaged stream") << "truncated" << 103;
+        QTest::newRow("wrong crc") << "crc" << 104;
+        QTest::newRow("too large") << "large" << 105;
+        QTest::newRow("not an archive") << "text" << 102;
+        QTest::newRow("cut short") << "cut" << 103;
+    }
+    void getPkzip1AndFailures()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        const QString archive = dir.path() + "/OLDGAME.ZIP";
+        const QByteArray diz("\xc9\xcd\xbb OLD GAME \x90\r\n\xc8\xcd\xbc\r\n");
+        test::OldMember member{"FILE_ID.DIZ", diz, 6, 4};
+        if (kind == "shrunk")
+            member.method = 1;
+        else if (kind == "reduced")
+            member.method = 4;
+        else if (kind == "none")
+            member.name = "README.TXT";
+        else if (kind == "method 10")
+            member.method = 10;
+        else if (kind == "truncated")
+            member.raw = test::implodeStream(diz, 4).left(20);
+        else if (kind == "crc")
+            member.declaredCrc = 1234;
+        else if (kind == "large")
+            member.declaredSize = diz::kMaxMemberSize + 1;
+        const QByteArray bytes = test::oldZipBytes({{"GAME.EXE", "MZ", 1}, member});
+        QVERIFY(test::writeBytes(archive, kind == "text"  ? QByteArray("plain text, no archive\r\n")
+                                          : kind == "cut" ? bytes.left(bytes.size() - 10)
+                                                          : bytes));
+        const test::RunResult run = runProgram({"--get-diz", archive});
+        if (status == 0) {
+            QCOMPARE(run.err, QByteArray());
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(run.out, diz);
+        } else {
+            QCOMPARE(run.exitCode, 1);
+            QCOMPARE(run.out, QByteArray());
+            QCOMPARE(run.err, failureLine(archive, diz::ZipStatus(status)));
+        }
     }
 
     // --all-kinds: another kind by its first bytes, whatever its name; a ZIP

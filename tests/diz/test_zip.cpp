@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
+#include "diz/LegacyExpander.h"
 #include "diz/ZipComponent.h"
 #include "diz/ZipStatus.h"
+#include "legacy_zip.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -327,7 +329,7 @@ private slots:
             QVERIFY(writeBytes(archive, bytes));
         } else if (kind == "method") {
             QVERIFY(makeZip(archive, {{kDiz, text, false}}));
-            QVERIFY(patchHeaders(archive, Field::Method, ZIP_CM_IMPLODE));
+            QVERIFY(patchHeaders(archive, Field::Method, ZIP_CM_PKWARE_IMPLODE));
         } else if (kind == "large") {
             QVERIFY(makeZip(archive, {{kDiz, QByteArray(kMaxMemberSize + 1, 'x'), false}}));
         } else if (kind == "forged") {
@@ -348,6 +350,169 @@ private slots:
         QByteArray read("stale");
         QCOMPARE(zip.ReadMember(archive, kDiz, read), status);
         QVERIFY(read.isEmpty());
+    }
+
+    // --- members packed by PKZIP 1.x ------------------------------------------
+
+    // Each method (shrinking also with a wider first code and partial
+    // clearings; imploding with both windows, with and without a literal
+    // code) on descriptions of every size up to the limit. Info-ZIP unzip
+    // first vouches for the archive where it knows the method.
+    void legacyMethodsAreRead_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>(
+            "flags"); // imploding: its flags; shrinking: clear every so many codes
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<ZipStatus>("status");
+        const struct {
+            const char* name;
+            int method;
+            int flags;
+        } methods[] = {{"shrunk", 1, 0},           {"shrunk, clearing", 1, 7},
+                       {"reduced 1", 2, 0},        {"reduced 2", 3, 0},
+                       {"reduced 3", 4, 0},        {"reduced 4", 5, 0},
+                       {"imploded 4k", 6, 0},      {"imploded 8k", 6, 2},
+                       {"imploded 4k, lit", 6, 4}, {"imploded 8k, lit", 6, 6}};
+        for (const auto& m : methods) {
+            for (const qsizetype size :
+                 {qsizetype(0), qsizetype(1), qsizetype(700), kMaxMemberSize})
+                QTest::addRow("%s, %lld bytes", m.name, static_cast<long long>(size))
+                    << m.method << m.flags << size << ZipStatus::Success;
+            if (m.flags == 0 || m.method == 6)
+                QTest::addRow("%s, over the limit", m.name)
+                    << m.method << m.flags << kMaxMemberSize + 1 << ZipStatus::MemberTooLarge;
+        }
+    }
+    void legacyMethodsAreRead()
+    {
+        QFETCH(int, method);
+        QFETCH(int, flags);
+        QFETCH(qsizetype, size);
+        QFETCH(ZipStatus, status);
+        const QString archive = freshPath("game.zip");
+        const QByteArray data = vexlo::test::dosDescription(size);
+        vexlo::test::OldMember diz{"FILE_ID.DIZ", data, method, quint16(method == 6 ? flags : 0)};
+        if (method == 1 && flags > 0)
+            diz.raw = vexlo::test::shrinkStream(data, true, flags);
+        QVERIFY(vexlo::test::makeOldZip(archive, {{"GAME.EXE", noise(3000), 1}, diz}));
+        if (method == 1 || method == 6) {
+            const vexlo::test::UnzipCheck unzip = vexlo::test::unzipCheck(archive, "FILE_ID.DIZ");
+            if (unzip.installed) {
+                QVERIFY(unzip.tested);
+                QCOMPARE(unzip.data, data);
+            }
+        }
+        ZipComponent zip;
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), status);
+        QCOMPARE(out, status == ZipStatus::Success ? data : QByteArray());
+        if (size == 700) {
+            QCOMPARE(extract(zip, archive), ZipStatus::Success);
+            QCOMPARE(readBytes(target()), data);
+        }
+    }
+
+    // A reduced stream by hand: no follower sets (192 bytes of 6-bit zero
+    // counts), then plain bytes: a copy of 4 from 6 back, before the start,
+    // which gives zeros, and an A. Without an expected size it is read to
+    // its end, and still never past the limit.
+    void legacyCopyBeforeTheStartGivesZeros()
+    {
+        const QByteArray raw = QByteArray(192, '\0') + QByteArray("\x90\x01\x05"
+                                                                  "A");
+        const QByteArray expected("\0\0\0\0A", 5);
+        QByteArray out;
+        QCOMPARE(expandLegacyMember(2, 0, raw, 5, 100, out), ExpandResult::Done);
+        QCOMPARE(out, expected);
+        QCOMPARE(expandLegacyMember(2, 0, raw, -1, 100, out), ExpandResult::Done);
+        QCOMPARE(out, expected);
+        QCOMPARE(expandLegacyMember(2, 0, raw, -1, 4, out), ExpandResult::TooLarge);
+        QVERIFY(out.isEmpty());
+        QCOMPARE(expandLegacyMember(2, 0, raw, 6, 100, out), ExpandResult::Damaged);
+        QCOMPARE(expandLegacyMember(2, 0, raw.left(100), 5, 100, out), ExpandResult::Damaged);
+    }
+
+    // Damaged members of each method: a failure of the right kind, never a
+    // crash, and never bytes that are not the description.
+    void legacyDamage_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<ZipStatus>("status");
+        const struct {
+            const char* name;
+            int method;
+            int flags;
+        } methods[] = {{"shrunk", 1, 0},
+                       {"reduced 1", 2, 0},
+                       {"reduced 4", 5, 0},
+                       {"imploded 4k", 6, 0},
+                       {"imploded 8k, lit", 6, 6}};
+        const struct {
+            const char* kind;
+            ZipStatus status;
+        } kinds[] = {{"truncated", ZipStatus::CorruptArchive},
+                     {"flipped bits", ZipStatus::CrcError}, // or damaged: see below
+                     {"wrong crc", ZipStatus::CrcError},
+                     {"size claims more", ZipStatus::CorruptArchive},
+                     {"size claims less", ZipStatus::CorruptArchive},
+                     {"forged size", ZipStatus::MemberTooLarge}};
+        for (const auto& m : methods)
+            for (const auto& k : kinds)
+                QTest::addRow("%s, %s", m.name, k.kind)
+                    << m.method << m.flags << k.kind << k.status;
+    }
+    void legacyDamage()
+    {
+        QFETCH(int, method);
+        QFETCH(int, flags);
+        QFETCH(QString, kind);
+        QFETCH(ZipStatus, status);
+        const QString archive = freshPath("game.zip");
+        const QByteArray data =
+            vexlo::test::dosDescription(kind == "forged size" ? kMaxMemberSize + 4096 : 4000);
+        vexlo::test::OldMember diz{"FILE_ID.DIZ", data, method, quint16(flags)};
+        diz.raw = vexlo::test::packAs(method, quint16(flags), data);
+        if (kind == "truncated")
+            diz.raw.truncate(diz.raw.size() * 2 / 3);
+        else if (kind == "wrong crc")
+            diz.declaredCrc = qint64(vexlo::test::crcOf(data) ^ 0x10);
+        else if (kind == "size claims more")
+            diz.declaredSize = data.size() + 100;
+        else if (kind == "size claims less")
+            diz.declaredSize = data.size() - 50;
+        else if (kind == "forged size")
+            diz.declaredSize = 100;
+        ZipComponent zip;
+        QByteArray out;
+        if (kind != "flipped bits") {
+            QVERIFY(vexlo::test::makeOldZip(archive, {diz}));
+            QCOMPARE(zip.ReadMember(archive, kDiz, out), status);
+            QVERIFY(out.isEmpty());
+            return;
+        }
+        // One bit at a time, all over the stream: the description comes out
+        // whole (the bit lay where nothing reads it), or the member is told
+        // damaged or failing its CRC.
+        const QByteArray good = diz.raw;
+        int failures = 0;
+        for (qsizetype at = 0; at < good.size(); at += 1 + good.size() / 97) {
+            diz.raw = good;
+            diz.raw[at] = char(diz.raw[at] ^ (1 << (at % 8)));
+            QVERIFY(vexlo::test::makeOldZip(archive, {diz}));
+            const ZipStatus got = zip.ReadMember(archive, kDiz, out);
+            if (got == ZipStatus::Success) {
+                QCOMPARE(out, data);
+                continue;
+            }
+            ++failures;
+            QVERIFY2(got == status || got == ZipStatus::CorruptArchive,
+                     qPrintable(QString::number(statusCode(got))));
+            QVERIFY(out.isEmpty());
+        }
+        QVERIFY(failures > 50);
     }
 
     void memberAtTheLimitIsRead()
@@ -502,6 +667,40 @@ private slots:
         // And extraction finds what was stored.
         QCOMPARE(extract(zip, archive), ZipStatus::Success);
         QCOMPARE(readBytes(target()), text);
+    }
+
+    // Save diz into a PKZIP 1.x archive: the description is replaced (now
+    // deflated), every other member keeps its bytes, whatever its method,
+    // and the check of the new archive accepts them.
+    void updateKeepsPkzip1Members()
+    {
+        const QString archive = freshPath("old.zip");
+        const QByteArray game = vexlo::test::dosDescription(9000);
+        const QByteArray readme = vexlo::test::dosDescription(2000).toLower();
+        QVERIFY(vexlo::test::makeOldZip(archive, {{"GAME.EXE", game, 1},
+                                                  {"FILE_ID.DIZ", "OLD\r\n", 3},
+                                                  {"README.TXT", readme, 6, 2},
+                                                  {"ORDER.FRM", readme, 5}}));
+        std::map<QString, RawMember> before = rawMembers(archive);
+        ZipComponent zip;
+        QCOMPARE(update(zip, archive, "new \xb0"), ZipStatus::Success);
+        std::map<QString, RawMember> after = rawMembers(archive);
+        QCOMPARE(after.size(), size_t(4));
+        QCOMPARE(after["FILE_ID.DIZ"].method, qint32(ZIP_CM_STORE));
+        before.erase("FILE_ID.DIZ");
+        after.erase("FILE_ID.DIZ");
+        QVERIFY(before == after);
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Success);
+        QCOMPARE(out, QByteArray("new \xb0"));
+        for (const auto& [name, data] :
+             {std::pair{"GAME.EXE", game}, {"README.TXT", readme}, {"ORDER.FRM", readme}}) {
+            QCOMPARE(zip.ReadMember(archive, name, out), ZipStatus::Success);
+            QCOMPARE(out, data);
+        }
+        const vexlo::test::UnzipCheck unzip = vexlo::test::unzipCheck(archive, "GAME.EXE");
+        if (unzip.installed)
+            QCOMPARE(unzip.data, game);
     }
 
     void updateAddsNewMember()
@@ -761,6 +960,29 @@ private slots:
         QByteArray out;
         QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Aborted);
         QVERIFY(out.isEmpty());
+    }
+
+    // An abort set from the progress of a PKZIP 1.x member's expansion
+    // stops it too.
+    void abortDuringLegacyRead()
+    {
+        const QString archive = freshPath("game.zip");
+        const QByteArray data = vexlo::test::dosDescription(kMaxMemberSize - 1000);
+        QVERIFY(vexlo::test::makeOldZip(archive, {{"FILE_ID.DIZ", data, 1}}));
+        ZipComponent zip;
+        QList<int> seen;
+        connect(&zip, &ZipComponent::Status, &zip, [&](int completion) {
+            seen << completion;
+            if (seen.size() == 3)
+                zip.setAbortRequest(true);
+        });
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Aborted);
+        QCOMPARE(seen.size(), 3);
+        QVERIFY(seen.last() > 0 && seen.last() < 100);
+        QVERIFY(out.isEmpty());
+        QCOMPARE(zip.ReadMember(archive, kDiz, out), ZipStatus::Success);
+        QCOMPARE(out, data);
     }
 
     void abortSetBeforeCallIsNotHonoured()

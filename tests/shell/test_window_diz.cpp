@@ -2,6 +2,7 @@
 // Get diz and Save diz in the window, over real archives and the real
 // controls (found by object name), and the description box's input filter.
 #include "diz/ZipComponent.h"
+#include "legacy_zip.h"
 #include "pane/ArchivePane.h"
 #include "platform/DiskInfo.h"
 #include "platform/Paths.h"
@@ -234,6 +235,36 @@ private slots:
         saveDiz(*w, "button");
         QCOMPARE(storedDiz(picked + "/game.zip"), QByteArray("NEW\r\n"));
         QCOMPARE(test::readBytes(twinArchive), twinBefore);
+    }
+
+    // An archive of PKZIP 1.x: its imploded description is shown, and Save
+    // diz replaces it, keeping the shrunk and reduced members as they were.
+    void pkzip1ArchiveIsReadAndSaved()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("old.zip");
+        const QByteArray game = test::dosDescription(5000), readme = test::dosDescription(900);
+        QVERIFY(test::makeOldZip(path, {{"GAME.EXE", game, 1},
+                                        {"FILE_ID.DIZ", "\xC9\xCD\xBB\r\nOLD\r\n", 6, 6},
+                                        {"README.TXT", readme, 3}}));
+        const QByteArray before = test::readBytes(path);
+        auto w = windowOn(dir.path());
+        QVERIFY(w);
+        QVERIFY(readFirst(*w, 0));
+        QCOMPARE(box(*w)->toPlainText(), QString::fromUtf8("╔═╗\nOLD\n"));
+        box(*w)->setPlainText("NEW");
+        saveDiz(*w, "button");
+        QCOMPARE(storedDiz(path), QByteArray("NEW\r\n"));
+        diz::ZipComponent zip;
+        QByteArray out;
+        QCOMPARE(zip.ReadMember(path, "GAME.EXE", out), diz::ZipStatus::Success);
+        QCOMPARE(out, game);
+        QCOMPARE(zip.ReadMember(path, "README.TXT", out), diz::ZipStatus::Success);
+        QCOMPARE(out, readme);
+        // The shrunk member, first in the archive, kept its very bytes.
+        const qsizetype diz = before.indexOf("FILE_ID.DIZ") - 30; // its local header
+        QVERIFY(diz > 0);
+        QCOMPARE(test::readBytes(path).left(diz), before.left(diz));
     }
 
     void nonZipEntryWithdrawsSaveDiz()
