@@ -126,6 +126,7 @@ protected:
     virtual Run next() = 0;
 
     void put(quint8 byte) { m_out.append(char(byte)); }
+    qint64 made() const { return m_out.size(); }
 
     // length bytes from distance (at least 1) back; bytes before the start
     // of the output count as zeros.
@@ -181,6 +182,15 @@ private:
 // use among them extends are freed; a code beyond them that such a code
 // extends stays taken until a later clearing looks at it. A string is never
 // added to a full dictionary: PKZIP clears it first.
+//
+// A clearing walks every code up to that highest one. PKZIP clears only a
+// full dictionary, after which thousands of strings are added before the
+// next clearing, so a real stream spends a few steps per byte on clearing.
+// A crafted one can hold the low codes taken (a code that extends itself is
+// never freed), so that every new string lands near the top, and clear
+// after every byte: thousands of steps per byte, many seconds for one
+// description. Beyond an allowance far above any real stream's, the stream
+// is taken for damaged.
 class Unshrinker final : public Decoder {
 public:
     using Decoder::Decoder;
@@ -190,6 +200,8 @@ private:
     static constexpr int kControl = 256;
     static constexpr int kFirstFree = 257;
     static constexpr int kMaxCodeSize = 13;
+    static constexpr qint64 kClearingStepsFree = 64 * kCodes;
+    static constexpr qint64 kClearingStepsPerByte = 1024;
 
     Run next() override
     {
@@ -206,8 +218,7 @@ private:
                 ++m_codeSize;
                 return Run::Going;
             case 2:
-                partialClear();
-                return Run::Going;
+                return partialClear() ? Run::Going : Run::Damaged;
             default:
                 return Run::Damaged;
             }
@@ -270,10 +281,11 @@ private:
         return true;
     }
 
-    void partialClear()
+    bool partialClear()
     {
         if (m_highest < kFirstFree)
-            return; // nothing given out since the last clearing: nothing changes
+            return true; // nothing given out since the last clearing: nothing changes
+        m_clearingSteps += 2 * qint64(m_highest - kFirstFree + 1);
         for (int code = kFirstFree; code <= m_highest; ++code) {
             const int prefix = m_prefix[size_t(code)];
             if (m_used[size_t(code)] && prefix >= kFirstFree)
@@ -289,6 +301,8 @@ private:
         m_nextFree = kFirstFree;
         while (m_nextFree < kCodes && taken(m_nextFree))
             ++m_nextFree;
+        m_clearingSteps += m_nextFree - kFirstFree;
+        return m_clearingSteps <= kClearingStepsFree + kClearingStepsPerByte * made();
     }
 
     std::array<qint16, kCodes> m_prefix{};
@@ -300,6 +314,7 @@ private:
     quint8 m_previousFirst = 0;
     int m_nextFree = kFirstFree;    // kCodes when the dictionary is full
     int m_highest = kFirstFree - 1; // the highest code given out since the last clearing
+    qint64 m_clearingSteps = 0;     // codes looked at by clearings so far
 };
 
 // Reducing (methods 2 to 5, compression factors 1 to 4): bytes coded by

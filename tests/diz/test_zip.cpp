@@ -433,6 +433,39 @@ private slots:
         QCOMPARE(expandLegacyMember(2, 0, raw.left(100), 5, 100, out), ExpandResult::Damaged);
     }
 
+    // A shrunk stream made to cost the most per byte: codes that extend
+    // themselves hold the low slots (no clearing frees them), so each new
+    // string lands near the top, then a clearing after every byte. Taken
+    // for damaged: PKZIP never clears like this, and following it would
+    // cost seconds.
+    void legacyClearingStormIsDamage()
+    {
+        QByteArray raw;
+        quint32 bits = 0;
+        int held = 0;
+        auto put = [&](quint32 code, int width) {
+            bits |= code << held;
+            for (held += width; held >= 8; held -= 8, bits >>= 8)
+                raw.append(char(bits & 0xff));
+        };
+        put('A', 9);
+        for (int width = 9; width < 13; ++width) {
+            put(256, width);
+            put(1, width);
+        }
+        for (quint32 code = 257; code < 8100; ++code) {
+            for (const quint32 c : {quint32('b'), code, 256u, 2u, quint32('c')})
+                put(c, 13); // the last string, (code, 'c'), takes code itself
+        }
+        for (int i = 0; i < 200000; ++i) {
+            for (const quint32 c : {quint32('x'), 256u, 2u})
+                put(c, 13);
+        }
+        QByteArray out;
+        QCOMPARE(expandLegacyMember(1, 0, raw, -1, kMaxMemberSize, out), ExpandResult::Damaged);
+        QVERIFY(out.isEmpty());
+    }
+
     // Damaged members of each method: a failure of the right kind, never a
     // crash, and never bytes that are not the description.
     void legacyDamage_data()
