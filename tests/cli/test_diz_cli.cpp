@@ -49,6 +49,22 @@ QByteArray failureLine(const QString& subject, diz::ZipStatus status)
            '\n';
 }
 
+// What --get-diz gives: the description on standard output and 0 (status
+// 0), or nothing there, the failure line on standard error and 1.
+void checkGetDiz(const test::RunResult& run, int status, const QByteArray& diz,
+                 const QString& archive)
+{
+    if (status == 0) {
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, diz);
+    } else {
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QByteArray());
+        QCOMPARE(run.err, failureLine(archive, diz::ZipStatus(status)));
+    }
+}
+
 } // namespace
 
 class TestDizCli : public QObject {
@@ -166,16 +182,7 @@ private slots:
         QVERIFY(test::writeBytes(archive, kind == "text"  ? QByteArray("plain text, no archive\r\n")
                                           : kind == "cut" ? bytes.left(bytes.size() - 10)
                                                           : bytes));
-        const test::RunResult run = runProgram({"--get-diz", archive});
-        if (status == 0) {
-            QCOMPARE(run.err, QByteArray());
-            QCOMPARE(run.exitCode, 0);
-            QCOMPARE(run.out, diz);
-        } else {
-            QCOMPARE(run.exitCode, 1);
-            QCOMPARE(run.out, QByteArray());
-            QCOMPARE(run.err, failureLine(archive, diz::ZipStatus(status)));
-        }
+        checkGetDiz(runProgram({"--get-diz", archive}), status, diz, archive);
     }
 
     // --all-kinds: another kind by its first bytes, whatever its name; a ZIP
@@ -220,16 +227,8 @@ private slots:
         if (allKinds)
             args << "--all-kinds";
         // Piped, so that the program reads it into memory.
-        const test::RunResult run =
-            runProgram(args, fromInput ? test::readBytes(archive) : QByteArray());
-        if (status == 0) {
-            QCOMPARE(run.err, QByteArray());
-            QCOMPARE(run.exitCode, 0);
-            QCOMPARE(run.out, diz);
-        } else {
-            QCOMPARE(run.exitCode, 1);
-            QCOMPARE(run.err, failureLine(archive, diz::ZipStatus(status)));
-        }
+        checkGetDiz(runProgram(args, fromInput ? test::readBytes(archive) : QByteArray()), status,
+                    diz, archive);
     }
 
     void saveStoresTheExactBytesUnderTheMemberName()
