@@ -785,8 +785,9 @@ ZipStatus ZipRunningCall::writeSpliced(platform::FileReplacement& file, const Sp
 
 // The last word before the old archive goes: what was written must parse as
 // the archive it was meant to be (its directory and end record where they
-// were put), libzip must see the same directory (strictly, when it opened
-// the old archive strictly) and read every stored member back.
+// were put), open strictly when the old archive did, and libzip, opening it
+// as every later read will, must see the same directory and read every
+// stored member back.
 ZipStatus ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 prefix,
                                       const SplicePlan& plan,
                                       const std::vector<RootMember>& sources,
@@ -800,19 +801,20 @@ ZipStatus ZipRunningCall::checkResult(platform::FileReplacement& file, quint64 p
         written.directoryEnd != plan.directoryEnd || written.tailStart != plan.tailStart ||
         written.entries.size() != plan.entries)
         return ZipStatus::CannotWriteArchive;
+    // Only an archive that was no more consistent before may be so after.
     int error = ZIP_ER_OK;
-    ArchivePtr archive(openArchiveAt(file.writeFd(), prefix, ZIP_CHECKCONS, &error));
-    if (!archive) {
-        // Only an archive that was no more consistent before may be so after.
-        ArchivePtr before(openArchiveAt(file.fd(), prefix, ZIP_CHECKCONS, &error));
-        if (before)
-            return ZipStatus::CannotWriteArchive;
-        archive.reset(openArchiveAt(file.writeFd(), prefix, 0, &error));
-        if (!archive)
-            return ZipStatus::CannotWriteArchive;
-    }
-    if (!sameDirectory(archive.get(), written))
+    if (!ArchivePtr(openArchiveAt(file.writeFd(), prefix, ZIP_CHECKCONS, &error)) &&
+        ArchivePtr(openArchiveAt(file.fd(), prefix, ZIP_CHECKCONS, &error)))
         return ZipStatus::CannotWriteArchive;
+    // The new archive as a later read will open it: it must be the one
+    // written. libzip, not checking consistency, may settle on another end
+    // record than the one the update kept: an archive whose records
+    // contradict each other so is left as it is.
+    ZipStatus status = ZipStatus::Success;
+    quint64 readPrefix = 0;
+    ArchivePtr archive = openHeld(file.writeFd(), 0, status, readPrefix);
+    if (!archive || readPrefix != prefix || !sameDirectory(archive.get(), written))
+        return ZipStatus::InconsistentRecords;
     for (size_t k = 0; k < sources.size(); ++k) {
         QByteArray back;
         if (findRootMember(archive.get(), sources[k].name) != indices[k] ||
