@@ -111,6 +111,34 @@ struct Rig {
 
 const QStringList kIdleTail = {"saving 0 keep=1", "busy 0 keep=1"};
 
+// Save diz over real archives in <dir>/zips, every file selected; the user's
+// folders in <dir>/prog. start() reads the folder once the archives are made.
+struct ArchiveRig {
+    QTemporaryDir dir;
+    QString folder = dir.path() + "/zips";
+    ZipComponent zip;
+    FakeHost host;
+    FolderListing listing;
+    RunControl run;
+    std::optional<DizWriter> writer;
+
+    ArchiveRig()
+    {
+        platform::setUserFoldersOverride(dir.path() + "/prog");
+        QDir().mkpath(dir.path() + "/prog");
+    }
+    ~ArchiveRig() { platform::setUserFoldersOverride(QString()); }
+    bool start()
+    {
+        if (!listing.setFolderPath(folder))
+            return false;
+        writer.emplace(zip, host, listing, run);
+        for (int i = 0; i < listing.count(); ++i)
+            listing.setSelected(i, true);
+        return true;
+    }
+};
+
 } // namespace
 
 class TestDizWriter : public QObject {
@@ -438,24 +466,16 @@ private slots:
 
     void realSaveKeepsANonZipByteIdentical()
     {
-        QTemporaryDir dir;
-        platform::setUserFoldersOverride(dir.path() + "/prog");
-        QVERIFY(QDir().mkpath(dir.path() + "/prog"));
-        const QString folder = dir.path() + "/zips";
+        ArchiveRig rig;
+        const QString& folder = rig.folder;
+        FakeHost& host = rig.host;
         QVERIFY(test::makeZip(folder + "/a.zip", {{"readme.txt", "a"}, {"FILE_ID.DIZ", "old"}}));
         QVERIFY(test::writeBytes(folder + "/b.lzh", "-lh5- not a zip archive"));
         QVERIFY(test::makeZip(folder + "/c.zip", {{"readme.txt", "c"}}));
         QVERIFY(QFile::setPermissions(folder + "/c.zip", QFile::ReadOwner));
-        ZipComponent zip;
-        FakeHost host;
-        FolderListing listing;
-        QVERIFY(listing.setFolderPath(folder));
-        RunControl run;
-        DizWriter writer(zip, host, listing, run);
-        for (int i = 0; i < listing.count(); ++i)
-            listing.setSelected(i, true);
+        QVERIFY(rig.start());
         host.box = QString::fromUtf8("╔═╗\nnew\n");
-        writer.press(folder + "/a.zip");
+        rig.writer->press(folder + "/a.zip");
 
         const QByteArray stored("\xc9\xcd\xbb\r\nnew\r\n\r\n");
         QCOMPARE(memberOf(folder + "/a.zip", "file_id.diz"), stored);
@@ -465,7 +485,6 @@ private slots:
         QVERIFY(QFileInfo(folder + "/c.zip").isWritable()); // attributes reset
         QVERIFY2(host.box.startsWith("          Error # "), qPrintable(host.box));
         QVERIFY(host.box.mid(18).toInt() > 0);
-        platform::setUserFoldersOverride(QString());
     }
 
     // Between archives the window serves its events: a copy on another
@@ -481,20 +500,12 @@ private slots:
     void laterArchivesGetTheBoxWhateverTheFileBecomes()
     {
         QFETCH(QString, meanwhile);
-        QTemporaryDir dir;
-        platform::setUserFoldersOverride(dir.path() + "/prog");
-        QVERIFY(QDir().mkpath(dir.path() + "/prog"));
-        const QString folder = dir.path() + "/zips";
+        ArchiveRig rig;
+        const QString& folder = rig.folder;
+        FakeHost& host = rig.host;
         for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
             QVERIFY(test::makeZip(folder + name, {{"FILE_ID.DIZ", "old"}}));
-        ZipComponent zip;
-        FakeHost host;
-        FolderListing listing;
-        QVERIFY(listing.setFolderPath(folder));
-        RunControl run;
-        DizWriter writer(zip, host, listing, run);
-        for (int i = 0; i < listing.count(); ++i)
-            listing.setSelected(i, true);
+        QVERIFY(rig.start());
         host.box = QStringLiteral("ours");
         const QString temp = platform::tempDizPath();
         host.onYield = [&] {
@@ -504,8 +515,7 @@ private slots:
             else if (meanwhile == "folder")
                 QDir().mkdir(temp);
         };
-        writer.press(folder + "/a.zip");
-        platform::setUserFoldersOverride(QString());
+        rig.writer->press(folder + "/a.zip");
 
         for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
             QCOMPARE(memberOf(folder + name, "file_id.diz"), QByteArray("ours\r\n"));
