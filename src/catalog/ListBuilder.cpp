@@ -228,46 +228,51 @@ ArchiveDescription ExtractingDescriptionReader::read(const QString& archivePath)
     return out;
 }
 
-ArchiveDescription MemoryDescriptionReader::read(const QString& archivePath)
-{
-    // The properties an extraction would be given, so the component shows
-    // the last archive asked about either way; nothing is extracted, so the
-    // target folder is left alone.
-    ArchiveDescription out;
-    m_zip.setKeepPaths(false);
-    m_zip.setMemberMask(platform::kDescriptionFileName);
-    m_zip.setArchivePath(archivePath);
-    out.status = m_zip.ReadMember(archivePath, platform::kDescriptionFileName, out.bytes);
-    // An extraction leaves the temporary file exactly when it succeeded.
-    out.present = out.status == diz::ZipStatus::Success;
-    return out;
-}
-
-ArchiveDescription MemoryDescriptionReader::readOpen(int fd, qint64 size, const QString& path)
-{
-    ArchiveDescription out;
-    m_zip.setKeepPaths(false);
-    m_zip.setMemberMask(platform::kDescriptionFileName);
-    m_zip.setArchivePath(path);
-    out.status = m_zip.ReadMemberFrom(fd, platform::kDescriptionFileName, out.bytes, size);
-    out.present = out.status == diz::ZipStatus::Success;
-    return out;
-}
-
 namespace {
 
-// An archive of another kind, named so but read as what its first bytes say
-// (a ZIP among them through the zip component, with its properties set as
-// for any ZIP the list reads). Always in memory: no temporary file.
-ArchiveDescription readOtherKind(diz::ZipComponent& zip, int fd, qint64 size, const QString& path)
+// A description read in memory through the zip component, with its
+// properties set as an extraction would be given them, so the component
+// shows the last archive asked about either way; nothing is extracted, so
+// the target folder is left alone.
+template <class Read>
+ArchiveDescription readInMemory(diz::ZipComponent& zip, const QString& path, Read read)
 {
     ArchiveDescription out;
     zip.setKeepPaths(false);
     zip.setMemberMask(platform::kDescriptionFileName);
     zip.setArchivePath(path);
-    out.status = diz::readMemberOfAnyKind(zip, fd, platform::kDescriptionFileName, out.bytes, size);
+    out.status = read(out.bytes);
+    // An extraction leaves the temporary file exactly when it succeeded.
     out.present = out.status == diz::ZipStatus::Success;
     return out;
+}
+
+} // namespace
+
+ArchiveDescription MemoryDescriptionReader::read(const QString& archivePath)
+{
+    return readInMemory(m_zip, archivePath, [&](QByteArray& bytes) {
+        return m_zip.ReadMember(archivePath, platform::kDescriptionFileName, bytes);
+    });
+}
+
+ArchiveDescription MemoryDescriptionReader::readOpen(int fd, qint64 size, const QString& path)
+{
+    return readInMemory(m_zip, path, [&](QByteArray& bytes) {
+        return m_zip.ReadMemberFrom(fd, platform::kDescriptionFileName, bytes, size);
+    });
+}
+
+namespace {
+
+// An archive of another kind, named so but read as what its first bytes say
+// (a ZIP among them through the zip component, as for any ZIP the list
+// reads). Always in memory: no temporary file.
+ArchiveDescription readOtherKind(diz::ZipComponent& zip, int fd, qint64 size, const QString& path)
+{
+    return readInMemory(zip, path, [&](QByteArray& bytes) {
+        return diz::readMemberOfAnyKind(zip, fd, platform::kDescriptionFileName, bytes, size);
+    });
 }
 
 // What the walk would have read, for a caller that has not: the pane's
@@ -310,10 +315,9 @@ void readFolderForPane(const QString& realFolder, const PaneModel& pane, FolderC
 // read gave, and the short names once the short layout first needs them.
 class FolderSection {
 public:
-    FolderSection(CatalogJob& job, const QString& folder, const QString& realFolder,
-                  const FolderContents& contents, DescriptionReader& descriptions)
-        : m_job(job), m_folder(folder), m_realFolder(realFolder), m_contents(contents),
-          m_descriptions(descriptions)
+    FolderSection(CatalogJob& job, const QString& realFolder, const FolderContents& contents,
+                  DescriptionReader& descriptions)
+        : m_job(job), m_realFolder(realFolder), m_contents(contents), m_descriptions(descriptions)
     {
     }
 
@@ -322,7 +326,6 @@ public:
     // date, and the list goes on.
     struct File {
         QString name;
-        QString shownPath;                          // the pane's text, as the window keeps it
         QString realPath;                           // where it is on disk
         const platform::FolderItem* item = nullptr; // null when not read with the folder
         platform::FileStat info;
@@ -331,13 +334,12 @@ public:
     {
         File f;
         f.name = m_job.pane.name(i);
-        f.shownPath = platform::joinPath(m_folder, f.name);
         f.realPath = platform::joinPath(m_realFolder, f.name);
         const auto& files = m_contents.files;
         if (size_t(i) < files.size() && files[size_t(i)].name == f.name)
             f.item = &files[size_t(i)];
         // What the folder read said of it is all we ask.
-        f.info = f.item ? f.item->stat : platform::statReal(f.realPath);
+        f.info = f.item ? f.item->stat : platform::statPath(f.realPath);
         return f;
     }
 
@@ -358,7 +360,7 @@ public:
         entry.size = sizeField(f.info.ok ? f.info.size : 0);
         entry.date = dateField(f.info.ok ? f.info.modified : QDateTime());
         entry.archive = diz::isArchiveName(f.name, m_job.options.allKinds);
-        entry.shortcut = isShortcut(f.shownPath);
+        entry.shortcut = isShortcut(f.name);
         if (entry.archive || entry.shortcut) {
             // Read through one descriptor, opened relative to the folder and
             // checked to be the file the folder read saw; through a link only
@@ -411,7 +413,6 @@ private:
     }
 
     CatalogJob& m_job;
-    const QString m_folder;
     const QString m_realFolder;
     const FolderContents& m_contents;
     DescriptionReader& m_descriptions;
@@ -451,8 +452,7 @@ void BuildFolderEntries(CatalogJob& job, const QString& knownRealFolder,
         readFolderForPane(realFolder, pane, readHere.contents);
     ExtractingDescriptionReader extracting(job.zip);
     DescriptionReader& descriptions = job.descriptions ? *job.descriptions : extracting;
-    FolderSection section(job, folder, realFolder, given ? *given : readHere.contents,
-                          descriptions);
+    FolderSection section(job, realFolder, given ? *given : readHere.contents, descriptions);
     // The file was just removed; only a reader that writes it can bring it
     // back (Get diz and Save diz cannot run while a list is being made).
     const bool readerLeavesFile = descriptions.leavesTemporaryFile();

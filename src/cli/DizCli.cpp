@@ -109,14 +109,8 @@ int archiveFromStandardInput(int& ownFd)
             errno = EFBIG;
             return -1;
         }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(fd, buffer + done, size_t(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return -1;
-            done += w;
-        }
+        if (!platform::writeAll(fd, QByteArray::fromRawData(buffer, qsizetype(n))))
+            return -1;
     }
 }
 

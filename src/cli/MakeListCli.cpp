@@ -18,7 +18,6 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
 namespace vexlo::cli {
@@ -201,7 +200,7 @@ int runMakeListCommand(const QStringList& words)
     if (!scratch.isValid()) {
         printError(
             QStringLiteral("cannot create a temporary folder: %1").arg(scratch.errorString()));
-        return 1;
+        return kExitFailure;
     }
     platform::setUserFoldersOverride(scratch.path());
 
@@ -226,13 +225,13 @@ int runMakeListCommand(const QStringList& words)
     platform::setUserFoldersOverride(QString());
     if (!result.ok) {
         printError(result.errorText);
-        return 1;
+        return kExitFailure;
     }
     // The list is written, but it misses what these folders hold.
     for (const auto& [folder, error] : host.unreadable())
         printError(QStringLiteral("%1: cannot read the folder: %2")
-                       .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
-    return host.unreadable().isEmpty() ? 0 : 1;
+                       .arg(folder, platform::errorText(error)));
+    return host.unreadable().isEmpty() ? 0 : kExitFailure;
 }
 
 } // namespace vexlo::cli

@@ -3,9 +3,9 @@
 
 #include "diz/DescriptionText.h"
 #include "diz/ZipComponent.h"
-#include "platform/Log.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -223,13 +223,16 @@ bool isArchiveName(const QString& name, bool allKinds)
     return endsInZip(name) || (allKinds && hasOtherKindName(name));
 }
 
-ZipStatus readLibarchiveMember(int fd, const QString& memberName, QByteArray& out)
+ZipStatus readLibarchiveMember(int fd, const QString& memberName, QByteArray& out, qint64 knownSize)
 {
     out.clear();
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return ZipStatus::CannotOpenArchive;
-    if (st.st_size == 0)
+    if (knownSize < 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+            return ZipStatus::CannotOpenArchive;
+        knownSize = qint64(st.st_size);
+    }
+    if (knownSize == 0)
         return ZipStatus::NotAZipArchive;
 
     ArchiveReadPtr a(archive_read_new());
@@ -238,7 +241,7 @@ ZipStatus readLibarchiveMember(int fd, const QString& memberName, QByteArray& ou
     supportReadableKinds(a.get());
     HeldFile file;
     file.fd = fd;
-    file.size = st.st_size;
+    file.size = knownSize;
     archive_read_set_read_callback(a.get(), readBlock);
     archive_read_set_seek_callback(a.get(), seekTo);
     archive_read_set_skip_callback(a.get(), skipBy);
@@ -411,13 +414,10 @@ ZipStatus readArjMember(int fd, const QString& memberName, QByteArray& out)
            {QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("-p1"),
             QStringLiteral("archive.arj"), QStringLiteral("out/"), stored},
            nullptr);
-    QFile member(into + u'/' + stored);
-    if (!member.open(QIODevice::ReadOnly))
-        return ZipStatus::CorruptArchive;
-    out = member.read(kMaxMemberSize + 1);
-    if (out.size() > kMaxMemberSize || member.size() > kMaxMemberSize) {
+    const int error = platform::readFileUpTo(platform::joinPath(into, stored), out, kMaxMemberSize);
+    if (error != 0) {
         out.clear();
-        return ZipStatus::MemberTooLarge;
+        return error == EFBIG ? ZipStatus::MemberTooLarge : ZipStatus::CorruptArchive;
     }
     return ZipStatus::Success;
 }
@@ -433,7 +433,7 @@ ZipStatus readMemberOfAnyKind(ZipComponent& zip, int fd, const QString& memberNa
     case ArchiveKind::Other:
         break;
     }
-    return readLibarchiveMember(fd, memberName, out);
+    return readLibarchiveMember(fd, memberName, out, knownSize);
 }
 
 } // namespace vexlo::diz

@@ -40,8 +40,10 @@ bool isArchiveName(const QString& name, bool allKinds);
 // the archive held open as fd, read through libarchive into out. The limit
 // of kMaxMemberSize is kept while reading, whatever the archive declares.
 // Statuses: Success; NothingMatched; NotAZipArchive (no kind libarchive
-// knows); CorruptArchive; EncryptedMember; MemberTooLarge.
-ZipStatus readLibarchiveMember(int fd, const QString& memberName, QByteArray& out);
+// knows); CorruptArchive; EncryptedMember; MemberTooLarge. knownSize as for
+// ZipComponent::readRootMemberFrom.
+ZipStatus readLibarchiveMember(int fd, const QString& memberName, QByteArray& out,
+                               qint64 knownSize = -1);
 
 // Whether the arj program is on PATH (looked up once per run of the program).
 bool arjAvailable();

@@ -11,9 +11,9 @@
 #include "platform/FileSystem.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
+#include "platform/UniqueFd.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace vexlo::diz {
 
@@ -125,15 +125,14 @@ QString DizReader::getDiz(const QString& ruleFolder)
 // ZIP's Get diz left for Save diz stays as it is.
 void DizReader::showOtherKind(const QString& path)
 {
-    const int fd = platform::openRegularAt(AT_FDCWD, platform::encodeName(path));
+    const platform::UniqueFd fd(platform::openRegularAt(AT_FDCWD, platform::encodeName(path)));
     QByteArray bytes;
     ZipStatus status = ZipStatus::CannotOpenArchive;
-    if (fd >= 0) {
+    if (fd.get() >= 0) {
         m_zip.setKeepPaths(false);
         m_zip.setMemberMask(platform::kDescriptionFileName);
         m_zip.setArchivePath(path);
-        status = readMemberOfAnyKind(m_zip, fd, platform::kDescriptionFileName, bytes);
-        ::close(fd);
+        status = readMemberOfAnyKind(m_zip, fd.get(), platform::kDescriptionFileName, bytes);
     }
     if (status == ZipStatus::Aborted)
         return;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "diz/ZipComponent.h"
 
+#include "diz/ArchiveKinds.h"
 #include "diz/DescriptorSource.h"
 #include "diz/LegacyExpander.h"
 #include "diz/StrayUpdateFiles.h"
@@ -90,22 +91,15 @@ zip_int64_t findRootMember(zip_t* archive, const QString& name)
     return -1;
 }
 
-// libzip says "not a zip archive" both for a file that never was one and for
-// one whose end (the central directory) is missing. A file that starts like
-// a ZIP archive is a damaged one.
-bool startsLikeZip(int fd)
-{
-    char head[4] = {};
-    return ::pread(fd, head, sizeof head, 0) == 4 && head[0] == 'P' && head[1] == 'K' &&
-           ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6) ||
-            (head[2] == 7 && head[3] == 8));
-}
-
 ZipStatus statusForOpenError(int code, int fd)
 {
     switch (code) {
     case ZIP_ER_NOZIP:
-        return startsLikeZip(fd) ? ZipStatus::CorruptArchive : ZipStatus::NotAZipArchive;
+        // libzip says so both for a file that never was an archive and for
+        // one whose end (the central directory) is missing. A file that
+        // starts like a ZIP archive is a damaged one.
+        return kindOf(fd) == ArchiveKind::Zip ? ZipStatus::CorruptArchive
+                                              : ZipStatus::NotAZipArchive;
     case ZIP_ER_INCONS:
     case ZIP_ER_EOF:
     case ZIP_ER_CRC:
@@ -516,10 +510,9 @@ ZipStatus ZipComponent::extractRootMember(const QString& archivePath, const QStr
     // The one file we write is the fixed name in the target folder, whatever
     // path the member had in the archive. A temporary file renamed over it
     // means a reader sees the earlier file or the whole new one.
-    const QString& folder = targetFolder;
-    if (!platform::isDirectory(folder))
+    if (!platform::isDirectory(targetFolder))
         return ZipStatus::CannotWriteTarget;
-    if (!platform::writeFileAtomic(platform::joinPath(folder, name), data))
+    if (!platform::writeFileAtomic(platform::joinPath(targetFolder, name), data))
         return ZipStatus::CannotWriteTarget;
     call.reportStatus(100);
     return ZipStatus::Success;
@@ -571,13 +564,12 @@ ZipStatus ZipComponent::readRootFiles(const QStringList& paths, std::vector<Root
             path.chop(1);
         if (path.isEmpty())
             continue;
-        const QString& real = path;
-        const platform::FileStat st = platform::statPath(real);
+        const platform::FileStat st = platform::statPath(path);
         RootMember source;
-        source.name = platform::lastComponent(real);
+        source.name = platform::lastComponent(path);
         if (!st.ok || !st.isFile || !isPlainName(source.name))
             return ZipStatus::CannotReadSource;
-        const int error = platform::readFileUpTo(real, source.data, kMaxStoredMemberSize);
+        const int error = platform::readFileUpTo(path, source.data, kMaxStoredMemberSize);
         if (error != 0)
             return error == EFBIG ? ZipStatus::MemberTooLarge : ZipStatus::CannotReadSource;
         source.modified = time_t(st.modified.toSecsSinceEpoch());

@@ -69,7 +69,12 @@ void ArchivePane::setSelected(int index, bool selected)
     if (index < 0 || index >= count())
         return;
     if (m_held) {
-        m_heldFlags.insert(index, selected);
+        // Only what differs from the selection is kept: the release then
+        // touches about one entry, however many the run passed.
+        if (selectionModel()->isSelected(m_model.index(index)) == selected)
+            m_heldFlags.remove(index);
+        else
+            m_heldFlags.insert(index, selected);
         if (selected)
             m_scrollTo = index;
         return;

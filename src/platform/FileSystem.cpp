@@ -140,11 +140,6 @@ FileStat statPath(const QString& path, bool followLinks)
     return statNative(encodeName(path), followLinks);
 }
 
-FileStat statReal(const QString& realPath, bool followLinks)
-{
-    return statNative(encodeName(realPath), followLinks);
-}
-
 bool exists(const QString& path)
 {
     return statPath(path).ok;
@@ -393,8 +388,6 @@ bool readFileStart(const QString& path, QByteArray& out, qint64 limit)
     return true;
 }
 
-namespace {
-
 bool writeAll(int fd, const QByteArray& bytes)
 {
     const char* p = bytes.constData();
@@ -411,8 +404,6 @@ bool writeAll(int fd, const QByteArray& bytes)
     }
     return true;
 }
-
-} // namespace
 
 int writeWholeFile(const QString& path, const QByteArray& bytes)
 {

@@ -49,10 +49,6 @@ struct FileStat {
 // stat() of the path; followLinks false asks about a link itself.
 FileStat statPath(const QString& path, bool followLinks = true);
 
-// The same, under the name the loops that ask about every file of a folder
-// use for a real folder joined with a name read from it.
-FileStat statReal(const QString& realPath, bool followLinks = true);
-
 bool exists(const QString& path);
 bool isDirectory(const QString& path);
 bool isRegularFile(const QString& path);
@@ -108,6 +104,10 @@ int openListedFile(int dirFd, const FolderItem& item, qint64* size = nullptr);
 bool resetAttributesForReplace(const QString& path);
 // Deletes a file (never a folder). Returns false and leaves errno set on failure.
 bool removeFile(const QString& path);
+
+// Writes all of bytes to fd (retrying short writes and interruptions);
+// false with errno set when a write fails.
+bool writeAll(int fd, const QByteArray& bytes);
 
 // Reads a whole file: 0, or the reason it failed as an errno value (EFBIG
 // for a file larger than maxBytes). Both readers take regular files only and

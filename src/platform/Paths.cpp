@@ -168,6 +168,8 @@ bool makeOwnFolder(const QString& folder)
 {
     if (folder.isEmpty() || !folder.startsWith(kSeparator))
         return false;
+    if (isOwnPrivateFolder(folder))
+        return true; // the usual case: made before
     const QStringList parts = folder.split(kSeparator, Qt::SkipEmptyParts);
     QString path;
     for (const QString& part : parts) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/Trash.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Log.h"
 #include "platform/NativeName.h"
 #include "platform/Paths.h"
@@ -126,8 +127,7 @@ Discarded moveIntoTrash(const QByteArray& path, const TrashPlace& place)
                 continue;
             return Discarded::Failed;
         }
-        const bool written =
-            ::write(fd, record.constData(), size_t(record.size())) == record.size();
+        const bool written = writeAll(fd, record);
         const bool closed = ::close(fd) == 0;
         if (written && closed &&
             ::renameat2(AT_FDCWD, path.constData(), files.get(), entry.constData(),

@@ -75,7 +75,6 @@ private:
     {
         m_window.m_archivePane->setHeld(hold);
         m_window.holdProgress(hold);
-        m_window.m_progressBar->setUpdatesEnabled(!hold);
         m_window.m_pathPanel->setUpdatesEnabled(!hold);
     }
 
