@@ -21,7 +21,6 @@
 #include <cerrno>
 #include <memory>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -226,14 +225,8 @@ bool isArchiveName(const QString& name, bool allKinds)
 ZipStatus readLibarchiveMember(int fd, const QString& memberName, QByteArray& out, qint64 knownSize)
 {
     out.clear();
-    if (knownSize < 0) {
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-            return ZipStatus::CannotOpenArchive;
-        knownSize = qint64(st.st_size);
-    }
-    if (knownSize == 0)
-        return ZipStatus::NotAZipArchive;
+    if (const ZipStatus held = sizeOfHeldArchive(fd, knownSize); held != ZipStatus::Success)
+        return held;
 
     ArchiveReadPtr a(archive_read_new());
     if (!a)

@@ -531,13 +531,8 @@ ZipStatus ZipComponent::readRootMember(const QString& archivePath, const QString
     return status;
 }
 
-ZipStatus ZipComponent::readRootMemberFrom(int fd, const QString& name, QByteArray& out,
-                                           qint64 knownSize)
+ZipStatus sizeOfHeldArchive(int fd, qint64& knownSize)
 {
-    ZipRunningCall call(*this);
-    out.clear();
-    if (fd < 0 || !isPlainName(name))
-        return ZipStatus::BadArguments;
     if (knownSize < 0) {
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
@@ -546,6 +541,18 @@ ZipStatus ZipComponent::readRootMemberFrom(int fd, const QString& name, QByteArr
     }
     if (knownSize == 0)
         return ZipStatus::NotAZipArchive;
+    return ZipStatus::Success;
+}
+
+ZipStatus ZipComponent::readRootMemberFrom(int fd, const QString& name, QByteArray& out,
+                                           qint64 knownSize)
+{
+    ZipRunningCall call(*this);
+    out.clear();
+    if (fd < 0 || !isPlainName(name))
+        return ZipStatus::BadArguments;
+    if (const ZipStatus held = sizeOfHeldArchive(fd, knownSize); held != ZipStatus::Success)
+        return held;
     const ZipStatus status = call.readRootMemberOf(fd, knownSize, name, out);
     if (status == ZipStatus::Success)
         call.reportStatus(100);

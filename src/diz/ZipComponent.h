@@ -150,4 +150,10 @@ private:
     void flushFolderUnless(int sameAsFd);
 };
 
+// The size of an archive a reader is given open as fd: knownSize when the
+// caller's fstat gave it (kept), else what fstat says now. CannotOpenArchive
+// for what is not a regular file, NotAZipArchive for an empty one (libzip
+// would take it for an empty archive).
+ZipStatus sizeOfHeldArchive(int fd, qint64& knownSize);
+
 } // namespace vexlo::diz
